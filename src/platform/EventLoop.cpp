@@ -1,0 +1,209 @@
+#include "platform/EventLoop.h"
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace ov {
+
+namespace {
+
+// What a waiting interface thread and the thread doing the call share.
+struct CallState
+{
+    std::mutex mutex;
+    std::condition_variable finishedCv;
+    bool finished = false;
+    std::exception_ptr failure;
+    QEventLoop* waiter = nullptr; // touched on the interface thread only
+};
+
+void runCall(const std::function<void()>& call, CallState& state)
+{
+    std::exception_ptr failure;
+    try {
+        call();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    std::lock_guard lock(state.mutex);
+    state.failure = failure;
+    state.finished = true;
+    state.finishedCv.notify_all();
+}
+
+// Tells the interface thread that a call is over; the lambda runs on that thread, so it
+// may look at the waiter without a lock.
+void wakeInterfaceThread(const std::shared_ptr<CallState>& state)
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!app)
+        return;
+    QMetaObject::invokeMethod(
+        app,
+        [state] {
+            if (state->waiter)
+                state->waiter->quit();
+        },
+        Qt::QueuedConnection);
+}
+
+bool onInterfaceThread()
+{
+    QCoreApplication* app = QCoreApplication::instance();
+    return app && !QCoreApplication::closingDown() && QThread::currentThread() == app->thread();
+}
+
+bool isFinished(CallState& state)
+{
+    std::lock_guard lock(state.mutex);
+    return state.finished;
+}
+
+// Serves events until the call has finished or, with a limit, the limit has passed.
+bool waitServingEvents(const std::shared_ptr<CallState>& state, int limitMs)
+{
+    if (isFinished(*state))
+        return true;
+    QEventLoop loop;
+    state->waiter = &loop;
+    if (limitMs >= 0)
+        QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
+    // exec() returns when the finished call (or the timer) quits it; an application
+    // exit also ends nested loops, so without a limit we simply wait on.
+    while (!isFinished(*state)) {
+        loop.exec();
+        if (limitMs >= 0)
+            break;
+    }
+    state->waiter = nullptr;
+    return isFinished(*state);
+}
+
+void rethrowIfFailed(const std::shared_ptr<CallState>& state)
+{
+    std::lock_guard lock(state->mutex);
+    if (state->failure)
+        std::rethrow_exception(state->failure);
+}
+
+bool runOnOwnThread(std::function<void()> call, std::chrono::milliseconds limit, bool serveEvents)
+{
+    auto state = std::make_shared<CallState>();
+    std::thread([call = std::move(call), state] {
+        runCall(call, *state);
+        wakeInterfaceThread(state);
+    }).detach();
+    bool finished;
+    if (serveEvents) {
+        finished = waitServingEvents(state, int(limit.count()));
+    } else {
+        std::unique_lock lock(state->mutex);
+        finished = state->finishedCv.wait_for(lock, limit, [&] { return state->finished; });
+    }
+    if (finished)
+        rethrowIfFailed(state);
+    return finished;
+}
+
+} // namespace
+
+bool DirectEventLoop::runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit)
+{
+    return runOnOwnThread(std::move(call), limit, false);
+}
+
+// One long-lived thread that performs the blocking calls in the order they come.
+struct QtEventLoop::Worker
+{
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::deque<std::pair<std::function<void()>, std::shared_ptr<CallState>>> queue;
+    bool stopping = false;
+    std::thread thread;
+
+    void start()
+    {
+        if (thread.joinable())
+            return;
+        thread = std::thread([this] { loop(); });
+    }
+
+    void loop()
+    {
+        for (;;) {
+            std::function<void()> call;
+            std::shared_ptr<CallState> state;
+            {
+                std::unique_lock lock(mutex);
+                wake.wait(lock, [&] { return stopping || !queue.empty(); });
+                if (queue.empty())
+                    return;
+                call = std::move(queue.front().first);
+                state = std::move(queue.front().second);
+                queue.pop_front();
+            }
+            runCall(call, *state);
+            wakeInterfaceThread(state);
+        }
+    }
+
+    ~Worker()
+    {
+        {
+            std::lock_guard lock(mutex);
+            stopping = true;
+        }
+        wake.notify_all();
+        if (thread.joinable())
+            thread.join();
+    }
+};
+
+QtEventLoop::QtEventLoop() : m_worker(new Worker) {}
+
+QtEventLoop::~QtEventLoop() { delete m_worker; }
+
+void QtEventLoop::yield()
+{
+    if (onInterfaceThread())
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void QtEventLoop::runBlocking(const std::function<void()>& call)
+{
+    if (!onInterfaceThread()) {
+        call();
+        return;
+    }
+    auto state = std::make_shared<CallState>();
+    {
+        std::lock_guard lock(m_worker->mutex);
+        m_worker->start();
+        m_worker->queue.emplace_back(call, state);
+    }
+    m_worker->wake.notify_one();
+    waitServingEvents(state, -1);
+    rethrowIfFailed(state);
+}
+
+bool QtEventLoop::runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit)
+{
+    return runOnOwnThread(std::move(call), limit, onInterfaceThread());
+}
+
+EventLoop& processEventLoop()
+{
+    static QtEventLoop loop;
+    return loop;
+}
+
+} // namespace ov

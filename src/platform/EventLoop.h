@@ -1,0 +1,53 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+namespace ov {
+
+// How long-running engine work shares the interface thread with the window.
+// yield() lets the window serve its pending events; runBlocking() performs a call
+// that may block in the kernel (a large write, a flush, a volume query) off the
+// interface thread while the interface thread keeps serving events, and returns
+// (or rethrows) once the call is over. All state stays on the calling thread.
+class EventLoop
+{
+public:
+    virtual ~EventLoop() = default;
+    virtual void yield() = 0;
+    virtual void runBlocking(const std::function<void()>& call) = 0;
+    // Like runBlocking, but gives up waiting after `limit`: returns false and leaves
+    // the call to finish on its own (it must own everything it touches).
+    virtual bool runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit) = 0;
+};
+
+// No event loop: yield does nothing, calls run in place (the command line, tests).
+class DirectEventLoop : public EventLoop
+{
+public:
+    void yield() override {}
+    void runBlocking(const std::function<void()>& call) override { call(); }
+    bool runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit) override;
+};
+
+// The process's event loop: processEvents() when a QCoreApplication exists and we are
+// on its thread; blocking calls go to a worker thread meanwhile. Without an
+// application object it behaves like DirectEventLoop.
+class QtEventLoop : public EventLoop
+{
+public:
+    QtEventLoop();
+    ~QtEventLoop() override;
+    void yield() override;
+    void runBlocking(const std::function<void()>& call) override;
+    bool runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit) override;
+
+private:
+    struct Worker;
+    Worker* m_worker;
+};
+
+// The shared instance used by the program (a QtEventLoop).
+EventLoop& processEventLoop();
+
+} // namespace ov

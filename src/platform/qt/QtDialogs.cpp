@@ -1,0 +1,48 @@
+#include "platform/qt/QtDialogs.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+
+namespace ov {
+
+void QtDialogs::messageBox(QWidget* parent, Icon icon, const QString& title, const QString& text)
+{
+    QMessageBox::Icon qtIcon = QMessageBox::Information;
+    switch (icon) {
+    case Icon::Information:
+        qtIcon = QMessageBox::Information;
+        break;
+    case Icon::Exclamation:
+        qtIcon = QMessageBox::Warning;
+        break;
+    case Icon::Stop:
+        qtIcon = QMessageBox::Critical;
+        break;
+    }
+    QMessageBox box(qtIcon, title, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+std::optional<QByteArray> QtDialogs::openFile(QWidget* parent, const QString& title,
+                                              const QByteArray& startFolder,
+                                              const QString& filter)
+{
+    QString chosen = QFileDialog::getOpenFileName(parent, title, QFile::decodeName(startFolder),
+                                                  filter, nullptr,
+                                                  QFileDialog::DontResolveSymlinks);
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return QFile::encodeName(chosen);
+}
+
+std::optional<QByteArray> QtDialogs::chooseFolder(QWidget* parent, const QString& title)
+{
+    QString chosen = QFileDialog::getExistingDirectory(parent, title, QString(),
+                                                       QFileDialog::ShowDirsOnly);
+    if (chosen.isEmpty())
+        return std::nullopt;
+    return QFile::encodeName(chosen);
+}
+
+} // namespace ov

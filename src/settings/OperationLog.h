@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QTime>
+
+namespace ov {
+
+// The operation log: one line per destroyed file and per cleaned volume, appended to a
+// plain text file that is opened and closed around each line.
+class OperationLog
+{
+public:
+    explicit OperationLog(QByteArray path);
+
+    // log.txt in the program's folder, or ombrevault/log.txt under $XDG_DATA_HOME when
+    // the program's folder cannot be written (an installed program).
+    static QByteArray resolvedPath();
+
+    const QByteArray& path() const { return m_path; }
+
+    // "[" date " - " time "] : " message, CR LF. Throws Error when it cannot be written.
+    void AppendLog(const QByteArray& message) const;
+
+    // One line as AppendLog writes it; control characters in the message become "?".
+    static QByteArray formatLine(const QByteArray& message, const QDate& date, const QTime& time);
+    static QString dateText(const QDate& date);
+    static QString timeText(const QTime& time);
+
+private:
+    QByteArray m_path;
+};
+
+} // namespace ov

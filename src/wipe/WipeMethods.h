@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/EventLoop.h"
+#include "settings/Settings.h"
+
+#include <QByteArray>
+
+namespace ov {
+
+// The three ways the File Cleaner destroys one file. Each overwrites the file in place
+// with fixed byte patterns, flushing every pass to the disk, and then deletes it. A
+// failure throws Error at the failing step. Only regular files are touched.
+// `settings` is read at the moment of deletion (ScrambleNames).
+void WipeFileLeast(const QByteArray& path, bool deleteAfter, const Settings& settings,
+                   EventLoop& loop);
+void WipeFileMedium(const QByteArray& path, EventLoop& loop);
+void OverwriteMedium(const QByteArray& path, EventLoop& loop);
+void WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const Settings& settings,
+                  EventLoop& loop);
+
+// The length can be read twice, with the same result.
+bool FileAccessible(const QByteArray& path);
+
+// Half-to-even rounding of length / divisor, as the high method counts its chunks.
+long long roundedChunkCount(long long length, long long divisor);
+
+// The size of the pieces every pass is written in.
+inline constexpr size_t kWriteChunk = 1u << 20;
+
+} // namespace ov

@@ -1,0 +1,88 @@
+#include "support/TempDir.h"
+
+#include <QFile>
+
+#include <fcntl.h>
+#include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ov::test {
+
+TempDir::TempDir() : m_dir(QDir::tempPath() + QStringLiteral("/ovtest-XXXXXX")) {}
+
+TempDir::TempDir(const QByteArray& parent)
+    : m_dir(QFile::decodeName(parent) + QStringLiteral("/ovtest-XXXXXX"))
+{
+}
+
+QByteArray TempDir::path() const { return QFile::encodeName(m_dir.path()); }
+
+QByteArray TempDir::file(const char* name) const { return path() + '/' + name; }
+
+QByteArray TempDir::file(const QByteArray& name) const { return path() + '/' + name; }
+
+void writeFile(const QByteArray& path, const QByteArray& content)
+{
+    int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw std::runtime_error("cannot create " + path.toStdString());
+    const char* data = content.constData();
+    qsizetype left = content.size();
+    while (left > 0) {
+        ssize_t n = ::write(fd, data, size_t(left));
+        if (n <= 0) {
+            ::close(fd);
+            throw std::runtime_error("cannot write " + path.toStdString());
+        }
+        data += n;
+        left -= n;
+    }
+    ::close(fd);
+}
+
+QByteArray readFile(const QByteArray& path)
+{
+    QFile file(QFile::decodeName(path));
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " + path.toStdString());
+    return file.readAll();
+}
+
+bool exists(const QByteArray& path)
+{
+    struct stat st;
+    return ::lstat(path.constData(), &st) == 0;
+}
+
+long long countOccurrences(const QByteArray& path, const QByteArray& needle)
+{
+    QFile file(QFile::decodeName(path));
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " + path.toStdString());
+    const qint64 piece = 8 << 20;
+    long long count = 0;
+    QByteArray carry;
+    for (;;) {
+        QByteArray block = file.read(piece);
+        if (block.isEmpty())
+            break;
+        QByteArray window = carry + block;
+        qsizetype from = 0;
+        for (;;) {
+            qsizetype at = window.indexOf(needle, from);
+            if (at < 0)
+                break;
+            ++count;
+            from = at + needle.size();
+        }
+        // Keep a tail shorter than the needle, so a match across pieces is seen once.
+        qsizetype keep = std::min<qsizetype>(needle.size() - 1, window.size() - from);
+        carry = window.right(std::max<qsizetype>(keep, 0));
+    }
+    return count;
+}
+
+bool runningAsRoot() { return ::geteuid() == 0; }
+
+} // namespace ov::test
