@@ -16,7 +16,10 @@ Error Error::fromErrno(int code, QByteArray path)
     return Error(code, QString::fromLocal8Bit(std::strerror(code)), std::move(path));
 }
 
-QString Error::displayPath() const { return ov::displayPath(m_path); }
+QString Error::displayPath() const
+{
+    return ov::displayPath(m_path);
+}
 
 QString Error::text() const
 {
@@ -25,10 +28,19 @@ QString Error::text() const
     return displayPath() + QStringLiteral(": ") + m_message;
 }
 
-void throwErrno(const QByteArray& path) { throw Error::fromErrno(errno, path); }
+void throwErrno(const QByteArray& path)
+{
+    throw Error::fromErrno(errno, path);
+}
 
-void throwError(int code, const QByteArray& path) { throw Error::fromErrno(code, path); }
+void throwError(int code, const QByteArray& path)
+{
+    throw Error::fromErrno(code, path);
+}
 
-QString displayPath(const QByteArray& path) { return QString::fromUtf8(path); }
+QString displayPath(const QByteArray& path)
+{
+    return QString::fromUtf8(path);
+}
 
 } // namespace ov

@@ -170,7 +170,10 @@ struct QtEventLoop::Worker
 
 QtEventLoop::QtEventLoop() : m_worker(new Worker) {}
 
-QtEventLoop::~QtEventLoop() { delete m_worker; }
+QtEventLoop::~QtEventLoop()
+{
+    delete m_worker;
+}
 
 void QtEventLoop::yield()
 {

@@ -10,9 +10,18 @@
 
 namespace ov::fs {
 
-bool EntryInfo::isRegular() const { return S_ISREG(mode); }
-bool EntryInfo::isSymlink() const { return S_ISLNK(mode); }
-bool EntryInfo::ownerWritable() const { return (mode & S_IWUSR) != 0; }
+bool EntryInfo::isRegular() const
+{
+    return S_ISREG(mode);
+}
+bool EntryInfo::isSymlink() const
+{
+    return S_ISLNK(mode);
+}
+bool EntryInfo::ownerWritable() const
+{
+    return (mode & S_IWUSR) != 0;
+}
 
 namespace {
 
@@ -127,9 +136,9 @@ File File::openAppendOwned(const QByteArray& path, EventLoop& loop)
     int fd = -1;
     int failure = 0;
     loop.runBlocking([&] {
-        fd = retryOpen(path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC |
-                                 O_NOCTTY,
-                       0600);
+        fd = retryOpen(
+            path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
+            0600);
         failure = fd < 0 ? errno : 0;
     });
     if (fd < 0)

@@ -31,7 +31,12 @@ void requireRegular(const QByteArray& path, const EntryInfo& info);
 class File
 {
 public:
-    enum class Access { ReadWrite, WriteOnly, Append };
+    enum class Access
+    {
+        ReadWrite,
+        WriteOnly,
+        Append
+    };
 
     // Opens a regular file without following a link and without blocking on a FIFO;
     // the descriptor is checked again (fstat), so nothing can be swapped in between.
@@ -59,7 +64,9 @@ public:
     void close();
 
 private:
-    File(int fd, QByteArray path, EventLoop& loop) : m_fd(fd), m_path(std::move(path)), m_loop(&loop) {}
+    File(int fd, QByteArray path, EventLoop& loop)
+        : m_fd(fd), m_path(std::move(path)), m_loop(&loop)
+    {}
     int m_fd = -1;
     QByteArray m_path;
     EventLoop* m_loop = nullptr;

@@ -39,8 +39,9 @@ std::unique_ptr<LoopMount> LoopMount::create(const QString& fsType, qint64 sizeB
         return fail(QStringLiteral("loop mounts need root"));
     QString mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.") + fsType);
     if (mkfs.isEmpty())
-        mkfs = QStandardPaths::findExecutable(QStringLiteral("mkfs.") + fsType,
-                                              {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+        mkfs =
+            QStandardPaths::findExecutable(QStringLiteral("mkfs.") + fsType,
+                                           {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
     if (mkfs.isEmpty())
         return fail(QStringLiteral("mkfs.") + fsType + QStringLiteral(" is not installed"));
 
@@ -77,9 +78,9 @@ bool LoopMount::remount(const QString& options)
 {
     if (m_mounted)
         return true;
-    QStringList args{QStringLiteral("-o"), QStringLiteral("loop") +
-                                               (options.isEmpty() ? QString()
-                                                                  : QStringLiteral(",") + options),
+    QStringList args{QStringLiteral("-o"),
+                     QStringLiteral("loop") +
+                         (options.isEmpty() ? QString() : QStringLiteral(",") + options),
                      QFile::decodeName(m_image), QFile::decodeName(m_mountPoint)};
     m_mounted = runTool(QStringLiteral("mount"), args);
     return m_mounted;

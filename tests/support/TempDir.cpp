@@ -13,14 +13,22 @@ TempDir::TempDir() : m_dir(QDir::tempPath() + QStringLiteral("/ovtest-XXXXXX")) 
 
 TempDir::TempDir(const QByteArray& parent)
     : m_dir(QFile::decodeName(parent) + QStringLiteral("/ovtest-XXXXXX"))
+{}
+
+QByteArray TempDir::path() const
 {
+    return QFile::encodeName(m_dir.path());
 }
 
-QByteArray TempDir::path() const { return QFile::encodeName(m_dir.path()); }
+QByteArray TempDir::file(const char* name) const
+{
+    return path() + '/' + name;
+}
 
-QByteArray TempDir::file(const char* name) const { return path() + '/' + name; }
-
-QByteArray TempDir::file(const QByteArray& name) const { return path() + '/' + name; }
+QByteArray TempDir::file(const QByteArray& name) const
+{
+    return path() + '/' + name;
+}
 
 void writeFile(const QByteArray& path, const QByteArray& content)
 {
@@ -83,6 +91,9 @@ long long countOccurrences(const QByteArray& path, const QByteArray& needle)
     return count;
 }
 
-bool runningAsRoot() { return ::geteuid() == 0; }
+bool runningAsRoot()
+{
+    return ::geteuid() == 0;
+}
 
 } // namespace ov::test

@@ -25,12 +25,11 @@ void QtDialogs::messageBox(QWidget* parent, Icon icon, const QString& title, con
 }
 
 std::optional<QByteArray> QtDialogs::openFile(QWidget* parent, const QString& title,
-                                              const QByteArray& startFolder,
-                                              const QString& filter)
+                                              const QByteArray& startFolder, const QString& filter)
 {
-    QString chosen = QFileDialog::getOpenFileName(parent, title, QFile::decodeName(startFolder),
-                                                  filter, nullptr,
-                                                  QFileDialog::DontResolveSymlinks);
+    QString chosen =
+        QFileDialog::getOpenFileName(parent, title, QFile::decodeName(startFolder), filter, nullptr,
+                                     QFileDialog::DontResolveSymlinks);
     if (chosen.isEmpty())
         return std::nullopt;
     return QFile::encodeName(chosen);
@@ -38,8 +37,8 @@ std::optional<QByteArray> QtDialogs::openFile(QWidget* parent, const QString& ti
 
 std::optional<QByteArray> QtDialogs::chooseFolder(QWidget* parent, const QString& title)
 {
-    QString chosen = QFileDialog::getExistingDirectory(parent, title, QString(),
-                                                       QFileDialog::ShowDirsOnly);
+    QString chosen =
+        QFileDialog::getExistingDirectory(parent, title, QString(), QFileDialog::ShowDirsOnly);
     if (chosen.isEmpty())
         return std::nullopt;
     return QFile::encodeName(chosen);

@@ -8,8 +8,7 @@ namespace ov {
 class QtDialogs : public Dialogs
 {
 public:
-    void messageBox(QWidget* parent, Icon icon, const QString& title,
-                    const QString& text) override;
+    void messageBox(QWidget* parent, Icon icon, const QString& title, const QString& text) override;
     std::optional<QByteArray> openFile(QWidget* parent, const QString& title,
                                        const QByteArray& startFolder,
                                        const QString& filter) override;

@@ -1,0 +1,196 @@
+#include "cli/Commands.h"
+
+#include "platform/Error.h"
+#include "settings/OperationLog.h"
+#include "settings/SettingsStore.h"
+#include "wipe/RemoveDuplicates.h"
+#include "wipe/WipeMethods.h"
+
+#include <QElapsedTimer>
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <unistd.h>
+
+namespace ov::cli {
+
+namespace {
+
+struct Interrupted
+{
+};
+
+// Yields are where a wipe has just finished a write: the place to show progress and to
+// notice Ctrl-C.
+class CliLoop : public DirectEventLoop
+{
+public:
+    explicit CliLoop(bool progress) : m_progress(progress) { m_clock.start(); }
+
+    void yield() override
+    {
+        if (interruptRequested())
+            throw Interrupted{};
+        if (m_progress && m_clock.elapsed() >= 100) {
+            m_clock.restart();
+            draw();
+        }
+    }
+
+    void setFile(int index, int count, const QByteArray& path)
+    {
+        m_index = index;
+        m_count = count;
+        m_path = path;
+        if (m_progress)
+            draw();
+    }
+
+    void finish()
+    {
+        if (m_progress)
+            std::fputs("\r\033[K", stderr);
+    }
+
+private:
+    void draw()
+    {
+        const int width = 24;
+        const int filled = m_count > 0 ? width * m_index / m_count : 0;
+        static const char spinner[] = "|/-\\";
+        QByteArray name = m_path;
+        if (name.size() > 40)
+            name = "..." + name.right(37);
+        std::fprintf(stderr, "\r\033[K[%.*s%.*s] %d/%d %c %s", filled, "########################",
+                     width - filled, "                        ", m_index, m_count,
+                     spinner[m_tick++ % 4], name.constData());
+        std::fflush(stderr);
+    }
+
+    bool m_progress;
+    QElapsedTimer m_clock;
+    int m_index = 0;
+    int m_count = 0;
+    unsigned m_tick = 0;
+    QByteArray m_path;
+};
+
+const char kWipeUsage[] =
+    "Usage: ombrevault-cli wipe [--level 1|2|3|least|medium|high] [--scramble|--no-scramble]\n"
+    "                           [--log|--no-log] [--quiet] PATH...\n";
+
+int usage(const char* problem, const QByteArray& detail = {})
+{
+    std::fprintf(stderr, "ombrevault-cli wipe: %s%s\n%s", problem, detail.constData(), kWipeUsage);
+    return 2;
+}
+
+std::optional<QString> levelFromArgument(const QByteArray& text)
+{
+    if (text == "1" || text == "least")
+        return QStringLiteral("1");
+    if (text == "2" || text == "medium")
+        return QStringLiteral("2");
+    if (text == "3" || text == "high")
+        return QStringLiteral("3");
+    return std::nullopt;
+}
+
+} // namespace
+
+int wipeCommand(const std::vector<QByteArray>& args)
+{
+    SettingsStore store;
+    Settings settings;
+    LoadSettings(settings, store);
+    bool quiet = false;
+    std::vector<QByteArray> paths;
+    bool optionsEnded = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const QByteArray& arg = args[i];
+        if (optionsEnded || !arg.startsWith("--") || arg == "-") {
+            paths.push_back(arg);
+        } else if (arg == "--") {
+            optionsEnded = true;
+        } else if (arg == "--level" || arg.startsWith("--level=")) {
+            QByteArray value;
+            if (arg == "--level") {
+                if (++i >= args.size())
+                    return usage("--level needs a value");
+                value = args[i];
+            } else {
+                value = arg.mid(8);
+            }
+            auto level = levelFromArgument(value);
+            if (!level)
+                return usage("unknown level ", value);
+            settings.SecurityLevel = *level;
+        } else if (arg == "--scramble") {
+            settings.ScrambleNames = true;
+        } else if (arg == "--no-scramble") {
+            settings.ScrambleNames = false;
+        } else if (arg == "--log") {
+            settings.LogOperations = true;
+        } else if (arg == "--no-log") {
+            settings.LogOperations = false;
+        } else if (arg == "--quiet") {
+            quiet = true;
+        } else if (arg == "--help") {
+            std::fputs(kWipeUsage, stdout);
+            return 0;
+        } else {
+            return usage("unknown option ", arg);
+        }
+    }
+    if (paths.empty())
+        return usage("no file given");
+    const QString level = settings.SecurityLevel;
+    if (!level.isEmpty() && !levelFromArgument(level.toUtf8())) {
+        std::fprintf(stderr,
+                     "ombrevault-cli wipe: the stored security level \"%s\" is none of 1, 2, 3; "
+                     "choose one with --level\n",
+                     level.toUtf8().constData());
+        return 2;
+    }
+
+    CliLoop loop(!quiet && ::isatty(STDERR_FILENO));
+    RemoveDuplicates(paths, loop);
+    const OperationLog log(OperationLog::resolvedPath());
+    int failures = 0;
+    const int count = int(paths.size());
+    for (int i = 0; i < count; ++i) {
+        const QByteArray& path = paths[size_t(i)];
+        loop.setFile(i, count, path);
+        try {
+            if (settings.LogOperations)
+                log.AppendLog(path + " Deleted via ratio " + level.toUtf8());
+            if (level == QLatin1String("1"))
+                WipeFileLeast(path, true, settings, loop);
+            else if (level == QLatin1String("3"))
+                WipeFileHigh(path, 11, true, settings, loop);
+            else
+                WipeFileMedium(path, loop);
+            loop.finish();
+            if (!quiet)
+                std::printf("destroyed %s\n", path.constData());
+        } catch (const Error& error) {
+            loop.finish();
+            ++failures;
+            std::fprintf(stderr, "ombrevault-cli: %s\n", error.text().toUtf8().constData());
+        } catch (const Interrupted&) {
+            loop.finish();
+            std::fprintf(stderr,
+                         "ombrevault-cli: interrupted; %s was left half-wiped, %d file(s) "
+                         "not touched\n",
+                         path.constData(), count - i - 1);
+            return 1;
+        }
+        std::fflush(stdout);
+    }
+    loop.setFile(count, count, {});
+    loop.finish();
+    return failures == 0 ? 0 : 1;
+}
+
+} // namespace ov::cli

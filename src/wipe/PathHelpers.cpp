@@ -1,0 +1,55 @@
+#include "wipe/PathHelpers.h"
+
+#include "platform/Error.h"
+#include "platform/Files.h"
+
+#include <cerrno>
+
+namespace ov {
+
+QByteArray PathPart(const QByteArray& path, int mode)
+{
+    switch (mode) {
+    case 0: {
+        qsizetype first = path.indexOf('/');
+        return first < 0 ? QByteArray() : path.left(first + 1);
+    }
+    case 1: {
+        qsizetype last = path.lastIndexOf('/');
+        if (last < 0)
+            throw Error(EINVAL, QStringLiteral("The path names no folder"), path);
+        return path.left(last);
+    }
+    case 2: {
+        qsizetype last = path.lastIndexOf('/');
+        return last < 0 ? path : path.mid(last + 1);
+    }
+    case 3: {
+        qsizetype dot = path.lastIndexOf('.');
+        return dot < 0 ? path : path.mid(dot + 1);
+    }
+    default:
+        return {};
+    }
+}
+
+QByteArray ScrambleName(const QByteArray& path, EventLoop& loop)
+{
+    const QByteArray scrambled = PathPart(path, 1) + '/' + kScrambledName;
+    loop.yield();
+    fs::renameNoReplace(path, scrambled);
+    return scrambled;
+}
+
+bool FileExists(const QByteArray& path)
+{
+    if (PathPart(path, 2).startsWith('.'))
+        return false;
+    try {
+        return fs::entryInfo(path).isRegular();
+    } catch (const Error&) {
+        return false;
+    }
+}
+
+} // namespace ov

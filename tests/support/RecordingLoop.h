@@ -1,0 +1,34 @@
+#pragma once
+
+#include "platform/EventLoop.h"
+
+#include <functional>
+
+namespace ov::test {
+
+// Runs everything in place and counts the yields; an optional hook runs at each one
+// (to look at a file between a method's steps, or to change state as a click would).
+class RecordingLoop : public DirectEventLoop
+{
+public:
+    void yield() override
+    {
+        ++yields;
+        if (onYield)
+            onYield();
+    }
+    void runBlocking(const std::function<void()>& call) override
+    {
+        ++blockingCalls;
+        if (onBlocking)
+            onBlocking();
+        call();
+    }
+
+    int yields = 0;
+    int blockingCalls = 0;
+    std::function<void()> onYield;
+    std::function<void()> onBlocking; // before each blocking call runs
+};
+
+} // namespace ov::test
