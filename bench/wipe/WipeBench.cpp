@@ -1,0 +1,182 @@
+// Figures for the wipe engine, each measured side by side with its yardstick in one run:
+//   wipe_bench [FOLDER]   (default: the current folder; it must be on the disk to measure)
+
+#include "platform/EventLoop.h"
+#include "wipe/RemoveDuplicates.h"
+#include "wipe/WipeMethods.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using namespace ov;
+
+QByteArray folder = ".";
+
+// A file of pseudo-random bytes on the disk, flushed, so every contender starts alike.
+QByteArray makeFile(const char* name, qint64 size)
+{
+    QByteArray path = folder + "/" + name;
+    int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<char> buffer(1 << 20);
+    quint32 x = 12345;
+    for (char& c : buffer)
+        c = char((x = x * 1103515245u + 12345u) >> 24);
+    for (qint64 done = 0; done < size; done += qint64(buffer.size()))
+        (void)::write(fd, buffer.data(),
+                      size_t(std::min<qint64>(size - done, qint64(buffer.size()))));
+    ::fsync(fd);
+    ::close(fd);
+    return path;
+}
+
+double seconds(const std::function<void()>& work)
+{
+    QElapsedTimer clock;
+    clock.start();
+    work();
+    return double(clock.nsecsElapsed()) / 1e9;
+}
+
+void shell(const QString& command)
+{
+    QProcess::execute(QStringLiteral("sh"), {QStringLiteral("-c"), command});
+}
+
+Settings settings;
+
+void wipeAt(int level, const QByteArray& path, EventLoop& loop)
+{
+    if (level == 1)
+        WipeFileLeast(path, true, settings, loop);
+    else if (level == 2)
+        WipeFileMedium(path, loop);
+    else
+        WipeFileHigh(path, 11, true, settings, loop);
+}
+
+void leastAgainstTheDisk()
+{
+    const qint64 size = 256 << 20;
+    DirectEventLoop loop;
+    QByteArray path = makeFile("bench-least", size);
+    const double least = seconds([&] { WipeFileLeast(path, true, settings, loop); });
+    path = makeFile("bench-dd", size);
+    const QString dd = QStringLiteral("for i in 1 2 3; do dd if=/dev/zero of='%1' bs=1M count=256 "
+                                      "conv=notrunc,fdatasync status=none; done; rm -f '%1'")
+                           .arg(QString::fromUtf8(path));
+    const double disk = seconds([&] { shell(dd); });
+    path = makeFile("bench-shred", size);
+    const double shred = seconds([&] {
+        shell(QStringLiteral("shred -n 3 --random-source=/dev/zero '%1'; rm -f '%1'")
+                  .arg(QString::fromUtf8(path)));
+    });
+    std::printf("least level, 256 MiB:        %.2f s (%.0f MB/s)\n", least, 3 * 268.4 / least);
+    std::printf("dd, 3 flushed passes:        %.2f s   least/dd    = %.2f (goal <= 1.15)\n", disk,
+                least / disk);
+    std::printf("shred -n 3 (zero source):    %.2f s   least/shred = %.2f (goal < 1)\n", shred,
+                least / shred);
+}
+
+void highAgainstLeast()
+{
+    const qint64 size = 64 << 20;
+    DirectEventLoop loop;
+    QByteArray path = makeFile("bench-l64", size);
+    const double least = seconds([&] { WipeFileLeast(path, true, settings, loop); });
+    path = makeFile("bench-h64", size);
+    const double high = seconds([&] { WipeFileHigh(path, 11, true, settings, loop); });
+    path = makeFile("bench-m64", size);
+    const double medium = seconds([&] { WipeFileMedium(path, loop); });
+    std::printf(
+        "64 MiB: least %.2f s, medium %.2f s, high %.2f s   high/least = %.2f (goal <= 12)\n",
+        least, medium, high, high / least);
+}
+
+// The command-line companion wipes a 1 GiB file; its peak resident memory is read from
+// the kernel when it has ended.
+void peakMemory()
+{
+    for (const char* level : {"1", "2", "3"}) {
+        QByteArray path = makeFile("bench-1g", qint64(1) << 30);
+        pid_t child = ::fork();
+        if (child == 0) {
+            ::execl(OV_CLI_PATH, OV_CLI_PATH, "wipe", "--quiet", "--no-log", "--level", level,
+                    path.constData(), static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        int status = 0;
+        struct rusage usage = {};
+        ::wait4(child, &status, 0, &usage);
+        std::printf("peak memory, level %s on 1 GiB: %.1f MiB (goal < 64 MiB)%s\n", level,
+                    double(usage.ru_maxrss) / 1024.0,
+                    WIFEXITED(status) && WEXITSTATUS(status) == 0 ? "" : "  [wipe failed]");
+        ::unlink(path.constData());
+    }
+}
+
+// The longest pause between two ticks of a 10 ms timer while a level wipes 256 MiB.
+void responsiveness()
+{
+    QtEventLoop loop;
+    for (int level : {1, 2, 3}) {
+        QByteArray path = makeFile("bench-resp", 256 << 20);
+        QElapsedTimer sinceTick;
+        qint64 longest = 0;
+        int ticks = 0;
+        QTimer timer;
+        timer.setInterval(10);
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            if (ticks++ > 0)
+                longest = std::max(longest, sinceTick.elapsed());
+            sinceTick.restart();
+        });
+        timer.start();
+        sinceTick.start();
+        const double took = seconds([&] { wipeAt(level, path, loop); });
+        timer.stop();
+        std::printf("level %d, 256 MiB in the event loop: %.2f s, %d ticks, longest gap %lld ms "
+                    "(goal <= 50)\n",
+                    level, took, ticks, longest);
+    }
+}
+
+void duplicates()
+{
+    std::vector<QByteArray> list;
+    const QByteArray prefix = "/home/somebody/Documents/projects/" + QByteArray(180, 'd') + "/";
+    for (int i = 0; i < 32767; ++i)
+        list.push_back(prefix + "file-" + QByteArray::number(i % 16384) + ".dat");
+    QtEventLoop loop;
+    int removed = 0;
+    const double took = seconds([&] { removed = RemoveDuplicates(list, loop); });
+    std::printf("RemoveDuplicates, 32,767 entries, %d removed: %.3f s (goal < 1 s)\n", removed,
+                took);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc > 1)
+        folder = argv[1];
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    duplicates();
+    leastAgainstTheDisk();
+    highAgainstLeast();
+    responsiveness();
+    peakMemory();
+    return 0;
+}
