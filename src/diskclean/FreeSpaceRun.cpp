@@ -1,4 +1,446 @@
-// The free-space wipe run; filled in shortly.
+#include "diskclean/FreeSpaceRun.h"
+
+#include "platform/Paths.h"
+
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace ov {
-int freeSpaceRunPlaceholder() { return 0; }
+
+namespace {
+
+const QString kCrLf = QStringLiteral("\r\n");
+
+// Failures that mean "this user may not fill more of the volume": the run's end.
+bool volumeFull(int code)
+{
+    return code == ENOSPC || code == EDQUOT;
+}
+
+struct EntryId
+{
+    bool regularOwned = false;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+EntryId lookAt(const QByteArray& path)
+{
+    EntryId id;
+    struct stat st;
+    if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+        id.regularOwned = true;
+        id.device = st.st_dev;
+        id.inode = st.st_ino;
+    }
+    return id;
+}
+
+} // namespace
+
+QString errorReportText(int step)
+{
+    return QStringLiteral("The error occured on line ") + QString::number(step) +
+           QStringLiteral("please email the line number to ") + QLatin1String(kSupportAddress);
+}
+
+FreeSpaceRun::FreeSpaceRun(CDriveInfo& objDriveInfo, FreeSpaceView& view, EventLoop& loop,
+                           const Settings& settings, const OperationLog* log)
+    : m_info(objDriveInfo), m_view(view), m_loop(loop), m_settings(settings), m_log(log)
+{}
+
+FreeSpaceRun::~FreeSpaceRun()
+{
+    // Only reached with files left when the owner goes away in the middle of a run
+    // (it should stop the run first): do not leave the filler behind.
+    for (TempFile& temp : m_files) {
+        temp.file.reset();
+        const EntryId id = lookAt(temp.path);
+        if (id.regularOwned && id.device == temp.device && id.inode == temp.inode)
+            ::unlink(temp.path.constData());
+    }
+}
+
+QByteArray FreeSpaceRun::fillerBlock()
+{
+    static const char lineBytes[6] = {'X', '0', char(0xA7), char(0xFF), char(0x00), char(0xFF)};
+    QByteArray block;
+    block.reserve(kBlockSize);
+    for (char byte : lineBytes) {
+        block.append(QByteArray(150, byte));
+        block.append("\r\n", 2);
+    }
+    return block;
+}
+
+QByteArray FreeSpaceRun::tempFileName(int index)
+{
+    return index == 0 ? QByteArray("ovtempx.dat") : "ovtempx" + QByteArray::number(index) + ".dat";
+}
+
+int FreeSpaceRun::writeStepAt(int offsetInBlock)
+{
+    switch (offsetInBlock / kLineSize) {
+    case 0:
+        return 0; // line 1
+    case 1:
+    case 2:
+        return 1; // lines 2 and 3
+    case 3:
+    case 4:
+        return 3; // lines 4 and 5
+    default:
+        return 7; // line 6
+    }
+}
+
+int FreeSpaceRun::batchBlocks(std::int64_t freeBytes)
+{
+    const std::int64_t distance = freeBytes - kEndThreshold;
+    if (distance < kNearZone)
+        return 1;
+    // Half the distance: whatever the file system spends on allocation and metadata,
+    // every block of the batch is one that a block-by-block run would still have written.
+    const std::int64_t blocks = distance / 2 / kBlockSize;
+    return int(std::min<std::int64_t>(std::max<std::int64_t>(blocks, 1), kMaxBatchBlocks));
+}
+
+std::int64_t FreeSpaceRun::cleanedBytes() const
+{
+    std::int64_t total = 0;
+    for (const TempFile& temp : m_files) {
+        if (temp.file) {
+            try {
+                total += temp.file->size();
+            } catch (const Error&) {
+            }
+        } else {
+            total += temp.closedSize;
+        }
+    }
+    return total;
+}
+
+void FreeSpaceRun::report(int step, const Error& error)
+{
+    if (m_reported)
+        return;
+    m_reported = true;
+    m_view.showErrorReport(step, errorReportText(step) + QLatin1Char('\n') + error.text());
+}
+
+void FreeSpaceRun::cmdStop_Click()
+{
+    m_driveWorking = false;
+    m_view.setStopInFront(false);
+    // The start button is in front again, but the stopped run still has to finish its
+    // cycle and delete its file: no second run inside the first.
+    if (m_running)
+        m_view.setStartEnabled(false);
+}
+
+bool FreeSpaceRun::StillSpace()
+{
+    int step = 0;
+    try {
+        const std::int64_t free = m_info.FreeSpace();
+        m_lastFree = free;
+        if (free < kEndThreshold) {
+            step = 12;
+            return false;
+        }
+        step = 13;
+        return true;
+    } catch (const Error& error) {
+        report(step, error);
+        return false;
+    }
+}
+
+void FreeSpaceRun::openNextFile()
+{
+    TempFile temp;
+    temp.path = joinPath(m_folder, tempFileName(int(m_files.size())));
+    // Refuses a link, a folder or another user's file of that name: appending through a
+    // planted link would fill, and then delete, a file elsewhere.
+    temp.file.emplace(fs::File::openAppendOwned(temp.path, m_loop));
+    struct stat st;
+    if (::fstat(temp.file->fd(), &st) != 0)
+        throwErrno(temp.path);
+    temp.device = st.st_dev;
+    temp.inode = st.st_ino;
+    m_files.push_back(std::move(temp));
+}
+
+void FreeSpaceRun::syncCurrent()
+{
+    TempFile& temp = m_files.back();
+    try {
+        temp.file->sync();
+    } catch (const Error& error) {
+        // Blocks that found no room at write-back: the volume is as full as it gets.
+        if (!volumeFull(error.code()) && error.code() != EFBIG)
+            throw;
+    }
+    m_sinceSync = 0;
+}
+
+void FreeSpaceRun::appendBlocks(std::int64_t length, int* step)
+{
+    std::int64_t offset = 0;
+    while (offset < length) {
+        TempFile& temp = m_files.back();
+        const int fd = temp.file->fd();
+        const char* data = m_buffer.constData() + offset;
+        const size_t count = size_t(length - offset);
+        ssize_t written = 0;
+        int failure = 0;
+        m_loop.runBlocking([&] {
+            do {
+                written = ::write(fd, data, count);
+            } while (written < 0 && errno == EINTR);
+            failure = written < 0 ? errno : (written == 0 ? ENOSPC : 0);
+        });
+        if (!failure) {
+            offset += written;
+            m_sinceSync += written;
+            temp.written = true;
+            continue;
+        }
+        if (volumeFull(failure)) {
+            m_writeState = WriteState::Full;
+            return;
+        }
+        if (failure == EFBIG && temp.file->size() > 0) {
+            // The file system's largest file: go on in the next file, from the start of
+            // the block that did not fit, so that file too holds whole blocks.
+            *step = 7;
+            syncCurrent();
+            temp.closedSize = temp.file->size();
+            temp.file->close();
+            temp.file.reset();
+            *step = 0;
+            openNextFile();
+            offset -= offset % kBlockSize;
+            continue;
+        }
+        *step = writeStepAt(int(offset % kBlockSize));
+        throwError(failure, temp.path);
+    }
+}
+
+void FreeSpaceRun::WriteData()
+{
+    int step = 0;
+    try {
+        m_folder = designator();
+        if (m_files.empty())
+            openNextFile();
+        const int blocks = batchBlocks(m_lastFree);
+        const std::int64_t length = std::int64_t(blocks) * kBlockSize;
+        if (m_buffer.size() < length) {
+            const QByteArray block = fillerBlock();
+            m_buffer = block.repeated(blocks);
+        }
+        appendBlocks(length, &step);
+        if (m_writeState == WriteState::Ok && m_sinceSync >= kSyncInterval) {
+            step = 7;
+            syncCurrent();
+        }
+    } catch (const Error& error) {
+        report(step, error);
+        m_writeState = WriteState::Failed;
+    }
+}
+
+void FreeSpaceRun::UpdateScreen()
+{
+    bool anyFile = false;
+    for (const TempFile& temp : m_files)
+        anyFile = anyFile || fs::entryExists(temp.path);
+    if (anyFile)
+        m_view.setCleanedText(CDriveInfo::FormatSize(cleanedBytes(), false) + kCrLf +
+                              QStringLiteral("Cleaned"));
+    m_loop.yield();
+    m_view.setLeftText(CDriveInfo::FormatSize(m_info.FreeSpace(), true) + kCrLf +
+                       QStringLiteral("Left to clean"));
+}
+
+void FreeSpaceRun::refreshScreenIfDue(bool force)
+{
+    // About ten refreshes a second; the run's last figures are always shown.
+    if (force ? m_screenDue : (!m_screenClock.isValid() || m_screenClock.elapsed() >= 100)) {
+        UpdateScreen();
+        m_screenClock.start();
+        m_screenDue = false;
+    } else if (!force) {
+        m_screenDue = true;
+    }
+}
+
+void FreeSpaceRun::removeTempFiles(int step)
+{
+    std::optional<Error> firstFailure;
+    auto keep = [&](const Error& error) {
+        if (!firstFailure)
+            firstFailure = error;
+    };
+    for (TempFile& temp : m_files) {
+        if (temp.file) {
+            try {
+                // The filler has to reach the disk before the file goes, or delayed
+                // allocation drops it and nothing was overwritten.
+                if (temp.written)
+                    temp.file->sync();
+            } catch (const Error& error) {
+                if (!volumeFull(error.code()) && error.code() != EFBIG)
+                    keep(error);
+            }
+            try {
+                temp.closedSize = temp.file->size();
+                temp.file->close();
+            } catch (const Error& error) {
+                keep(error);
+            }
+            temp.file.reset();
+        }
+        const EntryId id = lookAt(temp.path);
+        if (id.regularOwned && id.device == temp.device && id.inode == temp.inode) {
+            try {
+                fs::removeFile(temp.path);
+            } catch (const Error& error) {
+                keep(error);
+            }
+        }
+    }
+    // A file left by a run that was killed, never reached by this one, goes too; links
+    // and other users' files of those names are left alone.
+    for (int index = int(m_files.size());; ++index) {
+        const QByteArray path = joinPath(m_folder, tempFileName(index));
+        if (!lookAt(path).regularOwned)
+            break;
+        try {
+            fs::removeFile(path);
+        } catch (const Error& error) {
+            keep(error);
+            break;
+        }
+    }
+    m_files.clear();
+    if (firstFailure) {
+        report(step, *firstFailure);
+        m_outcome = Outcome::Failed;
+    }
+}
+
+void FreeSpaceRun::end(Outcome outcome)
+{
+    if (m_outcome == Outcome::None)
+        m_outcome = outcome;
+    m_buffer = QByteArray();
+    m_driveWorking = false;
+    m_running = false;
+    m_view.setStartEnabled(true);
+    if (onFinished)
+        onFinished();
+}
+
+void FreeSpaceRun::Command1_Click()
+{
+    if (m_running)
+        return;
+    m_running = true;
+    m_reported = false;
+    m_outcome = Outcome::None;
+    m_writeState = WriteState::Ok;
+    m_files.clear();
+    m_sinceSync = 0;
+    m_lastFree = 0;
+    m_screenClock.invalidate();
+    m_screenDue = false;
+    m_folder = designator();
+
+    int step = 0;
+    try {
+        step = 10;
+        m_view.setStopInFront(true);
+        step = 14;
+        m_view.setStatusText(QStringLiteral("Preparing..."));
+        step = 15;
+        m_view.setCleanedText(QStringLiteral("0 Cleaned"));
+        step = 16;
+        m_view.setLeftText(QStringLiteral("0 Left to clean"));
+        step = 20;
+        m_view.setDriveListEnabled(false);
+        step = 21;
+        m_view.setStatusText(QStringLiteral("Preparation Done !"));
+        step = 30;
+        m_loop.yield();
+        step = 31;
+        m_view.setStatusText(QStringLiteral("Working..."));
+        step = 33;
+        m_folder = designator();
+        step = 40;
+        if (m_settings.LogOperations && m_log)
+            m_log->AppendLog("Cleaning Free Space on drive " + m_folder);
+        step = 41;
+        m_driveWorking = true;
+        for (;;) {
+            step = 42;
+            if (!StillSpace())
+                break;
+            step = 43;
+            if (!m_driveWorking) {
+                step = 53;
+                m_loop.yield();
+                step = 51;
+                refreshScreenIfDue(true);
+                step = 55;
+                removeTempFiles(55);
+                step = 60;
+                m_view.setStatusText(QStringLiteral("Done"));
+                step = 61;
+                m_view.setDriveListEnabled(true);
+                step = 66;
+                m_view.setStopInFront(false);
+                end(Outcome::Stopped);
+                return;
+            }
+            step = 44;
+            WriteData();
+            if (m_writeState == WriteState::Failed)
+                throw Error(EIO, QString()); // WriteData has shown the report
+            step = 50;
+            m_loop.yield();
+            step = 51;
+            refreshScreenIfDue(false);
+            if (m_writeState == WriteState::Full)
+                break;
+            step = 70;
+            m_loop.yield();
+        }
+        step = 51;
+        refreshScreenIfDue(true);
+        step = 72;
+        m_view.setDriveListEnabled(true);
+        step = 80;
+        removeTempFiles(80);
+        step = 81;
+        m_view.setStatusText(QStringLiteral("Done"));
+        step = 90;
+        m_view.setStopInFront(false);
+        end(Outcome::Finished);
+    } catch (const Error& error) {
+        report(step, error);
+        // Unlike a bare error trap, the run does not leave its filler on the volume nor
+        // the panel locked: the files go, the drive list and the start button come back.
+        removeTempFiles(step);
+        m_view.setDriveListEnabled(true);
+        m_view.setStopInFront(false);
+        m_outcome = Outcome::Failed;
+        end(Outcome::Failed);
+    }
+}
+
 } // namespace ov

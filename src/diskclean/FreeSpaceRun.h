@@ -1,0 +1,152 @@
+#pragma once
+
+#include "drive/DriveInfo.h"
+#include "platform/Error.h"
+#include "platform/EventLoop.h"
+#include "platform/Files.h"
+#include "settings/OperationLog.h"
+#include "settings/Settings.h"
+
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+namespace ov {
+
+inline constexpr char kSupportAddress[] = "support@tallowbrookworks.example";
+
+// "The error occured on line " N "please email the line number to " address.
+QString errorReportText(int step);
+
+// The controls a free-space run drives: the panel's, or the command line's stand-ins.
+class FreeSpaceView
+{
+public:
+    virtual ~FreeSpaceView() = default;
+    // The mount point of the drive list's current entry.
+    virtual QByteArray driveDesignator() const = 0;
+    virtual void setStatusText(const QString& text) = 0;
+    // The two progress labels; a size and a word, joined by CR LF.
+    virtual void setCleanedText(const QString& text) = 0;
+    virtual void setLeftText(const QString& text) = 0;
+    // Stop button in front of the start button (true) or behind it (false).
+    virtual void setStopInFront(bool stopInFront) = 0;
+    virtual void setStartEnabled(bool enabled) = 0;
+    virtual void setDriveListEnabled(bool enabled) = 0;
+    // The error report: the message box text, then on a line of its own what failed.
+    virtual void showErrorReport(int step, const QString& text) = 0;
+};
+
+// Fills the free space of one volume with a temporary file of filler blocks until less
+// than 10,000 bytes are free or Stop is pressed, then flushes and deletes the file.
+// Everything runs on the calling (interface) thread; writes and flushes go through the
+// event loop, which keeps the window serving its events meanwhile.
+class FreeSpaceRun
+{
+public:
+    static constexpr std::int64_t kEndThreshold = 10000;
+    static constexpr int kBlockSize = 912;
+    static constexpr int kLineSize = 152;
+    // Far from the end, one write carries up to this many blocks (about 8 MiB).
+    static constexpr int kMaxBatchBlocks = 9198;
+    // Within this distance of the end threshold, one block per cycle.
+    static constexpr std::int64_t kNearZone = 1 << 20;
+    // The filler reaches the disk at least this often, not only at the end.
+    static constexpr std::int64_t kSyncInterval = 64 << 20;
+
+    enum class Outcome
+    {
+        None,     // no run yet
+        Finished, // the volume is full (or was from the start)
+        Stopped,  // Stop was pressed
+        Failed,   // a failure was reported
+    };
+
+    FreeSpaceRun(CDriveInfo& objDriveInfo, FreeSpaceView& view, EventLoop& loop,
+                 const Settings& settings, const OperationLog* log);
+    ~FreeSpaceRun();
+    FreeSpaceRun(const FreeSpaceRun&) = delete;
+    FreeSpaceRun& operator=(const FreeSpaceRun&) = delete;
+
+    // The run; returns when it has ended. Does nothing while a run is in progress.
+    void Command1_Click();
+    // Asks the run to stop after the cycle in progress.
+    void cmdStop_Click();
+
+    // One cycle's pieces.
+    bool StillSpace();
+    void WriteData();
+    void UpdateScreen();
+
+    bool isRunning() const { return m_running; }
+    bool DriveWorking() const { return m_driveWorking; }
+    Outcome lastOutcome() const { return m_outcome; }
+    // Bytes in the temporary files of the last (or current) run.
+    std::int64_t cleanedBytes() const;
+    // Called once a run has ended, its files deleted.
+    std::function<void()> onFinished;
+
+    // One filler block: six lines of 150 equal bytes and CR LF.
+    static QByteArray fillerBlock();
+    // "ovtempx.dat", then "ovtempx1.dat", "ovtempx2.dat", ... beside it.
+    static QByteArray tempFileName(int index);
+    // The step number of a failing write, by the byte of the block it failed at.
+    static int writeStepAt(int offsetInBlock);
+    // How many blocks one write carries with `freeBytes` free.
+    static int batchBlocks(std::int64_t freeBytes);
+
+private:
+    struct TempFile
+    {
+        QByteArray path;
+        std::optional<fs::File> file;
+        dev_t device = 0;
+        ino_t inode = 0;
+        std::int64_t closedSize = 0; // length once closed
+        bool written = false;
+    };
+    enum class WriteState
+    {
+        Ok,
+        Full,
+        Failed
+    };
+
+    QByteArray designator() const { return m_view.driveDesignator(); }
+    void report(int step, const Error& error);
+    void openNextFile();
+    // Writes `length` bytes of whole blocks; false when the volume is full.
+    void appendBlocks(std::int64_t length, int* step);
+    void syncCurrent();
+    // Flushes, closes and deletes every temporary file; throws the first failure after
+    // trying them all.
+    void removeTempFiles(int step);
+    void refreshScreenIfDue(bool force);
+    void end(Outcome outcome);
+
+    CDriveInfo& m_info;
+    FreeSpaceView& m_view;
+    EventLoop& m_loop;
+    const Settings& m_settings;
+    const OperationLog* m_log;
+
+    bool m_running = false;
+    bool m_driveWorking = false;
+    bool m_reported = false;
+    Outcome m_outcome = Outcome::None;
+    WriteState m_writeState = WriteState::Ok;
+    QByteArray m_folder;
+    std::vector<TempFile> m_files;
+    std::int64_t m_lastFree = 0;
+    std::int64_t m_sinceSync = 0;
+    QByteArray m_buffer;
+    QElapsedTimer m_screenClock;
+    bool m_screenDue = false;
+};
+
+} // namespace ov

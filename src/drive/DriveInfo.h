@@ -1,0 +1,82 @@
+#pragma once
+
+#include "platform/Volumes.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+namespace ov {
+
+// The facts of one volume (a mounted file system): root path, type, label, serial
+// number, file system and its flags, and its space. The space figures are asked for
+// afresh on every read of AvailableSpace and FreeSpace, the type on every read of
+// DriveType; the rest comes from the last Refresh.
+class CDriveInfo
+{
+public:
+    // The largest byte count the class holds; a volume reporting more is an overflow.
+    static constexpr std::int64_t kMaxByteCount = 922337203685477LL;
+
+    // Describes the file system that holds the current directory.
+    explicit CDriveInfo(VolumePlatform& platform);
+
+    // An entry text of the drive list or a path: an existing path stands for the mount
+    // point of its file system, anything else is taken as the root itself. The root
+    // path always ends in "/". Then Refresh.
+    void Drive(const QByteArray& NewDrive);
+    QByteArray Drive() const { return m_rootPath; }
+    // Points the object at a mount point as the drive list keeps it, taken as it is
+    // (a mount that has gone away then reads as no root directory). Then Refresh.
+    void setRootPath(const QByteArray& mountPoint);
+
+    // Asks the system to relabel the volume; when it agrees, the volume facts are read
+    // again, otherwise nothing changes.
+    void Label(const QByteArray& NewLabel);
+    QByteArray Label() const { return m_label; }
+
+    std::int64_t AvailableSpace();
+    int DriveType() const;
+    QString DriveTypeEx() const;
+    QByteArray FileSystem() const { return m_fileSystem; }
+    bool FileSystemFlag(std::uint32_t Flag) const { return (m_flags & Flag) == Flag; }
+    std::uint32_t FileSystemFlags() const { return m_flags; }
+    std::int64_t FreeSpace();
+    std::int32_t MaxFilenameLength() const { return m_maxComponentLength; }
+    bool Present() const { return m_present; }
+    QString SerialNumber() const;
+    QString SerialNumberEx() const;
+    std::int64_t TotalSpace() const { return m_totalBytes; }
+    void Refresh();
+
+    // A byte count as the panel shows it: "912 bytes", "1.50 GB", and with LongDisplay
+    // the exact count after it, "1.50 GB (1,610,612,736 bytes)". Fixed "," and "." for
+    // any locale; an exact half rounds away from zero.
+    static QString FormatSize(std::int64_t Size, bool LongDisplay);
+    // The text before the first NUL; without one, the text trimmed of blanks.
+    static QByteArray CutAtNul(const QByteArray& text);
+    static QString DriveTypeText(int code);
+    // The notice for a volume that is not present, by drive type; empty for most types.
+    static QString NotPresentNotice(int code);
+
+private:
+    bool HasExport(const char* module, const char* function) const;
+    void QuerySpace();
+    void QueryVolume();
+
+    VolumePlatform& m_platform;
+    QByteArray m_rootPath;
+    bool m_extendedQuery = false;
+    bool m_present = false;
+    std::int64_t m_availableBytes = 0;
+    std::int64_t m_freeBytes = 0;
+    std::int64_t m_totalBytes = 0;
+    QByteArray m_label;
+    std::int32_t m_serialNumber = 0;
+    std::int32_t m_maxComponentLength = 0;
+    std::uint32_t m_flags = 0;
+    QByteArray m_fileSystem;
+};
+
+} // namespace ov
