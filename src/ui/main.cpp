@@ -1,0 +1,36 @@
+#include "platform/EventLoop.h"
+#include "platform/qt/QtDialogs.h"
+#include "settings/OperationLog.h"
+#include "settings/Settings.h"
+#include "settings/SettingsStore.h"
+#include "ui/AppContext.h"
+#include "ui/main/CommandLine.h"
+#include "ui/main/frmMain.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char** argv)
+{
+    // The argument text as given, before QApplication takes out the options it knows.
+    const ov::CommandLine commandLine = ov::commandLineText(argc, argv);
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Ombrevault"));
+    QApplication::setApplicationVersion(QStringLiteral(OV_VERSION_STRING));
+
+    ov::SettingsStore store;
+    ov::OperationLog log(ov::OperationLog::resolvedPath());
+    ov::QtDialogs dialogs;
+    ov::AppContext context;
+    context.settings = &ov::processSettings();
+    context.store = &store;
+    context.log = &log;
+    context.loop = &ov::processEventLoop();
+    context.dialogs = &dialogs;
+
+    ov::frmMain window(context, commandLine);
+    QApplication::setWindowIcon(window.windowIcon());
+    window.show();
+    return app.exec();
+}
