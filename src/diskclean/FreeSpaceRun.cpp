@@ -108,6 +108,8 @@ int FreeSpaceRun::batchBlocks(std::int64_t freeBytes)
 
 std::int64_t FreeSpaceRun::cleanedBytes() const
 {
+    if (m_files.empty())
+        return m_cleanedAtEnd;
     std::int64_t total = 0;
     for (const TempFile& temp : m_files) {
         if (temp.file) {
@@ -133,6 +135,7 @@ void FreeSpaceRun::report(int step, const Error& error)
 void FreeSpaceRun::cmdStop_Click()
 {
     m_driveWorking = false;
+    m_stopRequested = m_running;
     m_view.setStopInFront(false);
     // The start button is in front again, but the stopped run still has to finish its
     // cycle and delete its file: no second run inside the first.
@@ -327,6 +330,9 @@ void FreeSpaceRun::removeTempFiles(int step)
             break;
         }
     }
+    m_cleanedAtEnd = 0;
+    for (const TempFile& temp : m_files)
+        m_cleanedAtEnd += temp.closedSize;
     m_files.clear();
     if (firstFailure) {
         report(step, *firstFailure);
@@ -351,12 +357,14 @@ void FreeSpaceRun::Command1_Click()
     if (m_running)
         return;
     m_running = true;
+    m_stopRequested = false;
     m_reported = false;
     m_outcome = Outcome::None;
     m_writeState = WriteState::Ok;
     m_files.clear();
     m_sinceSync = 0;
     m_lastFree = 0;
+    m_cleanedAtEnd = 0;
     m_screenClock.invalidate();
     m_screenDue = false;
     m_folder = designator();
@@ -385,7 +393,8 @@ void FreeSpaceRun::Command1_Click()
         if (m_settings.LogOperations && m_log)
             m_log->AppendLog("Cleaning Free Space on drive " + m_folder);
         step = 41;
-        m_driveWorking = true;
+        // A Stop clicked while the run was still preparing counts too.
+        m_driveWorking = !m_stopRequested;
         for (;;) {
             step = 42;
             if (!StillSpace())

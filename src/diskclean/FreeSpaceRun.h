@@ -86,7 +86,7 @@ public:
     bool isRunning() const { return m_running; }
     bool DriveWorking() const { return m_driveWorking; }
     Outcome lastOutcome() const { return m_outcome; }
-    // Bytes in the temporary files of the last (or current) run.
+    // Bytes in the temporary files of the current run, or of the last one once it ended.
     std::int64_t cleanedBytes() const;
     // Called once a run has ended, its files deleted.
     std::function<void()> onFinished;
@@ -137,12 +137,14 @@ private:
 
     bool m_running = false;
     bool m_driveWorking = false;
+    bool m_stopRequested = false;
     bool m_reported = false;
     Outcome m_outcome = Outcome::None;
     WriteState m_writeState = WriteState::Ok;
     QByteArray m_folder;
     std::vector<TempFile> m_files;
     std::int64_t m_lastFree = 0;
+    std::int64_t m_cleanedAtEnd = 0;
     std::int64_t m_sinceSync = 0;
     QByteArray m_buffer;
     QElapsedTimer m_screenClock;
