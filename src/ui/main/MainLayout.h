@@ -28,8 +28,8 @@ inline constexpr QRect kLabel2{146, 170, 92, 20};
 inline constexpr QRect kLabel5{238, 170, 48, 20};
 inline constexpr QRect kLabel3{292, 170, 72, 20};
 inline constexpr QRect kLabel6{364, 170, 52, 20};
-inline constexpr QRect kStatusStatic{12, 192, 46, 20};
-inline constexpr QRect kStatus{58, 192, 358, 20};
+inline constexpr QRect kStatusStatic{12, 192, 50, 20};
+inline constexpr QRect kStatus{62, 192, 354, 20};
 // 15 pixels of picture inside a one-pixel frame; narrower than the 347-pixel gradient.
 inline constexpr QRect kPicGrad{12, 215, 322, 17};
 inline constexpr QRect kPicture2{12, 246, 36, 36};

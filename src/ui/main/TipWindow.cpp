@@ -34,6 +34,9 @@ TipWindow::TipWindow(QWidget* parent)
     setAutoFillBackground(true);
     m_delayTimer.setSingleShot(true);
     m_popTimer.setSingleShot(true);
+    // Coarse timers may fire early; a tip must not show before its delay.
+    m_delayTimer.setTimerType(Qt::PreciseTimer);
+    m_popTimer.setTimerType(Qt::PreciseTimer);
     connect(&m_delayTimer, &QTimer::timeout, this, &TipWindow::showTip);
     connect(&m_popTimer, &QTimer::timeout, this, [this] { hideTip(true); });
 }
@@ -204,7 +207,6 @@ void TipWindow::showTip()
     }
     move(at);
     show();
-    raise();
     update();
     m_popTimer.start(m_autoPop);
 }
