@@ -1,19 +1,255 @@
 #include "cli/Commands.h"
 
+#include "diskclean/FreeSpaceRun.h"
+#include "drive/DriveInfo.h"
+#include "platform/Error.h"
+#include "platform/LinuxVolumes.h"
+#include "settings/OperationLog.h"
+#include "settings/SettingsStore.h"
+
+#include <QElapsedTimer>
+
 #include <cstdio>
+#include <unistd.h>
 
 namespace ov::cli {
 
-int driveInfoCommand(const std::vector<QByteArray>&)
+namespace {
+
+const char kDriveInfoUsage[] = "Usage: ombrevault-cli drive-info [PATH]\n";
+const char kCleanUsage[] = "Usage: ombrevault-cli clean-free-space PATH\n";
+
+QByteArray local(const QString& text)
 {
-    std::fputs("ombrevault-cli: drive-info is not available yet\n", stderr);
-    return 1;
+    return text.toLocal8Bit();
 }
 
-int cleanFreeSpaceCommand(const std::vector<QByteArray>&)
+QByteArray firstLine(const QString& text)
 {
-    std::fputs("ombrevault-cli: clean-free-space is not available yet\n", stderr);
-    return 1;
+    return local(text.section(QLatin1Char('\r'), 0, 0));
+}
+
+// The root path without its trailing "/", as the drive list names a volume.
+QByteArray mountPointOfRoot(const QByteArray& root)
+{
+    return root.size() > 1 && root.endsWith('/') ? root.chopped(1) : root;
+}
+
+void printRow(const char* caption, const QByteArray& value)
+{
+    std::printf("%-22s %s\n", caption, value.constData());
+}
+
+// The panel's rows: the seven facts, or the type and the not-present notice.
+bool printFacts(CDriveInfo& info, VolumePlatform& volumes)
+{
+    QByteArray name = mountPointOfRoot(info.Drive());
+    for (const MountEntry& entry : volumes.mounts()) {
+        if (entry.mountPoint == name)
+            name = entry.entryText();
+    }
+    printRow("Drive:", name);
+    if (info.Present()) {
+        printRow("Volume Serial Number:", local(info.SerialNumberEx()));
+        printRow("Total Space:", local(CDriveInfo::FormatSize(info.TotalSpace(), true)));
+        printRow("Total Free Space:", local(CDriveInfo::FormatSize(info.FreeSpace(), true)));
+        printRow("Available Free Space:",
+                 local(CDriveInfo::FormatSize(info.AvailableSpace(), true)));
+        printRow("Drive Type:", local(info.DriveTypeEx()));
+        printRow("File System Name:", info.FileSystem());
+        printRow("Volume Compressed:", info.FileSystemFlag(kVolumeIsCompressed) ? "True" : "False");
+        return true;
+    }
+    const int type = info.DriveType();
+    printRow("Drive Type:", local(CDriveInfo::DriveTypeText(type)));
+    const QString notice = CDriveInfo::NotPresentNotice(type);
+    if (!notice.isEmpty())
+        std::printf("%s\n", local(notice).constData());
+    return false;
+}
+
+// The command line's event loop: its yields are where Ctrl-C becomes Stop and where
+// the progress bar is drawn.
+class CleanLoop : public DirectEventLoop
+{
+public:
+    CleanLoop(bool progress) : m_progress(progress) {}
+
+    void attach(FreeSpaceRun* run, std::int64_t freeAtStart)
+    {
+        m_run = run;
+        m_freeAtStart = freeAtStart;
+        m_clock.start();
+    }
+
+    void yield() override
+    {
+        if (!m_run)
+            return;
+        if (!m_stopSent && interruptRequested() && m_run->isRunning()) {
+            m_stopSent = true;
+            m_run->cmdStop_Click();
+        }
+        if (m_progress && m_clock.elapsed() >= 100) {
+            m_clock.restart();
+            draw();
+        }
+    }
+
+    void finish()
+    {
+        if (m_progress && m_drawn)
+            std::fputs("\r\033[K", stderr);
+    }
+
+private:
+    void draw()
+    {
+        const std::int64_t cleaned = m_run->cleanedBytes();
+        const int width = 30;
+        const int filled = m_freeAtStart > 0
+                               ? int(std::min<std::int64_t>(width, width * cleaned / m_freeAtStart))
+                               : 0;
+        const int percent =
+            m_freeAtStart > 0 ? int(std::min<std::int64_t>(100, 100 * cleaned / m_freeAtStart)) : 0;
+        std::fprintf(stderr, "\r\033[K[%.*s%.*s] %3d%% %s cleaned", filled,
+                     "##############################", width - filled,
+                     "                              ", percent,
+                     local(CDriveInfo::FormatSize(cleaned, false)).constData());
+        std::fflush(stderr);
+        m_drawn = true;
+    }
+
+    bool m_progress;
+    FreeSpaceRun* m_run = nullptr;
+    std::int64_t m_freeAtStart = 0;
+    bool m_stopSent = false;
+    bool m_drawn = false;
+    QElapsedTimer m_clock;
+};
+
+// The panel's controls, on a terminal: the error report goes to stderr, the rest is
+// remembered for the closing line.
+class CliView : public FreeSpaceView
+{
+public:
+    explicit CliView(QByteArray designator) : m_designator(std::move(designator)) {}
+
+    QByteArray driveDesignator() const override { return m_designator; }
+    void setStatusText(const QString& text) override { status = text; }
+    void setCleanedText(const QString& text) override { cleaned = text; }
+    void setLeftText(const QString& text) override { left = text; }
+    void setStopInFront(bool) override {}
+    void setStartEnabled(bool) override {}
+    void setDriveListEnabled(bool) override {}
+    void showErrorReport(int, const QString& text) override
+    {
+        if (beforeReport)
+            beforeReport();
+        std::fprintf(stderr, "ombrevault-cli clean-free-space: %s\n", local(text).constData());
+    }
+
+    QString status;
+    QString cleaned;
+    QString left;
+    std::function<void()> beforeReport;
+
+private:
+    QByteArray m_designator;
+};
+
+} // namespace
+
+int driveInfoCommand(const std::vector<QByteArray>& args)
+{
+    if (args.size() > 1 || (args.size() == 1 && args[0].startsWith('-'))) {
+        std::fputs(kDriveInfoUsage, args.size() == 1 && args[0] == "--help" ? stdout : stderr);
+        return args.size() == 1 && args[0] == "--help" ? 0 : 2;
+    }
+    DirectEventLoop loop;
+    LinuxVolumes volumes(loop);
+    try {
+        CDriveInfo info(volumes);
+        if (!args.empty())
+            info.Drive(args[0]);
+        if (printFacts(info, volumes))
+            return 0;
+        std::fprintf(stderr, "ombrevault-cli drive-info: %s: %s\n",
+                     mountPointOfRoot(info.Drive()).constData(),
+                     info.DriveType() == kDriveNoRootDir ? "no mounted volume there"
+                                                         : "the volume does not answer");
+        return 1;
+    } catch (const Error& error) {
+        std::fprintf(stderr, "ombrevault-cli drive-info: %s\n", local(error.text()).constData());
+        return 1;
+    }
+}
+
+int cleanFreeSpaceCommand(const std::vector<QByteArray>& args)
+{
+    if (args.size() == 1 && args[0] == "--help") {
+        std::fputs(kCleanUsage, stdout);
+        return 0;
+    }
+    if (args.size() != 1 || args[0].startsWith('-')) {
+        std::fputs(kCleanUsage, stderr);
+        return 2;
+    }
+    CleanLoop loop(::isatty(STDERR_FILENO) == 1);
+    LinuxVolumes volumes(loop);
+    try {
+        SettingsStore store;
+        Settings settings;
+        LoadSettings(settings, store);
+        const OperationLog log(OperationLog::resolvedPath());
+
+        CDriveInfo info(volumes);
+        info.Drive(args[0]);
+        const QByteArray mountPoint = mountPointOfRoot(info.Drive());
+        const std::int64_t freeAtStart = info.FreeSpace();
+        if (!info.Present()) {
+            const int type = info.DriveType();
+            const QString notice = CDriveInfo::NotPresentNotice(type);
+            std::fprintf(stderr, "ombrevault-cli clean-free-space: %s: %s (%s)%s%s\n",
+                         mountPoint.constData(),
+                         type == kDriveNoRootDir ? "no mounted volume there"
+                                                 : "the volume does not answer",
+                         local(CDriveInfo::DriveTypeText(type)).constData(),
+                         notice.isEmpty() ? "" : " ", local(notice).constData());
+            return 1;
+        }
+        CliView view(mountPoint);
+        FreeSpaceRun run(info, view, loop, settings, &log);
+        view.beforeReport = [&] { loop.finish(); };
+        loop.attach(&run, freeAtStart);
+        std::printf("Cleaning the free space of %s: %s free\n", mountPoint.constData(),
+                    local(CDriveInfo::FormatSize(freeAtStart, true)).constData());
+        std::fflush(stdout);
+        run.Command1_Click();
+        loop.finish();
+        const char* ending = "Done";
+        switch (run.lastOutcome()) {
+        case FreeSpaceRun::Outcome::Stopped:
+            ending = "Stopped";
+            break;
+        case FreeSpaceRun::Outcome::Failed:
+            ending = "Failed";
+            break;
+        default:
+            break;
+        }
+        std::printf("%s: %s cleaned, %s left\n", ending,
+                    local(CDriveInfo::FormatSize(run.cleanedBytes(), true)).constData(),
+                    view.left.startsWith(QLatin1String("0 "))
+                        ? local(CDriveInfo::FormatSize(freeAtStart, true)).constData()
+                        : firstLine(view.left).constData());
+        return run.lastOutcome() == FreeSpaceRun::Outcome::Failed ? 1 : 0;
+    } catch (const Error& error) {
+        loop.finish();
+        std::fprintf(stderr, "ombrevault-cli clean-free-space: %s\n",
+                     local(error.text()).constData());
+        return 1;
+    }
 }
 
 } // namespace ov::cli
