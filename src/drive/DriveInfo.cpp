@@ -65,7 +65,11 @@ CDriveInfo::CDriveInfo(VolumePlatform& platform) : m_platform(platform)
     m_extendedQuery = HasExport("libc.so.6", "statvfs64");
     const std::optional<QByteArray> here = m_platform.mountPointOf(currentDirectory());
     m_rootPath = asRootPath(here ? *here : QByteArray("/"));
-    Refresh();
+    try {
+        Refresh();
+    } catch (const Error& error) {
+        m_startFailure = error;
+    }
 }
 
 void CDriveInfo::Drive(const QByteArray& NewDrive)

@@ -1,11 +1,13 @@
 #pragma once
 
+#include "platform/Error.h"
 #include "platform/Volumes.h"
 
 #include <QByteArray>
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace ov {
 
@@ -19,8 +21,11 @@ public:
     // The largest byte count the class holds; a volume reporting more is an overflow.
     static constexpr std::int64_t kMaxByteCount = 922337203685477LL;
 
-    // Describes the file system that holds the current directory.
+    // Describes the file system that holds the current directory. A failure of that
+    // first look (an overflow) does not stop the object from being made: it is kept
+    // for startFailure() and the object reads as not present.
     explicit CDriveInfo(VolumePlatform& platform);
+    const std::optional<Error>& startFailure() const { return m_startFailure; }
 
     // An entry text of the drive list or a path: an existing path stands for the mount
     // point of its file system, anything else is taken as the root itself. The root
@@ -77,6 +82,7 @@ private:
     std::int32_t m_maxComponentLength = 0;
     std::uint32_t m_flags = 0;
     QByteArray m_fileSystem;
+    std::optional<Error> m_startFailure;
 };
 
 } // namespace ov
