@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 #include "settings/SettingsStore.h"
+#include "ui/disk/DiskPanel.h"
 #include "ui/main/MainLayout.h"
 #include "ui/main/PendingList.h"
 #include "ui/main/PictureBox.h"
@@ -249,7 +250,9 @@ void frmMain::Form_Load(const CommandLine& commandLine)
     else
         m_context.loop->yield();
 
-    // 2. The drive panel.
+    // 2. The drive panel, showing the volume of the current directory; the frame owns it.
+    objDiskPanel = new DiskPanel(frmDisk, m_context, this);
+    connect(objDiskPanel, &DiskPanel::runFinished, this, &frmMain::closeWhenRunsEnded);
 
     // 3. The settings.
     LoadSettings(*m_context.settings, *m_context.store);
@@ -323,7 +326,7 @@ void frmMain::closeEvent(QCloseEvent* event)
 bool frmMain::Form_QueryUnload()
 {
     const bool deleting = m_deletionRun.isRunning();
-    const bool cleaning = false;
+    const bool cleaning = objDiskPanel && objDiskPanel->isRunning();
     if (!deleting && !cleaning)
         return true;
     // A run in the middle of a file would leave it half overwritten: stop after it and
@@ -331,12 +334,14 @@ bool frmMain::Form_QueryUnload()
     m_closePending = true;
     if (deleting)
         m_deletionRun.requestStop();
+    if (cleaning)
+        objDiskPanel->requestStop();
     return false;
 }
 
 void frmMain::closeWhenRunsEnded()
 {
-    if (!m_closePending || m_deletionRun.isRunning())
+    if (!m_closePending || m_deletionRun.isRunning() || (objDiskPanel && objDiskPanel->isRunning()))
         return;
     m_closePending = false;
     close();
