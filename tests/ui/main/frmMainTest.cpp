@@ -1,10 +1,12 @@
 #include "platform/Paths.h"
+#include "support/LoopMount.h"
 #include "ui/main/PendingList.h"
 #include "ui/main/PictureBox.h"
 #include "ui/main/WindowHarness.h"
 #include "ui/main/cTooltip.h"
 
 #include <QAction>
+#include <QComboBox>
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -128,6 +130,7 @@ private slots:
     void failureInTheMiddleKeepsTheRest();
     void immutableFileIsReported();
     void closingDuringARunStopsAfterTheFileInHand();
+    void closingDuringAFreeSpaceRunWaitsForItsEnd();
     void timerTickMovesTheBand();
 };
 
@@ -583,6 +586,39 @@ void frmMainTest::closingDuringARunStopsAfterTheFileInHand()
     idle.window->show();
     QVERIFY(idle.window->close());
     QVERIFY(!idle.window->isVisible());
+}
+
+void frmMainTest::closingDuringAFreeSpaceRunWaitsForItsEnd()
+{
+    QString whyNot;
+    auto volume = LoopMount::create(QStringLiteral("ext4"), 24 << 20, &whyNot);
+    if (!volume)
+        QSKIP(qPrintable(whyNot));
+    WindowHarness h;
+    auto* drives = h.child<QComboBox>("Drive1");
+    QVERIFY(drives);
+    const int index = drives->findData(volume->mountPoint());
+    QVERIFY(index >= 0);
+    drives->setCurrentIndex(index);
+    h.window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+
+    bool asked = false;
+    bool stillOpen = false;
+    h.loop.onYield = [&] {
+        if (!asked && exists(volume->mountPoint() + "/ovtempx.dat")) {
+            asked = true;
+            h.window->close(); // the close box
+            stillOpen = h.window->isVisible();
+        }
+    };
+    h.child<QPushButton>("Command1")->click();
+
+    QVERIFY(asked);
+    QVERIFY(stillOpen);
+    QVERIFY(!h.window->isVisible());
+    QVERIFY(!exists(volume->mountPoint() + "/ovtempx.dat")); // the run cleaned up first
+    QVERIFY(!QApplication::overrideCursor());
 }
 
 void frmMainTest::timerTickMovesTheBand()
