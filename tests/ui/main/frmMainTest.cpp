@@ -6,8 +6,8 @@
 #include "ui/main/cTooltip.h"
 
 #include <QAction>
-#include <QComboBox>
 #include <QApplication>
+#include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGroupBox>
@@ -127,6 +127,7 @@ private slots:
     void scrollBarMeasuresTheWidestEntry();
     void deletionRunDestroysEveryFileAndCounts();
     void listCommandsAreDisabledDuringARun();
+    void sixControlsShowTheirTips();
     void failureInTheMiddleKeepsTheRest();
     void immutableFileIsReported();
     void closingDuringARunStopsAfterTheFileInHand();
@@ -485,8 +486,36 @@ void frmMainTest::listCommandsAreDisabledDuringARun()
     QVERIFY(exists(h.dir.file("dropped")));
     for (QPushButton* button : listCommands(h))
         QVERIFY(button->isEnabled());
-    std::unique_ptr<QMimeData> drag(urlData({fileUrl(h.dir.file("dropped"))}));
-    QVERIFY(h.window->List1_OLEDragOver(drag.get()));
+    QVERIFY(dragAndDrop(h, urlData({fileUrl(h.dir.file("dropped"))}))); // drops again
+    QCOMPARE(entries(h), std::vector<QByteArray>{h.dir.file("dropped")});
+}
+
+void frmMainTest::sixControlsShowTheirTips()
+{
+    WindowHarness h;
+    h.window->show();
+    h.window->mnuFileCleaner_Click();
+    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
+    cTooltip& tips = h.window->tooltip();
+    QCOMPARE(tips.MaxWidth(), 400);
+    QCOMPARE(tips.VisibleTime(), 2000);
+    QCOMPARE(tips.DelayTime(), 400);
+    int quick = 1;
+    tips.setDelayTime(quick);
+    const QList<QPair<const char*, QString>> expected{
+        {"List1", "Files which are pending deletion."},
+        {"cmdAddFolder", "Add all files in a folder to the list of files to be deleted."},
+        {"cmdAddFile", "Add 1 file to to the list of files to be deleted."},
+        {"cmdClearList", "Clear all items on the list."},
+        {"cmdRemoveFile", "Remove one selected file from the list."},
+        {"cmdDelete", "Delete all of the selected files."}};
+    for (const auto& [name, tip] : expected) {
+        QWidget* control = h.child<QWidget>(name);
+        QTest::mouseMove(control, control->rect().center());
+        QTRY_COMPARE(tips.shownText(), tip);
+    }
+    QTest::mouseMove(h.child<QWidget>("Label7"));
+    QVERIFY(tips.shownText().isEmpty());
 }
 
 void frmMainTest::failureInTheMiddleKeepsTheRest()
