@@ -244,20 +244,20 @@ void frmMain::buildFileCleaner()
 
 void frmMain::Form_Load(const CommandLine& commandLine)
 {
-    // 1. The argument text becomes one entry, not split, quotation marks kept.
+    // The argument text becomes one entry, not split, quotation marks kept.
     if (commandLine.hasArguments)
         List1->appendEntry(commandLine.text);
     else
         m_context.loop->yield();
 
-    // 2. The drive panel, showing the volume of the current directory; the frame owns it.
+    // The drive panel, showing the volume of the current directory; the frame owns it.
     objDiskPanel = new DiskPanel(frmDisk, m_context, this);
     connect(objDiskPanel, &DiskPanel::runFinished, this, &frmMain::closeWhenRunsEnded);
 
-    // 3. The settings.
+    // The settings.
     LoadSettings(*m_context.settings, *m_context.store);
 
-    // 4. The tips of the File Cleaner's controls.
+    // The tips of the File Cleaner's controls.
     objTooltip = std::make_unique<cTooltip>();
     objTooltip->Create(this);
     objTooltip->setMaxWidth(400);
@@ -276,13 +276,13 @@ void frmMain::Form_Load(const CommandLine& commandLine)
                            true);
     objTooltip->AddControl(cmdDelete, QStringLiteral("Delete all of the selected files."), true);
 
-    // 5. The moving band.
+    // The moving band.
     objPicBar = std::make_unique<clsPicBar>();
     objPicBar->setPicBox(picGrad);
     objPicBar->setIncrementor(5);
     objPicBar->setPicDir(1);
 
-    // 6. The band's timer, still.
+    // The band's timer, still.
     Timer2->setInterval(10);
     Timer2->stop();
 }
