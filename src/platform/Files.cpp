@@ -247,9 +247,12 @@ void File::close()
         return;
     int fd = m_fd;
     m_fd = -1;
-    // close() may report a deferred write error (NFS); EINTR still releases the descriptor.
-    if (::close(fd) != 0 && errno != EINTR)
-        throwErrno(m_path);
+    // close() may flush and report a deferred write error (NFS), so it runs off-thread;
+    // EINTR still releases the descriptor.
+    int failure = 0;
+    m_loop->runBlocking([&] { failure = ::close(fd) != 0 && errno != EINTR ? errno : 0; });
+    if (failure)
+        throwError(failure, m_path);
 }
 
 void renameNoReplace(const QByteArray& from, const QByteArray& to)

@@ -50,13 +50,16 @@ File openForWipe(const QByteArray& path, File::Access access, EventLoop& loop)
     return File::openRegular(path, access, loop);
 }
 
+// Freeing the blocks of a large file can take a while: off the interface thread.
+void removeWiped(const QByteArray& path, EventLoop& loop)
+{
+    loop.runBlocking([&] { fs::removeFile(path); });
+}
+
 // Flushes are done by the caller's passes; here only the name goes, then the file.
 void deleteWiped(const QByteArray& path, const Settings& settings, EventLoop& loop)
 {
-    if (settings.ScrambleNames)
-        fs::removeFile(ScrambleName(path, loop));
-    else
-        fs::removeFile(path);
+    removeWiped(settings.ScrambleNames ? ScrambleName(path, loop) : path, loop);
 }
 
 } // namespace
@@ -131,7 +134,7 @@ void OverwriteMedium(const QByteArray& path, EventLoop& loop)
         file.close();
         loop.yield();
     }
-    fs::removeFile(path);
+    removeWiped(path, loop);
 }
 
 void WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const Settings& settings,
