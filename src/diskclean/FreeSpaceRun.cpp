@@ -3,6 +3,7 @@
 #include "platform/Paths.h"
 
 #include <cerrno>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -173,6 +174,8 @@ void FreeSpaceRun::openNextFile()
         throwErrno(temp.path);
     temp.device = st.st_dev;
     temp.inode = st.st_ino;
+    m_writebackFrom = st.st_size;
+    m_sinceSync = 0;
     m_files.push_back(std::move(temp));
 }
 
@@ -186,6 +189,26 @@ void FreeSpaceRun::syncCurrent()
         if (!volumeFull(error.code()) && error.code() != EFBIG)
             throw;
     }
+    m_sinceSync = 0;
+}
+
+void FreeSpaceRun::startWriteback()
+{
+    // Starts the disk writing what was appended since the last time, without waiting for
+    // it: dirty memory stays small and the disk stays busy while the next blocks are
+    // written. The flush at the end waits for all of it and reports what failed.
+    const int fd = m_files.back().file->fd();
+    const std::int64_t from = m_writebackFrom;
+    std::int64_t to = from;
+    m_loop.runBlocking([&] {
+        struct stat st;
+        if (::fstat(fd, &st) != 0)
+            return;
+        to = st.st_size;
+        if (to > from)
+            ::sync_file_range(fd, from, to - from, SYNC_FILE_RANGE_WRITE);
+    });
+    m_writebackFrom = to;
     m_sinceSync = 0;
 }
 
@@ -247,10 +270,8 @@ void FreeSpaceRun::WriteData()
             m_buffer = block.repeated(blocks);
         }
         appendBlocks(length, &step);
-        if (m_writeState == WriteState::Ok && m_sinceSync >= kSyncInterval) {
-            step = 7;
-            syncCurrent();
-        }
+        if (m_writeState == WriteState::Ok && m_sinceSync >= kSyncInterval)
+            startWriteback();
     } catch (const Error& error) {
         report(step, error);
         m_writeState = WriteState::Failed;
@@ -302,7 +323,16 @@ void FreeSpaceRun::removeTempFiles(int step)
             }
             try {
                 temp.closedSize = temp.file->size();
-                temp.file->close();
+                std::optional<Error> closeFailure;
+                m_loop.runBlocking([&] {
+                    try {
+                        temp.file->close();
+                    } catch (const Error& error) {
+                        closeFailure = error;
+                    }
+                });
+                if (closeFailure)
+                    keep(*closeFailure);
             } catch (const Error& error) {
                 keep(error);
             }
@@ -310,11 +340,12 @@ void FreeSpaceRun::removeTempFiles(int step)
         }
         const EntryId id = lookAt(temp.path);
         if (id.regularOwned && id.device == temp.device && id.inode == temp.inode) {
-            try {
-                fs::removeFile(temp.path);
-            } catch (const Error& error) {
-                keep(error);
-            }
+            // Freeing a large file's blocks takes the file system a while.
+            int failure = 0;
+            const QByteArray path = temp.path;
+            m_loop.runBlocking([&] { failure = ::unlink(path.constData()) == 0 ? 0 : errno; });
+            if (failure)
+                keep(Error::fromErrno(failure, path));
         }
     }
     // A file left by a run that was killed, never reached by this one, goes too; links
@@ -323,10 +354,10 @@ void FreeSpaceRun::removeTempFiles(int step)
         const QByteArray path = joinPath(m_folder, tempFileName(index));
         if (!lookAt(path).regularOwned)
             break;
-        try {
-            fs::removeFile(path);
-        } catch (const Error& error) {
-            keep(error);
+        int failure = 0;
+        m_loop.runBlocking([&] { failure = ::unlink(path.constData()) == 0 ? 0 : errno; });
+        if (failure) {
+            keep(Error::fromErrno(failure, path));
             break;
         }
     }

@@ -56,8 +56,9 @@ public:
     static constexpr int kMaxBatchBlocks = 9198;
     // Within this distance of the end threshold, one block per cycle.
     static constexpr std::int64_t kNearZone = 1 << 20;
-    // The filler reaches the disk at least this often, not only at the end.
-    static constexpr std::int64_t kSyncInterval = 64 << 20;
+    // Write-back of the filler is started after every so many bytes, not only by the
+    // flush at the end (which waits for all of it).
+    static constexpr std::int64_t kSyncInterval = 256 << 20;
 
     enum class Outcome
     {
@@ -123,6 +124,7 @@ private:
     // Writes `length` bytes of whole blocks; false when the volume is full.
     void appendBlocks(std::int64_t length, int* step);
     void syncCurrent();
+    void startWriteback();
     // Flushes, closes and deletes every temporary file; throws the first failure after
     // trying them all.
     void removeTempFiles(int step);
@@ -146,6 +148,7 @@ private:
     std::int64_t m_lastFree = 0;
     std::int64_t m_cleanedAtEnd = 0;
     std::int64_t m_sinceSync = 0;
+    std::int64_t m_writebackFrom = 0;
     QByteArray m_buffer;
     QElapsedTimer m_screenClock;
     bool m_screenDue = false;
