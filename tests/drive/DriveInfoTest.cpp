@@ -115,6 +115,19 @@ TEST_F(DriveInfoTest, ClassStartAsksForTheExtendedQueryAndDescribesTheCurrentVol
     EXPECT_EQ(info.TotalSpace(), 1000000);
 }
 
+TEST_F(DriveInfoTest, AnOverflowAtClassStartLeavesAnObjectThatIsNotPresent)
+{
+    volumes.add("/", 1, 1).space->totalBytes = CDriveInfo::kMaxByteCount + 1;
+    CDriveInfo info(volumes);
+    ASSERT_TRUE(info.startFailure());
+    EXPECT_EQ(info.startFailure()->code(), EOVERFLOW);
+    EXPECT_FALSE(info.Present());
+    EXPECT_EQ(info.Drive(), "/");
+    volumes.volumes["/"].space->totalBytes = 1;
+    info.Refresh();
+    EXPECT_TRUE(info.Present());
+}
+
 TEST_F(DriveInfoTest, DriveTakesPathsEntryTextsAndRootPaths)
 {
     volumes.add("/", 1, 1);
