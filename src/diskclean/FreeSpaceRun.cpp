@@ -303,7 +303,7 @@ void FreeSpaceRun::refreshScreenIfDue(bool force)
     }
 }
 
-void FreeSpaceRun::removeTempFiles(int step)
+std::optional<Error> FreeSpaceRun::removeTempFiles()
 {
     std::optional<Error> firstFailure;
     auto keep = [&](const Error& error) {
@@ -365,10 +365,7 @@ void FreeSpaceRun::removeTempFiles(int step)
     for (const TempFile& temp : m_files)
         m_cleanedAtEnd += temp.closedSize;
     m_files.clear();
-    if (firstFailure) {
-        report(step, *firstFailure);
-        m_outcome = Outcome::Failed;
-    }
+    return firstFailure;
 }
 
 void FreeSpaceRun::end(Outcome outcome)
@@ -437,7 +434,8 @@ void FreeSpaceRun::Command1_Click()
                 step = 51;
                 refreshScreenIfDue(true);
                 step = 55;
-                removeTempFiles(55);
+                if (std::optional<Error> failure = removeTempFiles())
+                    throw *failure;
                 step = 60;
                 m_view.setStatusText(QStringLiteral("Done"));
                 step = 61;
@@ -465,7 +463,8 @@ void FreeSpaceRun::Command1_Click()
         step = 72;
         m_view.setDriveListEnabled(true);
         step = 80;
-        removeTempFiles(80);
+        if (std::optional<Error> failure = removeTempFiles())
+            throw *failure;
         step = 81;
         m_view.setStatusText(QStringLiteral("Done"));
         step = 90;
@@ -475,7 +474,8 @@ void FreeSpaceRun::Command1_Click()
         report(step, error);
         // Unlike a bare error trap, the run does not leave its filler on the volume nor
         // the panel locked: the files go, the drive list and the start button come back.
-        removeTempFiles(step);
+        // One report per run: a further failure while deleting is not shown again.
+        removeTempFiles();
         m_view.setDriveListEnabled(true);
         m_view.setStopInFront(false);
         m_outcome = Outcome::Failed;

@@ -125,9 +125,9 @@ private:
     void appendBlocks(std::int64_t length, int* step);
     void syncCurrent();
     void startWriteback();
-    // Flushes, closes and deletes every temporary file; throws the first failure after
-    // trying them all.
-    void removeTempFiles(int step);
+    // Flushes, closes and deletes every temporary file; the first failure, after trying
+    // them all.
+    std::optional<Error> removeTempFiles();
     void refreshScreenIfDue(bool force);
     void end(Outcome outcome);
 

@@ -11,6 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -365,6 +368,46 @@ TEST_F(FakeVolumeRun, AFailingLogIsStep40AndNothingIsWritten)
     EXPECT_EQ(view.reportSteps, std::vector<int>({40}));
     EXPECT_EQ(largestSeen, 0);
     expectIdleAfterwards();
+}
+
+// Sets or clears the immutable flag of a folder; false where the file system or the
+// privilege does not allow it.
+bool setImmutable(const QByteArray& path, bool on)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0)
+        return false;
+    int flags = 0;
+    bool done = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+    if (done) {
+        flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+        done = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+    }
+    ::close(fd);
+    return done;
+}
+
+TEST_F(FakeVolumeRun, AFileThatCannotBeDeletedIsReportedNotDone)
+{
+    makeVolume(3000000);
+    bool locked = false;
+    loop.onYield = [&] {
+        // Once the file is there, its folder is made immutable: it cannot go any more.
+        if (!locked && tempBytes() > 0)
+            locked = setImmutable(folder(), true);
+    };
+    run->Command1_Click();
+    setImmutable(folder(), false);
+    if (!locked)
+        GTEST_SKIP() << "the temporary folder cannot be made immutable here";
+    EXPECT_EQ(view.reportSteps, std::vector<int>({80}));
+    EXPECT_TRUE(view.reports[0].contains(QString::fromUtf8(tempFile())));
+    EXPECT_NE(view.status, "Done");
+    EXPECT_EQ(run->lastOutcome(), FreeSpaceRun::Outcome::Failed);
+    EXPECT_TRUE(view.driveListEnabled);
+    EXPECT_FALSE(view.stopInFront);
+    EXPECT_FALSE(run->isRunning());
+    QFile::remove(QFile::decodeName(tempFile()));
 }
 
 } // namespace
