@@ -370,11 +370,11 @@ TEST_F(FakeVolumeRun, AFailingLogIsStep40AndNothingIsWritten)
     expectIdleAfterwards();
 }
 
-// Sets or clears the immutable flag of a folder; false where the file system or the
+// Sets or clears the immutable flag of a file or folder; false where the file system or the
 // privilege does not allow it.
 bool setImmutable(const QByteArray& path, bool on)
 {
-    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY);
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOFOLLOW);
     if (fd < 0)
         return false;
     int flags = 0;
@@ -385,6 +385,30 @@ bool setImmutable(const QByteArray& path, bool on)
     }
     ::close(fd);
     return done;
+}
+
+TEST_F(FakeVolumeRun, AFailingWriteIsReportedOnceAndEndsTheRun)
+{
+    makeVolume(30000000);
+    bool locked = false;
+    loop.onYield = [&] {
+        // After the first write the file turns immutable: the next write fails (EPERM),
+        // and so does the deletion afterwards; only the first failure is shown.
+        if (!locked && tempBytes() > 0)
+            locked = setImmutable(tempFile(), true);
+    };
+    run->Command1_Click();
+    setImmutable(tempFile(), false);
+    QFile::remove(QFile::decodeName(tempFile()));
+    if (!locked)
+        GTEST_SKIP() << "the temporary file cannot be made immutable here";
+    EXPECT_EQ(view.reportSteps, std::vector<int>({0})) << "a write failing at a block's start";
+    EXPECT_TRUE(view.reports[0].contains("Operation not permitted"))
+        << view.reports[0].toStdString();
+    EXPECT_EQ(run->lastOutcome(), FreeSpaceRun::Outcome::Failed);
+    EXPECT_TRUE(view.driveListEnabled);
+    EXPECT_FALSE(view.stopInFront);
+    EXPECT_TRUE(view.startEnabled);
 }
 
 TEST_F(FakeVolumeRun, AFileThatCannotBeDeletedIsReportedNotDone)
