@@ -266,8 +266,10 @@ void FreeSpaceRun::WriteData()
         const int blocks = batchBlocks(m_lastFree);
         const std::int64_t length = std::int64_t(blocks) * kBlockSize;
         if (m_buffer.size() < length) {
-            const QByteArray block = fillerBlock();
-            m_buffer = block.repeated(blocks);
+            // Some megabytes to fill: off the interface thread like the writes.
+            QByteArray buffer;
+            m_loop.runBlocking([&] { buffer = fillerBlock().repeated(blocks); });
+            m_buffer = std::move(buffer);
         }
         appendBlocks(length, &step);
         if (m_writeState == WriteState::Ok && m_sinceSync >= kSyncInterval)
