@@ -88,19 +88,6 @@ TEST_F(Store, ValuesThatAreNotTextReadAsMissing)
     EXPECT_EQ(store.ReadSetting(QStringLiteral("Scramble")), QStringLiteral("1"));
 }
 
-TEST_F(Store, OtherRootsAndKeysAreSeparate)
-{
-    store.WriteRegString(RegistryRoot::HKEY_LOCAL_MACHINE, QStringLiteral("Software\\Other\\"),
-                         QStringLiteral("Log"), QStringLiteral("1"));
-    EXPECT_EQ(store.ReadSetting(QStringLiteral("Log")), QString());
-    store.WriteRegString(RegistryRoot::HKEY_CURRENT_USER, SettingsStore::programKey(),
-                         QStringLiteral("Log"), QStringLiteral("1"));
-    EXPECT_EQ(store.ReadSetting(QStringLiteral("Log")), QString());
-    EXPECT_EQ(store.ReadRegString(RegistryRoot::HKEY_CURRENT_USER, SettingsStore::programKey(),
-                                  QStringLiteral("log")),
-              QStringLiteral("1"));
-}
-
 // Makes a folder unwritable even for root: immutable on ext4, else a read-only mount.
 class Unwritable
 {

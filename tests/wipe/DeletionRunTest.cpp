@@ -224,22 +224,5 @@ TEST_F(DeletionRunTest, StopEndsAfterTheFileInHand)
     EXPECT_FALSE(view.timer);
 }
 
-TEST_F(DeletionRunTest, ASecondPressInsideARunIsIgnored)
-{
-    const QByteArray p1 = makeFile("r1");
-    view.items = {p1};
-    DeletionRun::Outcome nested = DeletionRun::Outcome::Done;
-    bool pressed = false;
-    loop.onYield = [&] {
-        if (!pressed) {
-            pressed = true;
-            nested = run.cmdDelete_Click();
-        }
-    };
-    EXPECT_EQ(run.cmdDelete_Click(), DeletionRun::Outcome::Done);
-    EXPECT_EQ(nested, DeletionRun::Outcome::NothingToDo);
-    EXPECT_FALSE(run.isRunning());
-}
-
 } // namespace
 } // namespace ov

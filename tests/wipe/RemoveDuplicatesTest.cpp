@@ -69,15 +69,6 @@ TEST(RemoveDuplicates, DocumentedExamples)
     EXPECT_EQ(run({"/a.txt", "/b.txt", "/a.txt"}), (List{"/b.txt", "/a.txt"}));
 }
 
-TEST(RemoveDuplicates, WhichEntryStays)
-{
-    // The survivor of A, A, B, A is the second A: the order of the rest follows from it.
-    List list{"A1", "A", "A", "B", "A"};
-    List expected = list;
-    referenceRemoveDuplicates(expected);
-    EXPECT_EQ(run(list), expected);
-}
-
 TEST(RemoveDuplicates, CaseAndBytesMatter)
 {
     // Two files on Linux, both must be destroyed.
@@ -95,15 +86,6 @@ TEST(RemoveDuplicates, EmptyAndShortLists)
     // An empty text is never found, so blank entries are never merged.
     EXPECT_EQ(run({"", "", "x"}, &removed), (List{"", "", "x"}));
     EXPECT_EQ(removed, 0);
-}
-
-TEST(RemoveDuplicates, YieldsAtEveryStep)
-{
-    test::RecordingLoop loop;
-    List list{"A", "A", "B", "A"};
-    RemoveDuplicates(list, loop);
-    // Four positions, plus one repeat for each of the two removals.
-    EXPECT_EQ(loop.yields, 6);
 }
 
 TEST(RemoveDuplicates, AgreesWithTheDocumentedStepsOnRandomLists)
