@@ -1,0 +1,121 @@
+#include "ui/dialogs/OpenLink.h"
+
+#include "platform/Dialogs.h"
+#include "platform/LinkOpener.h"
+#include "platform/Paths.h"
+#include "platform/qt/XdgOpener.h"
+#include "ui/AppContext.h"
+
+#include <QFile>
+#include <QPointer>
+#include <QUrl>
+#include <QWidget>
+
+#include <optional>
+
+#include <sys/stat.h>
+
+namespace ov {
+
+namespace {
+
+// xdg-open's exit statuses.
+constexpr int kOpenerFileNotFound = 2;
+constexpr int kOpenerNoTool = 3;
+
+// The local path a target names, or nothing for an address of another kind.
+std::optional<QByteArray> localPath(const QString& target)
+{
+    if (target.startsWith(QLatin1Char('/')))
+        return QFile::encodeName(target);
+    if (target.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
+        const QUrl url(target);
+        if (url.isLocalFile())
+            return QFile::encodeName(url.toLocalFile());
+    }
+    return std::nullopt;
+}
+
+bool pathExists(const QByteArray& path)
+{
+    struct stat info;
+    return ::stat(path.constData(), &info) == 0;
+}
+
+void showNotFound(Dialogs& dialogs, QWidget* parent, const QString& target)
+{
+    dialogs.messageBox(parent, Dialogs::Icon::Exclamation, QStringLiteral("Link Not Found"),
+                       linkNotFoundText(target));
+}
+
+} // namespace
+
+QString linkNotFoundText(const QString& target)
+{
+    return QStringLiteral("The Path:\n'") + target + QStringLiteral("'\nWas Not Found.");
+}
+
+QString noAssociationText()
+{
+    const QString stars(69, QLatin1Char('*'));
+    return stars + QLatin1Char('\n') +
+           QStringLiteral("!     No Association Found for HTTP Addresses.                !") +
+           QLatin1Char('\n') +
+           QStringLiteral("!     A Web Browser should be Installed or reinstalled         !") +
+           QLatin1Char('\n') + stars;
+}
+
+QString openErrorText(const QString& target, int result)
+{
+    return QStringLiteral("An error occurred attempting to open your browser to path...\n'") +
+           target + QStringLiteral("'\nERROR Return code: ( ") + QString::number(result) +
+           QStringLiteral(" )");
+}
+
+QByteArray helpPagePath()
+{
+    return programFolder() + "/help/help.html";
+}
+
+void OpenLink(const QString& target, AppContext& context, QWidget* parent)
+{
+    Dialogs& dialogs = *context.dialogs;
+    // A local document that is not there is reported at once: the opener would only
+    // find the same and some openers hand it to a browser regardless.
+    if (auto path = localPath(target); path && !pathExists(*path)) {
+        showNotFound(dialogs, parent, target);
+        return;
+    }
+    LinkOpener& opener = context.opener ? *context.opener : XdgOpener::instance();
+    // The asking window may be closed before the opener answers.
+    QPointer<QWidget> owner(parent);
+    opener.open(target, [&dialogs, owner, target](LinkOpener::Outcome outcome) {
+        QWidget* parentNow = owner.data();
+        switch (outcome.kind) {
+        case LinkOpener::Outcome::Kind::NotStarted:
+            dialogs.messageBox(parentNow, Dialogs::Icon::Exclamation,
+                               QStringLiteral("No Association In Registry"), noAssociationText());
+            return;
+        case LinkOpener::Outcome::Kind::Crashed:
+            break;
+        case LinkOpener::Outcome::Kind::Finished:
+            if (outcome.exitStatus == 0)
+                return;
+            if (outcome.exitStatus == kOpenerFileNotFound) {
+                showNotFound(dialogs, parentNow, target);
+                return;
+            }
+            if (outcome.exitStatus == kOpenerNoTool) {
+                dialogs.messageBox(parentNow, Dialogs::Icon::Exclamation,
+                                   QStringLiteral("No Association In Registry"),
+                                   noAssociationText());
+                return;
+            }
+            break;
+        }
+        dialogs.messageBox(parentNow, Dialogs::Icon::Stop, QStringLiteral("ERROR"),
+                           openErrorText(target, outcome.exitStatus));
+    });
+}
+
+} // namespace ov

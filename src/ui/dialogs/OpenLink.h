@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+class QWidget;
+
+namespace ov {
+
+struct AppContext;
+class LinkOpener;
+
+// Hands a file path, a web address or a "mailto:" link to the desktop's opener
+// (context.opener, or xdg-open when there is none) and explains a failure in a message
+// box once the opener has answered. Returns at once; success shows nothing.
+void OpenLink(const QString& target, AppContext& context, QWidget* parent);
+
+// The help page: the program's folder followed by "/help/help.html".
+QByteArray helpPagePath();
+
+// The texts of the three failure boxes.
+QString linkNotFoundText(const QString& target);
+QString noAssociationText();
+QString openErrorText(const QString& target, int result);
+
+} // namespace ov

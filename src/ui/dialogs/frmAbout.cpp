@@ -1,0 +1,203 @@
+#include "ui/dialogs/frmAbout.h"
+
+#include "ui/AppContext.h"
+#include "ui/dialogs/DialogSupport.h"
+#include "ui/dialogs/OpenLink.h"
+
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPointer>
+#include <QPushButton>
+
+#include <algorithm>
+
+// The banner lives in the window library, a static library: its resources are
+// registered by hand.
+static void initAboutResources()
+{
+    Q_INIT_RESOURCE(about);
+}
+
+namespace ov {
+
+using dialogs::twipsRect;
+
+namespace {
+
+const QString kSupportAddress = QStringLiteral("support@tallowbrookworks.example");
+
+QLabel* label(QWidget* parent, const char* name, const QString& text, QRect rect)
+{
+    auto* widget = new QLabel(text, parent);
+    widget->setObjectName(QLatin1String(name));
+    widget->setGeometry(rect);
+    return widget;
+}
+
+void setTextColour(QLabel* widget, const QColor& colour)
+{
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    widget->setPalette(palette);
+}
+
+// A label as wide as its text, moved left where the text would run past the window's
+// edge (the fonts that stand in for the old ones are wider).
+void fitToText(QLabel* widget, int windowWidth)
+{
+    const int needed = widget->sizeHint().width();
+    if (needed > widget->width())
+        widget->resize(needed, widget->height());
+    const int overrun = widget->x() + widget->width() - (windowWidth - 4);
+    if (overrun > 0)
+        widget->move(std::max(0, widget->x() - overrun), widget->y());
+}
+
+} // namespace
+
+frmAbout::frmAbout(AppContext& context) : m_context(context)
+{
+    setObjectName(QStringLiteral("frmAbout"));
+    dialogs::makeFixedWindow(*this, QStringLiteral("About Ombrevault "), 4680, 2250);
+    setMouseTracking(true);
+    initAboutResources();
+
+    Picture1 = label(this, "Picture1", {}, twipsRect(360, 240, 3735, 495));
+    Picture1->setPixmap(QPixmap(QStringLiteral(":/about/aboutbanner.png")));
+    Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    Label4 =
+        label(this, "Label4", QStringLiteral("%1.%2").arg(OV_VERSION_MAJOR).arg(OV_VERSION_MINOR),
+              twipsRect(4080, 0, 495, 375));
+    Label4->setFont(dialogs::windowFont(QStringLiteral("MS Sans Serif"), 13.5, true));
+    setTextColour(Label4, palette().color(QPalette::Light));
+
+    Label5 = label(this, "Label5", QStringLiteral("by Tallowbrook Works"),
+                   twipsRect(2520, 720, 1575, 255));
+    fitToText(Label5, width());
+
+    lblLink = label(this, "lblLink", webAddress().toUpper(), twipsRect(1080, 1200, 2385, 195));
+    lblLink->setFont(dialogs::windowFont(QStringLiteral("Tahoma"), 8.25));
+    lblLink->adjustSize();
+    fitToText(lblLink, width());
+    lblLink->setMouseTracking(true);
+    lblLink->setCursor(Qt::PointingHandCursor);
+    lblLink->installEventFilter(this);
+    m_linkColour = lblLink->palette().color(QPalette::ButtonText);
+    setTextColour(lblLink, m_linkColour);
+
+    Label2 = label(this, "Label2", kSupportAddress, twipsRect(1200, 1440, 2025, 315));
+    Label2->setFont(dialogs::windowFont(QStringLiteral("MS Sans Serif"), 8.25, true));
+    setTextColour(Label2, QColor(0, 0, 192));
+    Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    fitToText(Label2, width());
+    Label2->setCursor(Qt::PointingHandCursor);
+    Label2->installEventFilter(this);
+
+    Label1 = label(this, "Label1", {}, twipsRect(0, 1920, 1215, 255));
+
+    Command1 = new QPushButton(QStringLiteral("Close"), this);
+    Command1->setObjectName(QStringLiteral("Command1"));
+    Command1->setGeometry(twipsRect(3360, 1920, 1095, 255));
+    Command1->setFont(dialogs::windowFont(QStringLiteral("Tahoma"), 9));
+    connect(Command1, &QPushButton::clicked, this, &frmAbout::Command1_Click);
+
+    Form_Load();
+}
+
+frmAbout* frmAbout::showSingle(AppContext& context)
+{
+    static QPointer<frmAbout> instance;
+    return dialogs::showSingle(instance, context);
+}
+
+QString frmAbout::webAddress()
+{
+    return QStringLiteral("https://www.tallowbrookworks.example/");
+}
+
+QString frmAbout::mailLink()
+{
+    return QStringLiteral("mailto:") + kSupportAddress;
+}
+
+QString frmAbout::buildText()
+{
+    return QStringLiteral("Build: ") + QString::number(OV_VERSION_MAJOR) +
+           QString::number(OV_VERSION_MINOR) + QString::number(OV_VERSION_PATCH);
+}
+
+void frmAbout::Form_Load()
+{
+    Label1->setText(buildText());
+}
+
+void frmAbout::setLinkColour(const QColor& colour)
+{
+    // Only a real change repaints: mouse moves come in quick succession.
+    if (colour == m_linkColour)
+        return;
+    m_linkColour = colour;
+    setTextColour(lblLink, colour);
+}
+
+void frmAbout::Form_MouseMove()
+{
+    setLinkColour(QColor(0, 0, 255));
+}
+
+void frmAbout::lblLink_MouseMove()
+{
+    setLinkColour(QColor(255, 0, 0));
+}
+
+void frmAbout::lblLink_MouseUp()
+{
+    OpenLink(webAddress(), m_context, this);
+}
+
+void frmAbout::Label2_Click()
+{
+    OpenLink(mailLink(), m_context, this);
+}
+
+void frmAbout::Command1_Click()
+{
+    close();
+}
+
+void frmAbout::mouseMoveEvent(QMouseEvent* event)
+{
+    // Moves over controls without tracking of their own arrive here as well; only the
+    // window's empty area turns the link blue.
+    if (!childAt(event->position().toPoint()))
+        Form_MouseMove();
+    QWidget::mouseMoveEvent(event);
+}
+
+bool frmAbout::eventFilter(QObject* watched, QEvent* event)
+{
+    const auto inside = [](QWidget* widget, QEvent* e) {
+        return widget->rect().contains(static_cast<QMouseEvent*>(e)->position().toPoint());
+    };
+    if (watched == lblLink) {
+        if (event->type() == QEvent::MouseMove) {
+            lblLink_MouseMove();
+            return true;
+        }
+        if (event->type() == QEvent::MouseButtonRelease && inside(lblLink, event)) {
+            lblLink_MouseUp();
+            return true;
+        }
+    } else if (watched == Label2 && event->type() == QEvent::MouseButtonRelease) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton && inside(Label2, event)) {
+            Label2_Click();
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace ov

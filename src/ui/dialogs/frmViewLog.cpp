@@ -1,0 +1,145 @@
+#include "ui/dialogs/frmViewLog.h"
+
+#include "platform/Dialogs.h"
+#include "platform/Error.h"
+#include "platform/EventLoop.h"
+#include "ui/AppContext.h"
+#include "ui/dialogs/DialogSupport.h"
+#include "wipe/PathHelpers.h"
+#include "wipe/WipeMethods.h"
+
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace ov {
+
+using dialogs::twipsRect;
+
+namespace {
+
+// The whole file; throws Error when it cannot be opened or read.
+QByteArray readWholeFile(const QByteArray& path)
+{
+    int fd;
+    do {
+        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        throwErrno(path);
+    QByteArray content;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int code = errno;
+            ::close(fd);
+            throw Error::fromErrno(code, path);
+        }
+        if (n == 0)
+            break;
+        content.append(buffer, n);
+    }
+    ::close(fd);
+    return content;
+}
+
+// One text per line, without the line ends (LF or CR LF); bytes that are not UTF-8
+// show as replacement characters.
+QStringList splitLines(const QByteArray& content)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    while (start < content.size()) {
+        qsizetype end = content.indexOf('\n', start);
+        const qsizetype next = end < 0 ? content.size() : end + 1;
+        if (end < 0)
+            end = content.size();
+        qsizetype length = end - start;
+        if (length > 0 && content.at(start + length - 1) == '\r')
+            --length;
+        lines.append(QString::fromUtf8(content.constData() + start, length));
+        start = next;
+    }
+    return lines;
+}
+
+} // namespace
+
+frmViewLog::frmViewLog(AppContext& context) : m_context(context)
+{
+    setObjectName(QStringLiteral("frmViewLog"));
+    dialogs::makeFixedWindow(*this, QStringLiteral("Log viewer"), 7275, 2025);
+    const QFont buttonFont = dialogs::windowFont(QStringLiteral("Tahoma"), 8.25);
+
+    List1 = new QListWidget(this);
+    List1->setObjectName(QStringLiteral("List1"));
+    List1->setGeometry(twipsRect(120, 120, 7095, 1425));
+    List1->setUniformItemSizes(true);
+
+    Command2 = new QPushButton(QStringLiteral("Clear Log"), this);
+    Command2->setObjectName(QStringLiteral("Command2"));
+    Command2->setGeometry(twipsRect(4560, 1680, 1215, 255));
+    Command2->setFont(buttonFont);
+
+    cmdExit = new QPushButton(QStringLiteral("Close"), this);
+    cmdExit->setObjectName(QStringLiteral("cmdExit"));
+    cmdExit->setGeometry(twipsRect(6000, 1680, 1215, 255));
+    cmdExit->setFont(buttonFont);
+
+    connect(Command2, &QPushButton::clicked, this, &frmViewLog::Command2_Click);
+    connect(cmdExit, &QPushButton::clicked, this, &frmViewLog::cmdExit_Click);
+
+    Form_Load();
+}
+
+frmViewLog* frmViewLog::showSingle(AppContext& context)
+{
+    static QPointer<frmViewLog> instance;
+    return dialogs::showSingle(instance, context);
+}
+
+void frmViewLog::Form_Load()
+{
+    const QByteArray path = m_context.log->path();
+    if (!FileExists(path)) {
+        List1->addItem(QStringLiteral("No log file exists"));
+        return;
+    }
+    QByteArray content;
+    try {
+        // A long log on a slow disk must not freeze the window.
+        m_context.loop->runBlocking([&] { content = readWholeFile(path); });
+    } catch (const Error& error) {
+        List1->addItem(QStringLiteral("The log file could not be read: ") + error.text());
+        return;
+    }
+    List1->addItems(splitLines(content));
+}
+
+void frmViewLog::Command2_Click()
+{
+    List1->clear();
+    const QByteArray path = m_context.log->path();
+    if (!FileAccessible(path))
+        return;
+    if (::unlink(path.constData()) != 0) {
+        const Error error = Error::fromErrno(errno, path);
+        m_context.dialogs->messageBox(
+            this, Dialogs::Icon::Exclamation, QStringLiteral("Ombrevault"),
+            QStringLiteral("The log file could not be deleted.\n") + error.text());
+    }
+}
+
+void frmViewLog::cmdExit_Click()
+{
+    close();
+}
+
+} // namespace ov

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QWidget>
+
+class QListWidget;
+class QPushButton;
+
+namespace ov {
+
+struct AppContext;
+
+// Shows the operation log line by line, as it was when the window opened, and deletes
+// it on "Clear Log".
+class frmViewLog : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit frmViewLog(AppContext& context);
+
+    // Opens the viewer, or brings the open one forward without reading the file again.
+    static frmViewLog* showSingle(AppContext& context);
+
+    void Command2_Click();
+    void cmdExit_Click();
+
+private:
+    void Form_Load();
+
+    AppContext& m_context;
+    QListWidget* List1 = nullptr;
+    QPushButton* Command2 = nullptr;
+    QPushButton* cmdExit = nullptr;
+};
+
+} // namespace ov
