@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+namespace ov::test {
+
+std::unique_ptr<QObject> makeOptionsTest();
+std::unique_ptr<QObject> makeLogViewerTest();
+std::unique_ptr<QObject> makeAboutTest();
+std::unique_ptr<QObject> makeOpenLinkTest();
+
+} // namespace ov::test
