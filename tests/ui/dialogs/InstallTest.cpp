@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 
 namespace ov::test {
@@ -56,6 +57,29 @@ private slots:
     {
         // The tests run from the build tree's program folder, like the program itself.
         QVERIFY2(QFileInfo(QFile::decodeName(helpPagePath())).isFile(), helpPagePath().constData());
+    }
+
+    // Readable offline in any browser: nothing runs, nothing is fetched, every link inside
+    // the page leads somewhere.
+    void helpPageIsSelfContained()
+    {
+        QFile file(QStringLiteral(OV_TEST_SOURCE_DIR "/help/help.html"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString page = QString::fromUtf8(file.readAll());
+        QVERIFY(!page.contains(QStringLiteral("<script"), Qt::CaseInsensitive));
+        QVERIFY(!page.contains(QStringLiteral("@import"), Qt::CaseInsensitive));
+        QVERIFY(!page.contains(QStringLiteral("url("), Qt::CaseInsensitive));
+        static const QRegularExpression reference(
+            QStringLiteral("(?:src|href)\\s*=\\s*\"([^\"]*)\""));
+        int anchors = 0;
+        for (auto it = reference.globalMatch(page); it.hasNext();) {
+            const QString target = it.next().captured(1);
+            QVERIFY2(target.startsWith(QLatin1Char('#')), qPrintable(target));
+            QVERIFY2(page.contains(QStringLiteral("id=\"%1\"").arg(target.mid(1))),
+                     qPrintable(target));
+            ++anchors;
+        }
+        QVERIFY(anchors > 0);
     }
 
     void installIntoAPrefix()
