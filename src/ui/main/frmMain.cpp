@@ -2,6 +2,10 @@
 
 #include "platform/Paths.h"
 #include "settings/SettingsStore.h"
+#include "ui/dialogs/OpenLink.h"
+#include "ui/dialogs/frmAbout.h"
+#include "ui/dialogs/frmOptions.h"
+#include "ui/dialogs/frmViewLog.h"
 #include "ui/disk/DiskPanel.h"
 #include "ui/main/MainLayout.h"
 #include "ui/main/PendingList.h"
@@ -11,6 +15,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
@@ -287,7 +292,10 @@ void frmMain::Form_Load(const CommandLine& commandLine)
     Timer2->stop();
 }
 
-void frmMain::mnuViewLogs_Click() {}
+void frmMain::mnuViewLogs_Click()
+{
+    frmViewLog::showSingle(m_context);
+}
 
 void frmMain::mnuExit_Click()
 {
@@ -307,11 +315,20 @@ void frmMain::mnuDiskCleaner_Click()
     frmDisk->raise();
 }
 
-void frmMain::mnuOptions_Click() {}
+void frmMain::mnuOptions_Click()
+{
+    frmOptions::showSingle(m_context);
+}
 
-void frmMain::mnuHelp1_Click() {}
+void frmMain::mnuHelp1_Click()
+{
+    OpenLink(QFile::decodeName(helpPagePath()), m_context, this);
+}
 
-void frmMain::mnuAbout_Click() {}
+void frmMain::mnuAbout_Click()
+{
+    frmAbout::showSingle(m_context);
+}
 
 void frmMain::closeEvent(QCloseEvent* event)
 {
