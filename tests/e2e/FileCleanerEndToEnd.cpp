@@ -5,8 +5,8 @@
 
 #include "ui/main/MainLayout.h"
 
+#include <QDeadlineTimer>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -16,11 +16,8 @@
 
 #include <cstdio>
 #include <functional>
-#include <memory>
 
 namespace {
-
-constexpr int kSkip = 77;
 
 struct Failure
 {
@@ -37,82 +34,64 @@ void say(const QString& text)
     std::fprintf(stderr, "%s\n", qPrintable(text));
 }
 
-// Runs a short tool to its end within a limit; its standard output.
-QString tool(const QString& program, const QStringList& args, const QProcessEnvironment& env,
-             int limitMs = 10000, int* exitCode = nullptr)
+// A process that is killed when this goes away, on every path out.
+struct Process : QProcess
 {
-    QProcess process;
-    process.setProcessEnvironment(env);
-    process.start(program, args);
-    if (!process.waitForFinished(limitMs)) {
-        process.kill();
-        process.waitForFinished(2000);
-        fail(program + QStringLiteral(" did not finish: ") + args.join(QLatin1Char(' ')));
-    }
-    if (exitCode)
-        *exitCode = process.exitCode();
-    return QString::fromLocal8Bit(process.readAllStandardOutput());
-}
-
-// Polls until the condition holds; fails with the text after the limit.
-void waitFor(const std::function<bool()>& condition, int limitMs, const QString& what)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!condition()) {
-        if (clock.elapsed() > limitMs)
-            fail(QStringLiteral("timed out waiting for ") + what);
-        QThread::msleep(50);
-    }
-}
-
-// A process that is killed when this goes away.
-struct Owned
-{
-    std::unique_ptr<QProcess> process = std::make_unique<QProcess>();
-    ~Owned()
+    ~Process() override
     {
-        if (process->state() != QProcess::NotRunning) {
-            process->terminate();
-            if (!process->waitForFinished(3000)) {
-                process->kill();
-                process->waitForFinished(3000);
-            }
+        terminate(); // lets Xvfb remove its socket and lock
+        if (!waitForFinished(3000)) {
+            kill();
+            waitForFinished(3000);
         }
     }
 };
 
-struct Rgb
-{
-    int red = 0, green = 0, blue = 0;
-};
+QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
 
-Rgb screenPixel(const QProcessEnvironment& env, int x, int y)
+// Runs a short tool to its end within ten seconds; its standard output.
+QString tool(const QString& program, const QStringList& args)
 {
-    const QString out = tool(QStringLiteral("import"),
-                             {"-window", "root", "-crop", QStringLiteral("1x1+%1+%2").arg(x).arg(y),
-                              "-depth", "8", "txt:-"},
-                             env);
-    static const QRegularExpression hex(QStringLiteral("#([0-9A-Fa-f]{6})"));
-    const QRegularExpressionMatch match = hex.match(out);
-    if (!match.hasMatch())
-        return {};
-    const unsigned value = match.captured(1).toUInt(nullptr, 16);
-    return {int(value >> 16) & 0xff, int(value >> 8) & 0xff, int(value) & 0xff};
+    Process process;
+    process.setProcessEnvironment(env);
+    process.start(program, args);
+    if (!process.waitForFinished(10000))
+        fail(program + QStringLiteral(" did not finish: ") + args.join(QLatin1Char(' ')));
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
 }
 
-QByteArray lastLine(const QString& path)
+QStringList xdo(const QStringList& args)
+{
+    return tool(QStringLiteral("xdotool"), args).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// Polls until the condition holds; fails after the limit.
+void waitFor(const std::function<bool()>& condition, int limitMs, const QString& what)
+{
+    const QDeadlineTimer deadline(limitMs);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            fail("timed out waiting for " + what);
+        QThread::msleep(50);
+    }
+}
+
+void writeFile(const QString& path, const QByteArray& data)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    const QList<QByteArray> lines = file.readAll().split('\n');
-    for (auto it = lines.crbegin(); it != lines.crend(); ++it) {
-        const QByteArray line = it->trimmed();
-        if (!line.isEmpty())
-            return line;
-    }
-    return {};
+    if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size())
+        fail("cannot write " + path);
+}
+
+QString capture(const QString& text, const QString& pattern)
+{
+    return QRegularExpression(pattern).match(text).captured(1);
+}
+
+QByteArray lastLogLine(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed().split('\n').last() : "";
 }
 
 int run(const QString& program)
@@ -120,162 +99,124 @@ int run(const QString& program)
     for (const char* needed : {"Xvfb", "xdotool", "import"}) {
         if (QStandardPaths::findExecutable(QLatin1String(needed)).isEmpty()) {
             say(QStringLiteral("SKIP: %1 is not installed").arg(QLatin1String(needed)));
-            return kSkip;
+            return 77;
         }
     }
-
     QTemporaryDir temp;
-    if (!temp.isValid())
-        fail(QStringLiteral("no temporary folder"));
     const QString root = temp.path();
     for (const char* folder : {"bin", "etc/ombrevault", "home", "data", "share", "runtime"})
         QDir().mkpath(root + QLatin1Char('/') + QLatin1String(folder));
-    QFile::setPermissions(root + QStringLiteral("/runtime"),
-                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-
+    QFile::setPermissions(root + "/runtime",
+                          QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     // A copy of the program, so that its log.txt lands in this folder.
-    const QString binary = root + QStringLiteral("/bin/ombrevault");
+    const QString binary = root + "/bin/ombrevault", log = root + "/bin/log.txt";
     if (!QFile::copy(program, binary))
-        fail(QStringLiteral("cannot copy ") + program);
-    QFile::setPermissions(binary, QFile::permissions(binary) | QFileDevice::ExeOwner);
-
-    QFile ini(root + QStringLiteral("/etc/ombrevault/HKEY_LOCAL_MACHINE.ini"));
-    if (!ini.open(QIODevice::WriteOnly))
-        fail(QStringLiteral("cannot write the settings"));
-    ini.write("[Software]\nTallowbrookworks\\Ombrevault4\\Log=1\n"
+        fail("cannot copy " + program);
+    writeFile(root + "/etc/ombrevault/HKEY_LOCAL_MACHINE.ini",
+              "[Software]\nTallowbrookworks\\Ombrevault4\\Log=1\n"
               "Tallowbrookworks\\Ombrevault4\\Strenth=1\n");
-    ini.close();
-
-    const QString victim = root + QStringLiteral("/data/victim file.bin");
-    {
-        QFile file(victim);
-        if (!file.open(QIODevice::WriteOnly))
-            fail(QStringLiteral("cannot create the victim"));
-        file.write(QByteArray(256 * 1024, 'v'));
-    }
+    const QString victim = root + "/data/victim file.bin";
+    writeFile(victim, QByteArray(256 * 1024, 'v'));
 
     // The server, on a display number it picks itself.
-    Owned xvfb;
-    xvfb.process->start(QStringLiteral("Xvfb"),
-                        {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
-    QString display;
-    waitFor(
-        [&] {
-            xvfb.process->waitForReadyRead(100);
-            const QString out = QString::fromLatin1(xvfb.process->readAllStandardOutput());
-            display += out;
-            return display.contains(QLatin1Char('\n')) ||
-                   xvfb.process->state() == QProcess::NotRunning;
-        },
-        10000, QStringLiteral("Xvfb"));
-    display = display.trimmed();
-    if (display.isEmpty())
-        fail(QStringLiteral("Xvfb did not start"));
-    say(QStringLiteral("display :") + display);
+    Process xvfb;
+    xvfb.start(QStringLiteral("Xvfb"),
+               {"-displayfd", "1", "-screen", "0", "1024x768x24", "-nolisten", "tcp"});
+    while (!xvfb.canReadLine()) {
+        if (!xvfb.waitForReadyRead(10000))
+            fail("Xvfb did not start");
+    }
+    env.insert("DISPLAY", ':' + QString::fromLatin1(xvfb.readLine()).trimmed());
+    env.remove("QT_QPA_PLATFORM");
+    for (const char* name :
+         {"CONFIG_HOME=/home", "CONFIG_DIRS=/etc", "DATA_HOME=/share", "RUNTIME_DIR=/runtime"})
+        env.insert("XDG_" + QString(name).section('=', 0, 0), root + QString(name).section('=', 1));
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("DISPLAY"), QLatin1Char(':') + display);
-    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), root + QStringLiteral("/home"));
-    env.insert(QStringLiteral("XDG_CONFIG_DIRS"), root + QStringLiteral("/etc"));
-    env.insert(QStringLiteral("XDG_DATA_HOME"), root + QStringLiteral("/share"));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), root + QStringLiteral("/runtime"));
-
-    Owned app;
-    app.process->setProcessEnvironment(env);
-    app.process->setProcessChannelMode(QProcess::ForwardedChannels);
-    app.process->start(binary, {victim});
-    if (!app.process->waitForStarted(10000))
-        fail(QStringLiteral("the program did not start"));
-
+    Process app;
+    app.setProcessEnvironment(env);
+    app.setProcessChannelMode(QProcess::ForwardedChannels);
+    app.start(binary, {victim});
+    if (!app.waitForStarted(10000))
+        fail("the program did not start");
     QString window;
     waitFor(
         [&] {
-            window = tool(QStringLiteral("xdotool"),
-                          {"search", "--onlyvisible", "--name", "^Ombrevault$"}, env)
-                         .section(QLatin1Char('\n'), 0, 0)
-                         .trimmed();
-            return !window.isEmpty() || app.process->state() == QProcess::NotRunning;
+            window = xdo({"search", "--onlyvisible", "--name", "^Ombrevault$"}).value(0);
+            return !window.isEmpty() || app.state() == QProcess::NotRunning;
         },
-        20000, QStringLiteral("the main window"));
+        20000, "the main window");
     if (window.isEmpty())
-        fail(QStringLiteral("the program ended without a window"));
+        fail("the program ended without a window");
 
-    const QString geometry =
-        tool(QStringLiteral("xdotool"), {"getwindowgeometry", "--shell", window}, env);
-    auto field = [&](const char* name) {
-        const QRegularExpression re(QLatin1String(name) + QStringLiteral("=(-?\\d+)"));
-        return re.match(geometry).captured(1).toInt();
+    const QString geometry = xdo({"getwindowgeometry", "--shell", window}).join(' ');
+    const auto field = [&](const QString& name) {
+        return capture(geometry, name + "=(-?\\d+)").toInt();
     };
-    const int left = field("X"), top = field("Y"), height = field("HEIGHT");
-    const int menuBar = height - ov::layout::kCentralHeight;
+    const int left = field("X"), top = field("Y");
+    const int menuBar = field("HEIGHT") - ov::layout::kCentralHeight;
     if (menuBar <= 0)
-        fail(QStringLiteral("unexpected window geometry: ") + geometry);
+        fail("unexpected window geometry: " + geometry);
+    // Where a panel's point lies in the window.
+    const auto inPanel = [&](QPoint at) {
+        return at + QPoint(ov::layout::kPanel.x(), menuBar + ov::layout::kPanel.y());
+    };
 
     // The band's left end: blue on the File Cleaner, panel grey while the Disk Cleaner
     // covers it.
-    const QPoint band(ov::layout::kPanel.x() + ov::layout::kPicGrad.x() + 3,
-                      menuBar + ov::layout::kPanel.y() + ov::layout::kPicGrad.center().y());
-    auto fileCleanerShown = [&] {
-        const Rgb pixel = screenPixel(env, left + band.x(), top + band.y());
-        return pixel.blue > 200 && pixel.red < 80;
+    const QPoint band = inPanel({ov::layout::kPicGrad.x() + 3, ov::layout::kPicGrad.center().y()});
+    const auto fileCleanerShown = [&] {
+        const QString pixel =
+            tool(QStringLiteral("import"),
+                 {"-window", "root", "-crop",
+                  QStringLiteral("1x1+%1+%2").arg(left + band.x()).arg(top + band.y()), "-depth",
+                  "8", "txt:-"});
+        const unsigned hex = capture(pixel, "#([0-9A-Fa-f]{6})").toUInt(nullptr, 16);
+        return (hex & 0xff) > 200 && (hex >> 16) < 80;
     };
     if (fileCleanerShown())
-        fail(QStringLiteral("the File Cleaner was in front at start-up"));
-
-    auto xdo = [&](const QStringList& args) { tool(QStringLiteral("xdotool"), args, env); };
-    auto popups = [&] {
-        return tool(QStringLiteral("xdotool"), {"search", "--onlyvisible", "--class", "ombrevault"},
-                    env)
-            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    };
+        fail("the File Cleaner was in front at start-up");
 
     // View -> File Cleaner: open "File" with the mouse, step right to "View", take its
     // first item.
+    const auto popups = [] { return xdo({"search", "--onlyvisible", "--class", "ombrevault"}); };
     for (int attempt = 0; !fileCleanerShown(); ++attempt) {
         if (attempt == 3)
-            fail(QStringLiteral("the View menu did not switch to the File Cleaner"));
+            fail("the View menu did not switch to the File Cleaner");
         xdo({"mousemove", "--window", window, "12", QString::number(menuBar / 2)});
         xdo({"click", "1"});
         QStringList open;
-        waitFor(
-            [&] {
-                open = popups();
-                return open.size() >= 2;
-            },
-            5000, QStringLiteral("the File menu"));
+        waitFor([&] { return (open = popups()).size() >= 2; }, 5000,
+                QStringLiteral("the File menu"));
         xdo({"key", "Right"});
         waitFor(
             [&] {
                 const QStringList now = popups();
                 return now.size() >= 2 && now != open;
             },
-            5000, QStringLiteral("the View menu"));
+            5000, "the View menu");
         xdo({"key", "Return"});
         try {
-            waitFor(fileCleanerShown, 5000, QStringLiteral("the File Cleaner panel"));
+            waitFor(fileCleanerShown, 5000, "the File Cleaner panel");
         } catch (const Failure& failure) {
             say(failure.what + QStringLiteral(", trying again"));
             xdo({"key", "Escape"});
         }
     }
 
-    const QByteArray logBefore = lastLine(root + QStringLiteral("/bin/log.txt"));
-    if (!logBefore.isEmpty())
-        fail(QStringLiteral("a log line before the run"));
-    xdo({"mousemove", "--window", window,
-         QString::number(ov::layout::kPanel.x() + ov::layout::kDelete.center().x()),
-         QString::number(menuBar + ov::layout::kPanel.y() + ov::layout::kDelete.center().y())});
+    if (!lastLogLine(log).isEmpty())
+        fail("a log line before the run");
+    const QPoint button = inPanel(ov::layout::kDelete.center());
+    xdo({"mousemove", "--window", window, QString::number(button.x()),
+         QString::number(button.y())});
     xdo({"click", "1"});
-
-    waitFor([&] { return !QFile::exists(victim); }, 30000, QStringLiteral("the file to go"));
-    const QByteArray line = lastLine(root + QStringLiteral("/bin/log.txt"));
+    waitFor([&] { return !QFile::exists(victim); }, 30000, "the file to go");
+    const QByteArray line = lastLogLine(log);
     const QByteArray expected = QFile::encodeName(victim) + " Deleted via ratio 1";
-    if (!line.endsWith(expected) || !line.startsWith('['))
+    if (!line.startsWith('[') || !line.endsWith(expected))
         fail(QStringLiteral("log line \"%1\" does not end with \"%2\"")
                  .arg(QString::fromUtf8(line), QString::fromUtf8(expected)));
-    if (app.process->state() != QProcess::Running)
-        fail(QStringLiteral("the program ended during the run"));
+    if (app.state() != QProcess::Running)
+        fail("the program ended during the run");
     say(QStringLiteral("PASS: ") + QString::fromUtf8(line));
     return 0;
 }

@@ -1,109 +1,191 @@
+#include "ui/main/frmMain.h"
+#include "platform/Dialogs.h"
 #include "platform/Paths.h"
 #include "support/LoopMount.h"
+#include "support/RecordingLoop.h"
+#include "support/TempDir.h"
 #include "ui/main/PendingList.h"
-#include "ui/main/PictureBox.h"
-#include "ui/main/WindowHarness.h"
 #include "ui/main/cTooltip.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QGroupBox>
 #include <QLabel>
-#include <QMenu>
-#include <QMenuBar>
 #include <QMimeData>
-#include <QProcess>
 #include <QPushButton>
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
 #include <QtTest>
 
+#include <algorithm>
 #include <cstring>
+#include <deque>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace ov;
 using namespace ov::test;
+using Paths = std::vector<QByteArray>;
 
 Q_DECLARE_METATYPE(QList<QByteArray>)
 
 namespace {
 
-CommandLine argsOf(const QList<QByteArray>& args)
+// Answers the dialogs from queues (an empty answer, or none left, is Cancel); records what
+// they were asked and the message boxes as "icon|title|text".
+struct FakeDialogs : Dialogs
 {
-    std::vector<const char*> argv{"ombrevault"};
-    for (const QByteArray& arg : args)
-        argv.push_back(arg.constData());
-    return commandLineText(int(argv.size()), argv.data());
-}
+    std::deque<QByteArray> files, folders;
+    QStringList asked, messages;
 
-std::vector<QByteArray> entries(const WindowHarness& h)
-{
-    return h.window->pendingList()->entries();
-}
-
-QString text(const WindowHarness& h, const char* label)
-{
-    return h.child<QLabel>(label)->text();
-}
-
-// Which panel the mouse would meet in the middle of the panels' rectangle.
-QGroupBox* panelInFront(const WindowHarness& h)
-{
-    QWidget* central = h.window->centralWidget();
-    QWidget* frmDisk = h.child<QGroupBox>("frmDisk");
-    QWidget* hit = central->childAt(frmDisk->geometry().center());
-    for (QWidget* w = hit; w; w = w->parentWidget()) {
-        if (auto* box = qobject_cast<QGroupBox*>(w))
-            return box;
+    void messageBox(QWidget*, Icon icon, const QString& title, const QString& text) override
+    {
+        messages << QString::number(int(icon)) + '|' + title + '|' + text;
     }
-    return nullptr;
+    std::optional<QByteArray> openFile(QWidget*, const QString& title, const QByteArray& start,
+                                       const QString& filter) override
+    {
+        asked << title << QString::fromUtf8(start) << filter;
+        return next(files);
+    }
+    std::optional<QByteArray> chooseFolder(QWidget*, const QString& title) override
+    {
+        asked << title;
+        return next(folders);
+    }
+    static std::optional<QByteArray> next(std::deque<QByteArray>& answers)
+    {
+        const QByteArray answer = answers.empty() ? QByteArray() : answers.front();
+        if (!answers.empty())
+            answers.pop_front();
+        return answer.isEmpty() ? std::nullopt : std::optional(answer);
+    }
+};
+
+QString message(Dialogs::Icon icon, const QString& text)
+{
+    return QString::number(int(icon)) + QStringLiteral("|Ombrevault|") + text;
 }
 
-QMimeData* urlData(const QList<QUrl>& urls)
+// A main window on temporary settings, log and dialogs, with a loop that runs every
+// blocking call in place and lets a test act at each yield.
+struct Harness
+{
+    TempDir dir;
+    Settings settings;
+    SettingsStore store{{dir.file("etc"), dir.file("home")}};
+    OperationLog log{dir.file("log.txt")};
+    RecordingLoop loop;
+    FakeDialogs dialogs;
+    AppContext context{&settings, &store, &log, &loop, &dialogs};
+    std::unique_ptr<frmMain> window;
+
+    explicit Harness(const QList<QByteArray>& args = {}, const QByteArray& ini = {})
+    {
+        if (!ini.isEmpty()) {
+            QDir().mkpath(QString::fromUtf8(dir.file("etc/ombrevault")));
+            writeFile(dir.file("etc/ombrevault/HKEY_LOCAL_MACHINE.ini"), ini);
+        }
+        std::vector<const char*> argv{"ombrevault"};
+        for (const QByteArray& arg : args)
+            argv.push_back(arg.constData());
+        window = std::make_unique<frmMain>(context, commandLineText(int(argv.size()), argv.data()));
+    }
+    template <typename T = QWidget> T* child(const char* name) const
+    {
+        return window->findChild<T*>(QLatin1String(name));
+    }
+    void show() const
+    {
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    }
+    Paths entries() const { return window->pendingList()->entries(); }
+    QString text(const char* label) const { return child<QLabel>(label)->text(); }
+    QStringList counters() const { return {text("Label4"), text("Label5"), text("Label6")}; }
+    // Puts files of the temporary folder on the list, writing 3000 bytes into each first.
+    void addFiles(const QList<QByteArray>& names, bool write = true) const
+    {
+        for (const QByteArray& name : names) {
+            if (write)
+                writeFile(dir.file(name), QByteArray(3000, 'x'));
+            window->pendingList()->appendEntry(dir.file(name));
+        }
+    }
+    // The four list buttons and the delete button.
+    QList<QPushButton*> listCommands() const
+    {
+        return child<QGroupBox>("frmFile")->findChildren<QPushButton*>();
+    }
+    // The panel the mouse meets in the middle of the panels' rectangle.
+    QWidget* panelInFront() const
+    {
+        QWidget* w = window->centralWidget()->childAt(child("frmDisk")->geometry().center());
+        while (w && !qobject_cast<QGroupBox*>(w))
+            w = w->parentWidget();
+        return w;
+    }
+    // Whether the pointer and the timer are back after a run and the list is open again.
+    bool idle() const
+    {
+        return std::ranges::all_of(listCommands(), &QWidget::isEnabled) &&
+               !QApplication::overrideCursor() && !child<QTimer>("Timer2")->isActive();
+    }
+};
+
+QMimeData* urls(const QList<QByteArray>& paths, const QList<QUrl>& more = {})
 {
     auto* data = new QMimeData;
-    data->setUrls(urls);
+    QList<QUrl> list;
+    for (const QByteArray& path : paths)
+        list << QUrl::fromLocalFile(QString::fromUtf8(path));
+    data->setUrls(list + more);
     return data;
 }
 
-QUrl fileUrl(const QByteArray& path)
+// Drags data over the list and drops it, as the window system does; whether the drag was
+// accepted with a copy.
+bool dragAndDrop(Harness& h, QMimeData* data)
 {
-    return QUrl::fromLocalFile(QString::fromUtf8(path));
-}
-
-// Drags data over the list and drops it there, as the window system does; returns whether
-// the drag was accepted with a copy.
-bool dragAndDrop(WindowHarness& h, QMimeData* data)
-{
+    const std::unique_ptr<QMimeData> owned(data);
     QWidget* viewport = h.window->pendingList()->viewport();
     const QPoint at = viewport->rect().center();
-    QDragEnterEvent enter(at, Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton,
-                          Qt::NoModifier);
+    const auto actions = Qt::CopyAction | Qt::MoveAction;
+    QDragEnterEvent enter(at, actions, data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &enter);
-    const bool accepted = enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
-    QDropEvent drop(QPointF(at), Qt::CopyAction | Qt::MoveAction, data, Qt::LeftButton,
-                    Qt::NoModifier);
+    QDropEvent drop(QPointF(at), actions, data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(viewport, &drop);
-    delete data;
-    return accepted;
+    return enter.isAccepted() && enter.dropAction() == Qt::CopyAction;
 }
 
-QList<QPushButton*> listCommands(const WindowHarness& h)
+// Whether a report names the path and the system's reason.
+bool names(const QString& report, const QByteArray& path, int error)
 {
-    return {h.child<QPushButton>("cmdAddFile"), h.child<QPushButton>("cmdAddFolder"),
-            h.child<QPushButton>("cmdRemoveFile"), h.child<QPushButton>("cmdClearList"),
-            h.child<QPushButton>("cmdDelete")};
+    return report.contains(QString::fromUtf8(path)) &&
+           report.contains(QString::fromLocal8Bit(std::strerror(error)));
 }
 
-void makeFiles(const WindowHarness& h, const QList<QByteArray>& names)
+// Starts a run and closes the window at the first yield where the run is far enough: the
+// window stays open until the run has returned, then closes with the pointer restored.
+void closeDuringRun(Harness& h, const std::function<bool()>& farEnough,
+                    const std::function<void()>& close, const std::function<void()>& start)
 {
-    for (const QByteArray& name : names)
-        writeFile(h.dir.file(name), QByteArray(3000, 'x'));
+    h.show();
+    bool asked = false, stillOpen = false;
+    h.loop.onYield = [&] {
+        if (!asked && farEnough()) {
+            asked = true;
+            close();
+            stillOpen = h.window->isVisible();
+        }
+    };
+    start();
+    QVERIFY(stillOpen);
+    QVERIFY(!h.window->isVisible());
+    QVERIFY(!QApplication::overrideCursor());
 }
 
 } // namespace
@@ -113,560 +195,307 @@ class frmMainTest : public QObject
     Q_OBJECT
 
 private slots:
-    void startsWithTheDiskCleanerInFront();
-    void startUpLoadsTheSettings();
-    void commandLineBecomesOneEntry_data();
-    void commandLineBecomesOneEntry();
-    void panelCommandsFromEitherState();
-    void addFileAddsWhatTheDialogReturns();
-    void addFolderAddsTheListableFilesInNameOrder();
-    void addFolderReportsAFolderItCannotRead();
-    void removeAndClear();
-    void dropsAddFilesAndRefuseFoldersAndText();
-    void dropKeepsTheBytesOfANonUtf8Name();
-    void scrollBarMeasuresTheWidestEntry();
-    void deletionRunDestroysEveryFileAndCounts();
-    void listCommandsAreDisabledDuringARun();
-    void sixControlsShowTheirTips();
-    void failureInTheMiddleKeepsTheRest();
-    void immutableFileIsReported();
-    void closingDuringARunStopsAfterTheFileInHand();
-    void closingDuringAFreeSpaceRunWaitsForItsEnd();
-    void timerTickMovesTheBand();
-};
-
-void frmMainTest::startsWithTheDiskCleanerInFront()
-{
-    WindowHarness h;
-    h.window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
-
-    QCOMPARE(h.window->windowTitle(), QStringLiteral("Ombrevault"));
-    QVERIFY(!(h.window->windowFlags() & Qt::WindowMaximizeButtonHint));
-    QVERIFY(entries(h).empty());
-    QCOMPARE(panelInFront(h), h.child<QGroupBox>("frmDisk"));
-    QVERIFY(h.child<QGroupBox>("frmFile")->isVisible());
-    QCOMPARE(h.child<QGroupBox>("frmDisk")->title(), QStringLiteral("Disk Cleaner "));
-    QCOMPARE(h.child<QGroupBox>("frmFile")->title(), QStringLiteral("File Wiper"));
-
-    auto* timer = h.child<QTimer>("Timer2");
-    QCOMPARE(timer->interval(), 10);
-    QVERIFY(!timer->isActive());
-    QCOMPARE(text(h, "lblStatus"), QStringLiteral("Ready..."));
-    QCOMPARE(text(h, "lblStatusStatic"), QStringLiteral("Status: "));
-    for (const char* counter : {"Label4", "Label5", "Label6"})
-        QCOMPARE(text(h, counter), QStringLiteral("0"));
-    QCOMPARE(h.child<QPushButton>("cmdDelete")->text(), QStringLiteral("Ombrevault"));
-    QVERIFY(h.child<QPushButton>("cmdDelete")->font().bold());
-
-    // The menu, captions as they are.
-    const QList<QPair<const char*, QString>> items{{"mnuViewLogs", " View Logs"},
-                                                   {"mnuExit", " E&xit"},
-                                                   {"mnuFileCleaner", " File Cleaner"},
-                                                   {"mnuDiskCleaner", " Disk Cleaner"},
-                                                   {"mnuOptions", " Options"},
-                                                   {"mnuHelp1", " Help"},
-                                                   {"mnuAbout", " About"}};
-    for (const auto& [name, caption] : items)
-        QCOMPARE(h.child<QAction>(name)->text(), caption);
-    QStringList titles;
-    for (QAction* menu : h.window->menuBar()->actions())
-        titles << menu->text();
-    QCOMPARE(titles, (QStringList{"File", "View", "Help"}));
-    QVERIFY(h.child<QAction>("mnuBar")->isSeparator());
-
-    // With no stored settings: logging and scrambling off, no level.
-    QVERIFY(!h.settings.LogOperations);
-    QVERIFY(!h.settings.ScrambleNames);
-    QVERIFY(h.settings.SecurityLevel.isEmpty());
-
-    // Every text of the File Cleaner fits its control.
-    for (QLabel* label : h.child<QGroupBox>("frmFile")->findChildren<QLabel*>()) {
-        if (!label->wordWrap() && label->pixmap().isNull())
-            QVERIFY2(label->sizeHint().width() <= label->width(), qPrintable(label->objectName()));
-    }
-    for (QPushButton* button : listCommands(h))
-        QVERIFY2(button->sizeHint().width() <= button->width(), qPrintable(button->objectName()));
-    auto* advice = h.child<QLabel>("Label7");
-    QVERIFY(advice->heightForWidth(advice->width()) <= advice->height());
-}
-
-void frmMainTest::startUpLoadsTheSettings()
-{
-    WindowHarness h({}, "[Software]\nTallowbrookworks\\Ombrevault4\\Log=1\n"
-                        "Tallowbrookworks\\Ombrevault4\\Strenth=3\n"
-                        "Tallowbrookworks\\Ombrevault4\\Scramble=1\n");
-    QVERIFY(h.settings.LogOperations);
-    QVERIFY(h.settings.ScrambleNames);
-    QCOMPARE(h.settings.SecurityLevel, QStringLiteral("3"));
-}
-
-void frmMainTest::commandLineBecomesOneEntry_data()
-{
-    QTest::addColumn<QList<QByteArray>>("args");
-    QTest::addColumn<QList<QByteArray>>("expected");
-    QTest::newRow("none") << QList<QByteArray>{} << QList<QByteArray>{};
-    QTest::newRow("blanks trimmed")
-        << QList<QByteArray>{"   /tmp/a file.txt  "} << QList<QByteArray>{"/tmp/a file.txt"};
-    QTest::newRow("two paths, one entry")
-        << QList<QByteArray>{"/tmp/a", "/tmp/b"} << QList<QByteArray>{"/tmp/a /tmp/b"};
-    QTest::newRow("quotes kept") << QList<QByteArray>{"\"/tmp/x y\""}
-                                 << QList<QByteArray>{"\"/tmp/x y\""};
-    QTest::newRow("all blank") << QList<QByteArray>{"   "} << QList<QByteArray>{""};
-    QTest::newRow("bytes kept") << QList<QByteArray>{"/tmp/\xff\xfe"}
-                                << QList<QByteArray>{"/tmp/\xff\xfe"};
-}
-
-void frmMainTest::commandLineBecomesOneEntry()
-{
-    QFETCH(QList<QByteArray>, args);
-    QFETCH(QList<QByteArray>, expected);
-    WindowHarness h(argsOf(args));
-    const std::vector<QByteArray> got = entries(h);
-    QCOMPARE(QList<QByteArray>(got.begin(), got.end()), expected);
-    // Without arguments start-up yields once instead.
-    QCOMPARE(h.loop.yields, args.isEmpty() ? 1 : 0);
-}
-
-void frmMainTest::panelCommandsFromEitherState()
-{
-    WindowHarness h(argsOf({"/tmp/x"}));
-    h.window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
-    auto* frmDisk = h.child<QGroupBox>("frmDisk");
-    auto* frmFile = h.child<QGroupBox>("frmFile");
-
-    h.window->mnuDiskCleaner_Click(); // right after start: nothing changes
-    QCOMPARE(panelInFront(h), frmDisk);
-    QVERIFY(frmFile->isVisible());
-
-    h.child<QAction>("mnuFileCleaner")->trigger();
-    QCOMPARE(panelInFront(h), frmFile);
-    QVERIFY(frmDisk->isHidden());
-
-    h.child<QAction>("mnuFileCleaner")->trigger(); // again from the File Cleaner
-    QCOMPARE(panelInFront(h), frmFile);
-    QVERIFY(frmDisk->isHidden());
-
-    h.child<QAction>("mnuDiskCleaner")->trigger();
-    QCOMPARE(panelInFront(h), frmDisk);
-    QVERIFY(frmDisk->isVisible());
-    QVERIFY(frmFile->isVisible()); // stays visible behind
-
-    // Nothing of the list or the window changes with the panels.
-    QCOMPARE(entries(h).size(), size_t(1));
-    QCOMPARE(h.window->windowTitle(), QStringLiteral("Ombrevault"));
-}
-
-void frmMainTest::addFileAddsWhatTheDialogReturns()
-{
-    WindowHarness h;
-    const QByteArray longPath = "/tmp/" + QByteArray(300, 'n') + ".txt";
-    h.dialogs.fileAnswers = {QByteArray("/tmp/one.txt"), QByteArray("/tmp/one.txt"), longPath};
-    for (int i = 0; i < 3; ++i)
-        h.child<QPushButton>("cmdAddFile")->click();
-    QCOMPARE(h.dialogs.openTitle, QStringLiteral("Select File"));
-    QCOMPARE(h.dialogs.openFilter, QStringLiteral("All Files (*)"));
-    QCOMPARE(h.dialogs.openStart, programFolder());
-    // Twice the same file: two entries; a path past the old 254-character limit is kept.
-    QCOMPARE(entries(h), (std::vector<QByteArray>{"/tmp/one.txt", "/tmp/one.txt", longPath}));
-    const int longExtent = h.window->horizontalExtent();
-
-    // Cancel adds nothing, yields once and brings the extent up to date.
-    h.child<QPushButton>("cmdClearList")->click();
-    QCOMPARE(h.window->horizontalExtent(), longExtent); // clearing keeps it
-    const int yields = h.loop.yields;
-    h.child<QPushButton>("cmdAddFile")->click();
-    QVERIFY(entries(h).empty());
-    QCOMPARE(h.loop.yields, yields + 1);
-    QCOMPARE(h.window->horizontalExtent(), 0);
-}
-
-void frmMainTest::addFolderAddsTheListableFilesInNameOrder()
-{
-    WindowHarness h;
-    const QByteArray folder = h.dir.file("folder");
-    QVERIFY(QDir().mkpath(QString::fromUtf8(folder + "/sub")));
-    writeFile(folder + "/b.txt", "b");
-    writeFile(folder + "/A.txt", "a");
-    writeFile(folder + "/sub/inner.txt", "i");
-    writeFile(folder + "/.hidden", "h");
-    QCOMPARE(::symlink("b.txt", (folder + "/link").constData()), 0);
-    QCOMPARE(::mkfifo((folder + "/fifo").constData(), 0600), 0);
-
-    h.dialogs.fileAnswers = {QByteArray("/tmp/short")};
-    h.child<QPushButton>("cmdAddFile")->click();
-    const int extentBefore = h.window->horizontalExtent();
-
-    h.dialogs.folderAnswers = {folder, folder + "/"};
-    h.child<QPushButton>("cmdAddFolder")->click();
-    QCOMPARE(h.dialogs.folderTitle, QStringLiteral("Select the directory you wish to ombrevault."));
-    QCOMPARE(entries(h),
-             (std::vector<QByteArray>{"/tmp/short", folder + "/A.txt", folder + "/b.txt"}));
-    // Measured before the folder's files came in.
-    QCOMPARE(h.window->horizontalExtent(), extentBefore);
-
-    // A folder path that ends with "/" gets no second one.
-    h.child<QPushButton>("cmdAddFolder")->click();
-    QCOMPARE(entries(h).back(), folder + "/b.txt");
-    QCOMPARE(entries(h).size(), size_t(5));
-    QVERIFY(h.window->horizontalExtent() > extentBefore); // now the long entries count
-
-    // Cancel: nothing added, the extent untouched.
-    const int extent = h.window->horizontalExtent();
-    h.child<QPushButton>("cmdAddFolder")->click();
-    QCOMPARE(entries(h).size(), size_t(5));
-    QCOMPARE(h.window->horizontalExtent(), extent);
-    QVERIFY(h.dialogs.messages.empty());
-}
-
-void frmMainTest::addFolderReportsAFolderItCannotRead()
-{
-    WindowHarness h;
-    const QByteArray gone = h.dir.file("gone");
-    h.dialogs.folderAnswers = {gone};
-    h.child<QPushButton>("cmdAddFolder")->click();
-    QVERIFY(entries(h).empty());
-    QCOMPARE(h.dialogs.messages.size(), size_t(1));
-    QVERIFY(h.dialogs.messages[0].text.contains(QString::fromUtf8(gone)));
-    QVERIFY(h.dialogs.messages[0].text.contains(QString::fromLocal8Bit(std::strerror(ENOENT))));
-}
-
-void frmMainTest::removeAndClear()
-{
-    WindowHarness h(argsOf({"  "}));
-    auto* list = h.window->pendingList();
-    list->appendEntry("/tmp/a");
-    list->appendEntry("/tmp/b");
-    auto* remove = h.child<QPushButton>("cmdRemoveFile");
-
-    remove->click(); // nothing selected
-    QCOMPARE(list->count(), 3);
-
-    list->setCurrentRow(2);
-    remove->click();
-    QCOMPARE(entries(h), (std::vector<QByteArray>{"", "/tmp/a"}));
-    QVERIFY(list->selectedItems().isEmpty());
-
-    list->setCurrentRow(0); // the empty entry of an all-blank command line stays
-    remove->click();
-    QCOMPARE(list->count(), 2);
-
-    h.child<QPushButton>("cmdClearList")->click();
-    QCOMPARE(list->count(), 0);
-}
-
-void frmMainTest::dropsAddFilesAndRefuseFoldersAndText()
-{
-    WindowHarness h;
-    makeFiles(h, {"one", "two"});
-    QVERIFY(QDir().mkpath(QString::fromUtf8(h.dir.file("dir"))));
-
-    QVERIFY(dragAndDrop(h, urlData({fileUrl(h.dir.file("one")), fileUrl(h.dir.file("dir")),
-                                    fileUrl(h.dir.file("two")), fileUrl(h.dir.file("dir"))})));
-    QCOMPARE(entries(h), (std::vector<QByteArray>{h.dir.file("one"), h.dir.file("two")}));
-    QCOMPARE(h.dialogs.messages.size(), size_t(2)); // once per folder
-    for (const auto& message : h.dialogs.messages) {
-        QCOMPARE(message.text, QStringLiteral("Can not drag and drop a whole directory."));
-        QCOMPARE(message.title, QStringLiteral("Ombrevault"));
-        QCOMPARE(message.icon, Dialogs::Icon::Information);
-    }
-    // Dropping does not measure the list again.
-    QCOMPARE(h.window->horizontalExtent(), 0);
-
-    auto* textOnly = new QMimeData;
-    textOnly->setText(QString::fromUtf8(h.dir.file("one")));
-    QVERIFY(!dragAndDrop(h, textOnly));
-    QVERIFY(!dragAndDrop(h, urlData({QUrl("https://example.org/file.txt")})));
-    QVERIFY(!dragAndDrop(h, urlData({fileUrl(h.dir.file("one")), QUrl("sftp://host/x")})));
-    QCOMPARE(entries(h).size(), size_t(2));
-}
-
-void frmMainTest::dropKeepsTheBytesOfANonUtf8Name()
-{
-    WindowHarness h;
-    const QByteArray name = h.dir.file("caf\xe9.txt"); // Latin-1, not UTF-8
-    writeFile(name, "x");
-    QUrl url(QStringLiteral("file://") + QString::fromLatin1(h.dir.path()) +
-                 QStringLiteral("/caf%E9.txt"),
-             QUrl::StrictMode);
-    QVERIFY(dragAndDrop(h, urlData({url})));
-    QCOMPARE(entries(h), std::vector<QByteArray>{name});
-    QVERIFY(h.window->pendingList()->item(0)->text().contains(QChar::ReplacementCharacter));
-    ::unlink(name.constData()); // the temporary folder cannot remove it by its text name
-}
-
-void frmMainTest::scrollBarMeasuresTheWidestEntry()
-{
-    WindowHarness h;
-    QCOMPARE(h.window->ScrollBar(), 0);
-    auto* list = h.window->pendingList();
-    const QString longer = QStringLiteral("/tmp/") + QString(120, QLatin1Char('w'));
-    list->appendEntry("/tmp/i");
-    list->appendEntry(longer.toUtf8());
-    list->appendEntry("/tmp/iii");
-    const int scrollBar = h.window->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, list);
-    QCOMPARE(h.window->ScrollBar(),
-             QFontMetrics(h.window->font()).horizontalAdvance(longer) + scrollBar);
-    QVERIFY(h.window->horizontalExtent() > list->viewport()->width());
-}
-
-void frmMainTest::deletionRunDestroysEveryFileAndCounts()
-{
-    WindowHarness h;
-    h.settings.SecurityLevel = QStringLiteral("1");
-    h.settings.LogOperations = true;
-    makeFiles(h, {"a", "b", "c", "d", "e"});
-    auto* list = h.window->pendingList();
-    for (const char* name : {"a", "b", "c", "d", "e", "a"})
-        list->appendEntry(h.dir.file(name));
-
-    QStringList statuses;
-    h.loop.onYield = [&] {
-        const QString status = text(h, "lblStatus");
-        if (statuses.isEmpty() || statuses.last() != status)
-            statuses << status;
-    };
-    h.child<QPushButton>("cmdDelete")->click();
-
-    for (const char* name : {"a", "b", "c", "d", "e"})
-        QVERIFY(!exists(h.dir.file(name)));
-    QCOMPARE(list->count(), 0);
-    QCOMPARE(text(h, "Label4"), QStringLiteral("5"));
-    QCOMPARE(text(h, "Label5"), QStringLiteral("5"));
-    QCOMPARE(text(h, "Label6"), QStringLiteral("0"));
-    QCOMPARE(text(h, "lblStatus"), QStringLiteral("Done"));
-    QVERIFY(statuses.contains(QStringLiteral("Preparing and checking for duplicate entries.")));
-    QVERIFY(statuses.contains(QStringLiteral("1 Duplicate entries found and removed")));
-    QVERIFY(statuses.contains(QStringLiteral(" Working..")));
-    QVERIFY(!QApplication::overrideCursor());
-    QVERIFY(!h.child<QTimer>("Timer2")->isActive());
-
-    const QList<QByteArray> lines = readFile(h.log->path()).split('\n');
-    QCOMPARE(lines.size(), 6); // five lines and the end
-    QVERIFY(lines[0].trimmed().endsWith(h.dir.file("b") + " Deleted via ratio 1"));
-
-    // Nothing on the list: pressing the button changes nothing.
-    h.window->setStatus(QStringLiteral("kept"));
-    h.child<QPushButton>("cmdDelete")->click();
-    QCOMPARE(text(h, "lblStatus"), QStringLiteral("kept"));
-    QCOMPARE(text(h, "Label4"), QStringLiteral("5"));
-    QVERIFY(!h.child<QTimer>("Timer2")->isActive());
-}
-
-void frmMainTest::listCommandsAreDisabledDuringARun()
-{
-    WindowHarness h;
-    h.settings.SecurityLevel = QStringLiteral("1");
-    makeFiles(h, {"a", "b"});
-    h.window->pendingList()->appendEntry(h.dir.file("a"));
-    h.window->pendingList()->appendEntry(h.dir.file("b"));
-    makeFiles(h, {"dropped"});
-
-    int checks = 0;
-    h.loop.onYield = [&] {
-        if (!h.window->deletionRunning())
-            return;
-        ++checks;
-        for (QPushButton* button : listCommands(h))
-            QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
-        std::unique_ptr<QMimeData> drag(urlData({fileUrl(h.dir.file("dropped"))}));
-        QVERIFY(!h.window->List1_OLEDragOver(drag.get()));
-        h.window->List1_OLEDragDrop(drag.get());
-        h.window->cmdDelete_Click(); // no second run inside the first
-        QVERIFY(h.child<QAction>("mnuFileCleaner")->isEnabled());
-        QVERIFY(h.child<QTimer>("Timer2")->isActive());
-        QVERIFY(QApplication::overrideCursor());
-        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-    };
-    h.window->cmdDelete_Click();
-    QVERIFY(checks > 0);
-    QCOMPARE(h.window->pendingList()->count(), 0); // the refused drop added nothing
-    QCOMPARE(text(h, "Label5"), QStringLiteral("2"));
-    QVERIFY(exists(h.dir.file("dropped")));
-    for (QPushButton* button : listCommands(h))
-        QVERIFY(button->isEnabled());
-    QVERIFY(dragAndDrop(h, urlData({fileUrl(h.dir.file("dropped"))}))); // drops again
-    QCOMPARE(entries(h), std::vector<QByteArray>{h.dir.file("dropped")});
-}
-
-void frmMainTest::sixControlsShowTheirTips()
-{
-    WindowHarness h;
-    h.window->show();
-    h.window->mnuFileCleaner_Click();
-    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
-    cTooltip& tips = h.window->tooltip();
-    QCOMPARE(tips.MaxWidth(), 400);
-    QCOMPARE(tips.VisibleTime(), 2000);
-    QCOMPARE(tips.DelayTime(), 400);
-    int quick = 1;
-    tips.setDelayTime(quick);
-    const QList<QPair<const char*, QString>> expected{
-        {"List1", "Files which are pending deletion."},
-        {"cmdAddFolder", "Add all files in a folder to the list of files to be deleted."},
-        {"cmdAddFile", "Add 1 file to to the list of files to be deleted."},
-        {"cmdClearList", "Clear all items on the list."},
-        {"cmdRemoveFile", "Remove one selected file from the list."},
-        {"cmdDelete", "Delete all of the selected files."}};
-    for (const auto& [name, tip] : expected) {
-        QWidget* control = h.child<QWidget>(name);
-        QTest::mouseMove(control, control->rect().center());
-        QTRY_COMPARE(tips.shownText(), tip);
-    }
-    QTest::mouseMove(h.child<QWidget>("Label7"));
-    QVERIFY(tips.shownText().isEmpty());
-}
-
-void frmMainTest::failureInTheMiddleKeepsTheRest()
-{
-    WindowHarness h;
-    h.settings.SecurityLevel = QStringLiteral("1"); // the least level refuses a missing file
-    makeFiles(h, {"a", "c"});
-    const QByteArray missing = h.dir.file("missing");
-    for (const QByteArray& path : {h.dir.file("a"), missing, h.dir.file("c")})
-        h.window->pendingList()->appendEntry(path);
-
-    h.window->cmdDelete_Click();
-
-    QVERIFY(!exists(h.dir.file("a")));
-    QVERIFY(exists(h.dir.file("c")));
-    QCOMPARE(entries(h), (std::vector<QByteArray>{missing, h.dir.file("c")}));
-    QCOMPARE(text(h, "Label5"), QStringLiteral("1"));
-    QCOMPARE(text(h, "Label6"), QStringLiteral("2"));
-    QVERIFY(text(h, "lblStatus").startsWith(QStringLiteral("Failed: ")));
-    QVERIFY(text(h, "lblStatus").contains(QString::fromUtf8(missing)));
-    QCOMPARE(h.dialogs.messages.size(), size_t(1));
-    const auto& report = h.dialogs.messages[0];
-    QCOMPARE(report.icon, Dialogs::Icon::Stop);
-    QCOMPARE(report.title, QStringLiteral("Ombrevault"));
-    QVERIFY(report.text.contains(QString::fromUtf8(missing)));
-    QVERIFY(report.text.contains(QString::fromLocal8Bit(std::strerror(ENOENT))));
-    QVERIFY(!QApplication::overrideCursor());
-    QVERIFY(!h.child<QTimer>("Timer2")->isActive());
-    for (QPushButton* button : listCommands(h))
-        QVERIFY(button->isEnabled());
-}
-
-void frmMainTest::immutableFileIsReported()
-{
-    if (!runningAsRoot())
-        QSKIP("needs root to make a file immutable");
-    WindowHarness h;
-    h.settings.SecurityLevel = QStringLiteral("2");
-    makeFiles(h, {"locked", "free"});
-    const QByteArray locked = h.dir.file("locked");
-    if (QProcess::execute(QStringLiteral("chattr"), {"+i", QString::fromUtf8(locked)}) != 0)
-        QSKIP("the file system of the temporary folder has no immutable files");
-    struct Unlock
+    void startUp()
     {
-        QByteArray path;
-        ~Unlock() { QProcess::execute(QStringLiteral("chattr"), {"-i", QString::fromUtf8(path)}); }
-    } unlock{locked};
+        Harness h({}, "[Software]\nTallowbrookworks\\Ombrevault4\\Log=1\n"
+                      "Tallowbrookworks\\Ombrevault4\\Strenth=3\n");
+        h.show();
+        QCOMPARE(h.window->windowTitle(), QStringLiteral("Ombrevault"));
+        QCOMPARE(h.panelInFront(), h.child("frmDisk"));
+        QVERIFY(h.child("frmFile")->isVisible());
+        QVERIFY(h.entries().empty());
+        QVERIFY(h.settings.LogOperations);
+        QCOMPARE(h.settings.SecurityLevel, QStringLiteral("3"));
+        QCOMPARE(h.child<QTimer>("Timer2")->interval(), 10);
+        QVERIFY(h.idle());
 
-    h.window->pendingList()->appendEntry(locked);
-    h.window->pendingList()->appendEntry(h.dir.file("free"));
-    h.window->cmdDelete_Click();
-
-    QVERIFY(exists(locked));
-    QVERIFY(exists(h.dir.file("free")));
-    QCOMPARE(entries(h), (std::vector<QByteArray>{locked, h.dir.file("free")}));
-    QCOMPARE(h.dialogs.messages.size(), size_t(1));
-    QVERIFY(h.dialogs.messages[0].text.contains(QString::fromUtf8(locked)));
-    QVERIFY(h.dialogs.messages[0].text.contains(QString::fromLocal8Bit(std::strerror(EPERM))));
-    QCOMPARE(text(h, "Label5"), QStringLiteral("0"));
-}
-
-void frmMainTest::closingDuringARunStopsAfterTheFileInHand()
-{
-    WindowHarness h;
-    h.settings.SecurityLevel = QStringLiteral("1");
-    makeFiles(h, {"a", "b", "c"});
-    for (const char* name : {"a", "b", "c"})
-        h.window->pendingList()->appendEntry(h.dir.file(name));
-    h.window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
-
-    bool asked = false;
-    bool stillOpen = false;
-    h.loop.onYield = [&] {
-        if (!asked && text(h, "Label5") == QLatin1String("1")) {
-            asked = true;
-            h.child<QAction>("mnuExit")->trigger();
-            stillOpen = h.window->isVisible();
+        // Names and captions as they are (the title or the text), each fitting its control.
+        // clang-format off
+        const char* captions[] = {
+            "mnuFile", "File", "mnuViewLogs", " View Logs", "mnuExit", " E&xit",
+            "mnuView", "View", "mnuFileCleaner", " File Cleaner", "mnuDiskCleaner", " Disk Cleaner",
+            "mnuOptions", " Options", "mnuHelp", "Help", "mnuHelp1", " Help", "mnuAbout", " About",
+            "frmDisk", "Disk Cleaner ", "frmFile", "File Wiper", "cmdAddFile", "Add File",
+            "cmdAddFolder", "Add Folder", "cmdRemoveFile", "Remove File", "cmdClearList",
+            "Clear List", "cmdDelete", "Ombrevault", "Label1", "Total Files:", "Label2",
+            "Files Deleted:", "Label3", "Files Left:", "Label4", "0", "Label5", "0", "Label6", "0",
+            "lblStatusStatic", "Status: ", "lblStatus", "Ready..."};
+        const char* tips[] = {
+            "List1", "Files which are pending deletion.",
+            "cmdAddFile", "Add 1 file to to the list of files to be deleted.",
+            "cmdAddFolder", "Add all files in a folder to the list of files to be deleted.",
+            "cmdRemoveFile", "Remove one selected file from the list.",
+            "cmdClearList", "Clear all items on the list.",
+            "cmdDelete", "Delete all of the selected files."};
+        // clang-format on
+        for (size_t i = 0; i < std::size(captions); i += 2) {
+            QObject* o = h.window->findChild<QObject*>(QLatin1String(captions[i]));
+            QVERIFY2(o, captions[i]);
+            QCOMPARE(o->property(o->property("title").isValid() ? "title" : "text").toString(),
+                     QString::fromUtf8(captions[i + 1]));
+            if (qobject_cast<QLabel*>(o) || qobject_cast<QPushButton*>(o))
+                QVERIFY2(h.child(captions[i])->sizeHint().width() <= h.child(captions[i])->width(),
+                         captions[i]);
         }
-    };
-    h.window->cmdDelete_Click();
+        auto* advice = h.child<QLabel>("Label7");
+        QVERIFY(advice->heightForWidth(advice->width()) <= advice->height());
 
-    QVERIFY(asked);
-    QVERIFY(stillOpen);              // not closed in the middle of the run
-    QVERIFY(!h.window->isVisible()); // closed once it returned
-    QVERIFY(!exists(h.dir.file("a")));
-    QVERIFY(exists(h.dir.file("b"))); // nothing after the file in hand
-    QVERIFY(exists(h.dir.file("c")));
-    QCOMPARE(entries(h), (std::vector<QByteArray>{h.dir.file("b"), h.dir.file("c")}));
-    QVERIFY(text(h, "lblStatus").startsWith(QStringLiteral("Stopped")));
-    QCOMPARE(text(h, "Label5"), QStringLiteral("1"));
-    QVERIFY(!h.window->tooltip().tipWindow());
-    QVERIFY(!QApplication::overrideCursor());
-
-    // Without a run the window closes at once.
-    WindowHarness idle;
-    idle.window->show();
-    QVERIFY(idle.window->close());
-    QVERIFY(!idle.window->isVisible());
-}
-
-void frmMainTest::closingDuringAFreeSpaceRunWaitsForItsEnd()
-{
-    QString whyNot;
-    auto volume = LoopMount::create(QStringLiteral("ext4"), 24 << 20, &whyNot);
-    if (!volume)
-        QSKIP(qPrintable(whyNot));
-    WindowHarness h;
-    auto* drives = h.child<QComboBox>("Drive1");
-    QVERIFY(drives);
-    const int index = drives->findData(volume->mountPoint());
-    QVERIFY(index >= 0);
-    drives->setCurrentIndex(index);
-    h.window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(h.window.get()));
-
-    bool asked = false;
-    bool stillOpen = false;
-    h.loop.onYield = [&] {
-        if (!asked && exists(volume->mountPoint() + "/ovtempx.dat")) {
-            asked = true;
-            h.window->close(); // the close box
-            stillOpen = h.window->isVisible();
+        h.window->mnuFileCleaner_Click();
+        int quick = 1;
+        h.window->tooltip().setDelayTime(quick);
+        for (size_t i = 0; i < std::size(tips); i += 2) {
+            QTest::mouseMove(h.child(tips[i]), h.child(tips[i])->rect().center());
+            QTRY_COMPARE(h.window->tooltip().shownText(), QString::fromUtf8(tips[i + 1]));
         }
-    };
-    h.child<QPushButton>("Command1")->click();
+        QTest::mouseMove(advice); // no tip of its own
+        QVERIFY(h.window->tooltip().shownText().isEmpty());
+    }
 
-    QVERIFY(asked);
-    QVERIFY(stillOpen);
-    QVERIFY(!h.window->isVisible());
-    QVERIFY(!exists(volume->mountPoint() + "/ovtempx.dat")); // the run cleaned up first
-    QVERIFY(!QApplication::overrideCursor());
-}
+    void commandLineBecomesOneEntry_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("args");
+        QTest::addColumn<QList<QByteArray>>("expected");
+        using L = QList<QByteArray>;
+        QTest::newRow("none") << L{} << L{};
+        QTest::newRow("trimmed") << L{"   /tmp/a file.txt  "} << L{"/tmp/a file.txt"};
+        QTest::newRow("two paths, one entry") << L{"/tmp/a", "/tmp/b"} << L{"/tmp/a /tmp/b"};
+        QTest::newRow("quotes kept") << L{"\"/tmp/x y\""} << L{"\"/tmp/x y\""};
+        QTest::newRow("all blank") << L{"   "} << L{""};
+        QTest::newRow("bytes kept") << L{"/tmp/\xff\xfe"} << L{"/tmp/\xff\xfe"};
+    }
 
-void frmMainTest::timerTickMovesTheBand()
-{
-    WindowHarness h;
-    auto* band = h.window->findChild<PictureBox*>(QStringLiteral("picGrad"));
-    QVERIFY(band);
-    // The band is narrower than its 347-pixel picture, so the band is full.
-    QVERIFY(band->innerWidth() < 347);
-    QCOMPARE(band->image().height(), 15);
-    const QImage before = band->image().toImage();
-    const int yields = h.loop.yields;
-    h.window->Timer2_Timer();
-    QCOMPARE(h.loop.yields, yields + 1);
-    const QImage after = band->image().toImage();
-    const int w = band->innerWidth();
-    for (int x = 0; x < w; ++x)
-        QCOMPARE(after.pixel(x, 7), before.pixel((x - 5 + w) % w, 7));
-}
+    void commandLineBecomesOneEntry()
+    {
+        QFETCH(QList<QByteArray>, args);
+        QFETCH(QList<QByteArray>, expected);
+        const Paths got = Harness(args).entries();
+        QCOMPARE(QList<QByteArray>(got.begin(), got.end()), expected);
+    }
+
+    void panelCommandsFromEitherState()
+    {
+        Harness h({"/tmp/x"});
+        h.show();
+        QWidget* disk = h.child("frmDisk");
+        QWidget* file = h.child("frmFile");
+        h.window->mnuDiskCleaner_Click(); // right after start: nothing changes
+        QCOMPARE(h.panelInFront(), disk);
+        QVERIFY(file->isVisible());
+        for (int twice = 0; twice < 2; ++twice) {
+            h.child<QAction>("mnuFileCleaner")->trigger();
+            QCOMPARE(h.panelInFront(), file);
+            QVERIFY(disk->isHidden());
+        }
+        h.child<QAction>("mnuDiskCleaner")->trigger();
+        QCOMPARE(h.panelInFront(), disk);
+        QVERIFY(file->isVisible()); // stays visible behind
+        QCOMPARE(h.entries(), Paths{"/tmp/x"});
+    }
+
+    void addFileAndTheExtent()
+    {
+        Harness h;
+        QCOMPARE(h.window->ScrollBar(), 0);
+        const QByteArray longPath = "/tmp/" + QByteArray(300, 'w'); // past the old 254 limit
+        h.dialogs.files = {"/tmp/i", "/tmp/i", longPath};
+        for (int i = 0; i < 3; ++i)
+            h.child<QPushButton>("cmdAddFile")->click();
+        QCOMPARE(h.dialogs.asked.mid(0, 3),
+                 (QStringList{"Select File", QString::fromUtf8(programFolder()), "All Files (*)"}));
+        QCOMPARE(h.entries(), (Paths{"/tmp/i", "/tmp/i", longPath}));
+        // The widest entry in the window's font plus a vertical scroll bar.
+        const int bar = h.window->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr,
+                                                       h.window->pendingList());
+        QCOMPARE(h.window->horizontalExtent(),
+                 QFontMetrics(h.window->font()).horizontalAdvance(longPath) + bar);
+
+        // Cancel adds nothing and brings the extent up to date with the cleared list.
+        h.child<QPushButton>("cmdClearList")->click();
+        QVERIFY(h.window->horizontalExtent() > 0);
+        h.child<QPushButton>("cmdAddFile")->click();
+        QVERIFY(h.entries().empty());
+        QCOMPARE(h.window->horizontalExtent(), 0);
+    }
+
+    void addFolder()
+    {
+        Harness h;
+        const QByteArray folder = h.dir.file("folder"), gone = h.dir.file("gone");
+        QVERIFY(QDir().mkpath(QString::fromUtf8(folder + "/sub")));
+        for (const char* name : {"/b.txt", "/A.txt", "/sub/inner.txt", "/.hidden"})
+            writeFile(folder + name, "x");
+        QCOMPARE(::symlink("b.txt", (folder + "/link").constData()), 0);
+        QCOMPARE(::mkfifo((folder + "/fifo").constData(), 0600), 0);
+
+        // Regular, not hidden, directly in the folder, by name; one "/" between; Cancel.
+        h.dialogs.folders = {folder, folder + "/", {}, gone};
+        for (int i = 0; i < 3; ++i)
+            h.child<QPushButton>("cmdAddFolder")->click();
+        QCOMPARE(h.dialogs.asked.first(),
+                 QStringLiteral("Select the directory you wish to ombrevault."));
+        const QByteArray a = folder + "/A.txt", b = folder + "/b.txt";
+        QCOMPARE(h.entries(), (Paths{a, b, a, b}));
+        QVERIFY(h.dialogs.messages.empty());
+
+        h.child<QPushButton>("cmdAddFolder")->click(); // a folder that cannot be read
+        QCOMPARE(h.entries().size(), size_t(4));
+        QCOMPARE(h.dialogs.messages.size(), 1);
+        QVERIFY(names(h.dialogs.messages[0], gone, ENOENT));
+    }
+
+    void removeAndClear()
+    {
+        Harness h({"  "}); // an all-blank command line gives an empty entry, which stays
+        h.addFiles({"a", "b"}, false);
+        auto* list = h.window->pendingList();
+        auto* remove = h.child<QPushButton>("cmdRemoveFile");
+        remove->click(); // nothing selected
+        QCOMPARE(list->count(), 3);
+        list->setCurrentRow(2);
+        remove->click();
+        QCOMPARE(h.entries(), (Paths{"", h.dir.file("a")}));
+        QVERIFY(list->selectedItems().isEmpty());
+        list->setCurrentRow(0);
+        remove->click();
+        QCOMPARE(list->count(), 2);
+        h.child<QPushButton>("cmdClearList")->click();
+        QCOMPARE(list->count(), 0);
+    }
+
+    void drops()
+    {
+        Harness h;
+        const QByteArray one = h.dir.file("one"), dir = h.dir.file("dir");
+        writeFile(one, "1");
+        QVERIFY(QDir().mkpath(QString::fromUtf8(dir)));
+        QVERIFY(dragAndDrop(h, urls({one, dir, one, dir})));
+        QCOMPARE(h.entries(), (Paths{one, one}));
+        const QString folderMessage = message(
+            Dialogs::Icon::Information, QStringLiteral("Can not drag and drop a whole directory."));
+        QCOMPARE(h.dialogs.messages, QStringList(2, folderMessage)); // once per folder
+
+        auto* text = new QMimeData;
+        text->setText(QString::fromUtf8(one));
+        QVERIFY(!dragAndDrop(h, text));
+        QVERIFY(!dragAndDrop(h, urls({one}, {QUrl("sftp://host/x")})));
+        QCOMPARE(h.entries().size(), size_t(2));
+
+        // A Latin-1 name, not UTF-8: shown with a replacement character, kept as its bytes.
+        const QByteArray latin = h.dir.file("caf\xe9");
+        writeFile(latin, "x");
+        const QUrl url("file://" + QString::fromUtf8(h.dir.path()) + "/caf%E9", QUrl::StrictMode);
+        QVERIFY(dragAndDrop(h, urls({}, {url})));
+        QCOMPARE(h.entries().back(), latin);
+        QVERIFY(h.window->pendingList()->item(2)->text().contains(QChar::ReplacementCharacter));
+        ::unlink(latin.constData()); // the temporary folder cannot remove it by its text name
+    }
+
+    void deletionRun()
+    {
+        Harness h;
+        h.settings.SecurityLevel = QStringLiteral("1");
+        h.settings.LogOperations = true;
+        h.addFiles({"a", "b", "c", "d", "e"});
+        h.addFiles({"a"}, false);
+        const QByteArray dropped = h.dir.file("dropped");
+        writeFile(dropped, "d");
+
+        QStringList statuses;
+        int checks = 0;
+        h.loop.onYield = [&] {
+            if (statuses.value(statuses.size() - 1) != h.text("lblStatus"))
+                statuses << h.text("lblStatus");
+            if (!h.window->deletionRunning())
+                return;
+            ++checks; // the list and the delete button are closed, menus and panels open
+            for (QPushButton* button : h.listCommands())
+                QVERIFY2(!button->isEnabled(), qPrintable(button->objectName()));
+            const std::unique_ptr<QMimeData> drag(urls({dropped}));
+            QVERIFY(!h.window->List1_OLEDragOver(drag.get()));
+            h.window->List1_OLEDragDrop(drag.get());
+            h.window->cmdDelete_Click(); // no second run inside the first
+            QVERIFY(h.child<QAction>("mnuFileCleaner")->isEnabled());
+            QVERIFY(h.child<QTimer>("Timer2")->isActive());
+            QVERIFY(QApplication::overrideCursor());
+            QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        };
+        h.child<QPushButton>("cmdDelete")->click();
+
+        QVERIFY(checks > 0);
+        for (const char* name : {"a", "b", "c", "d", "e"})
+            QVERIFY(!exists(h.dir.file(name)));
+        QVERIFY(h.entries().empty()); // the refused drop added nothing
+        QCOMPARE(h.counters(), (QStringList{"5", "5", "0"}));
+        QCOMPARE(statuses << h.text("lblStatus"),
+                 (QStringList{"Preparing and checking for duplicate entries.",
+                              "1 Duplicate entries found and removed", " Working..", "Done"}));
+        QVERIFY(h.idle());
+        const QList<QByteArray> lines = readFile(h.log.path()).split('\n');
+        QCOMPARE(lines.size(), 6); // five lines and the end
+        QVERIFY(lines[0].trimmed().endsWith(h.dir.file("b") + " Deleted via ratio 1"));
+        QVERIFY(dragAndDrop(h, urls({dropped}))); // drops are accepted again
+        QCOMPARE(h.entries(), Paths{dropped});
+    }
+
+    void failureInTheMiddleKeepsTheRest()
+    {
+        Harness h;
+        h.settings.SecurityLevel = QStringLiteral("1"); // the least level refuses a missing file
+        h.addFiles({"a"});
+        h.addFiles({"missing"}, false);
+        h.addFiles({"c"});
+        h.window->cmdDelete_Click();
+
+        const QByteArray missing = h.dir.file("missing");
+        QVERIFY(!exists(h.dir.file("a")));
+        QVERIFY(exists(h.dir.file("c")));
+        QCOMPARE(h.entries(), (Paths{missing, h.dir.file("c")}));
+        QCOMPARE(h.counters(), (QStringList{"3", "1", "2"}));
+        QVERIFY(h.text("lblStatus").startsWith(QStringLiteral("Failed: ")));
+        QVERIFY(h.text("lblStatus").contains(QString::fromUtf8(missing)));
+        QCOMPARE(h.dialogs.messages.size(), 1);
+        QVERIFY(h.dialogs.messages[0].startsWith(message(Dialogs::Icon::Stop, {})));
+        QVERIFY(names(h.dialogs.messages[0], missing, ENOENT));
+        QVERIFY(h.idle());
+    }
+
+    void closingDuringARunStopsAfterTheFileInHand()
+    {
+        Harness h;
+        h.settings.SecurityLevel = QStringLiteral("1");
+        h.addFiles({"a", "b", "c"});
+        closeDuringRun(
+            h, [&] { return h.text("Label5") == QLatin1String("1"); },
+            [&] { h.child<QAction>("mnuExit")->trigger(); }, [&] { h.window->cmdDelete_Click(); });
+        QVERIFY(!exists(h.dir.file("a")));
+        QVERIFY(exists(h.dir.file("b")) && exists(h.dir.file("c"))); // none after the one in hand
+        QCOMPARE(h.entries(), (Paths{h.dir.file("b"), h.dir.file("c")}));
+        QVERIFY(h.text("lblStatus").startsWith(QStringLiteral("Stopped")));
+        QCOMPARE(h.text("Label5"), QStringLiteral("1"));
+        QVERIFY(!h.window->tooltip().tipWindow());
+
+        Harness idle; // without a run the window closes at once
+        idle.show();
+        QVERIFY(idle.window->close());
+    }
+
+    void closingDuringAFreeSpaceRunWaitsForItsEnd()
+    {
+        QString whyNot;
+        auto volume = LoopMount::create(QStringLiteral("ext4"), 24 << 20, &whyNot);
+        if (!volume)
+            QSKIP(qPrintable(whyNot));
+        Harness h;
+        auto* drives = h.child<QComboBox>("Drive1");
+        drives->setCurrentIndex(drives->findData(volume->mountPoint()));
+        QVERIFY(drives->currentIndex() >= 0);
+        const QByteArray filler = volume->mountPoint() + "/ovtempx.dat";
+        closeDuringRun(
+            h, [&] { return exists(filler); }, [&] { h.window->close(); }, // the close box
+            [&] { h.child<QPushButton>("Command1")->click(); });
+        QVERIFY(!exists(filler)); // the run cleaned up first
+    }
+};
 
 QTEST_MAIN(frmMainTest)
 #include "frmMainTest.moc"
