@@ -1,68 +1,76 @@
 #pragma once
 
 #include "diskclean/FreeSpaceRun.h"
+#include "platform/LinuxVolumes.h"
+#include "support/RecordingLoop.h"
+#include "support/TempDir.h"
 
 #include <QStringList>
 
-#include <functional>
+#include <gtest/gtest.h>
+
 #include <vector>
 
 namespace ov::test {
 
-// Stands in for the panel: remembers what the run showed, in order.
+// Stands in for the panel: remembers what the run showed.
 class RecordingView : public FreeSpaceView
 {
 public:
     QByteArray driveDesignator() const override { return designator; }
-    void setStatusText(const QString& text) override
-    {
-        status = text;
-        statusHistory << text;
-    }
-    void setCleanedText(const QString& text) override
-    {
-        cleaned = text;
-        ++cleanedUpdates;
-    }
-    void setLeftText(const QString& text) override
-    {
-        left = text;
-        ++leftUpdates;
-    }
-    void setStopInFront(bool front) override
-    {
-        stopInFront = front;
-        stackHistory.push_back(front);
-    }
-    void setStartEnabled(bool enabled) override
-    {
-        startEnabled = enabled;
-        startHistory.push_back(enabled);
-    }
+    void setStatusText(const QString& text) override { statusHistory << (status = text); }
+    void setCleanedText(const QString& text) override { cleaned = text; }
+    void setLeftText(const QString& text) override { left = text; }
+    void setStopInFront(bool front) override { stackHistory.push_back(stopInFront = front); }
+    void setStartEnabled(bool enabled) override { startEnabled = enabled; }
     void setDriveListEnabled(bool enabled) override { driveListEnabled = enabled; }
     void showErrorReport(int step, const QString& text) override
     {
         reportSteps.push_back(step);
         reports << text;
-        if (onReport)
-            onReport();
     }
 
     QByteArray designator;
-    QString status = QStringLiteral("Ready...");
-    QString cleaned = QStringLiteral("0 KB Cleaned");
-    QString left = QStringLiteral("0 KB Left to clean");
+    QString status, cleaned, left;
     QStringList statusHistory;
-    int cleanedUpdates = 0;
-    int leftUpdates = 0;
+    std::vector<bool> stackHistory;
     bool stopInFront = false;
     bool startEnabled = true;
     bool driveListEnabled = true;
-    std::vector<bool> stackHistory;
-    std::vector<bool> startHistory;
     std::vector<int> reportSteps;
     QStringList reports;
-    std::function<void()> onReport;
+};
+
+// The run with the real volume queries, pointed at one mount point.
+struct RealRun
+{
+    explicit RealRun(const QByteArray& mountPoint)
+    {
+        info.setRootPath(mountPoint);
+        view.designator = mountPoint;
+    }
+    QByteArray tempFile(int index = 0) const
+    {
+        return view.designator + "/" + FreeSpaceRun::tempFileName(index);
+    }
+    // Ended as asked, nothing reported, the controls back, no temporary file left.
+    void expectCleanEnd(FreeSpaceRun::Outcome outcome)
+    {
+        EXPECT_TRUE(view.reports.isEmpty()) << view.reports.join("|").toStdString();
+        EXPECT_EQ(run.lastOutcome(), outcome);
+        EXPECT_EQ(view.status, "Done");
+        EXPECT_FALSE(view.stopInFront);
+        EXPECT_TRUE(view.driveListEnabled);
+        for (int index = 0; index < 8; ++index)
+            EXPECT_FALSE(exists(tempFile(index))) << index;
+    }
+
+    RecordingLoop loop;
+    LinuxVolumes volumes{loop};
+    CDriveInfo info{volumes};
+    RecordingView view;
+    Settings settings;
+    FreeSpaceRun run{info, view, loop, settings, nullptr};
 };
 
 } // namespace ov::test
