@@ -5,3 +5,14 @@ function(ov_object_library name)
     target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
     target_link_libraries(${name} PUBLIC ov_settings_flags Qt6::Core Threads::Threads ${ARG_LIBS})
 endfunction()
+
+# Adds every direct subfolder of the current folder that has a CMakeLists.txt, so a new
+# test or benchmark folder needs no edit here.
+function(ov_add_subfolders)
+    file(GLOB children LIST_DIRECTORIES true ${CMAKE_CURRENT_SOURCE_DIR}/*)
+    foreach(dir IN LISTS children)
+        if(IS_DIRECTORY ${dir} AND EXISTS ${dir}/CMakeLists.txt)
+            add_subdirectory(${dir})
+        endif()
+    endforeach()
+endfunction()
