@@ -6,16 +6,8 @@ cd "$(dirname "$0")"
 BOLD=/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf
 BOOK=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 
-# Program icon: a vault door on a dark blue tile.
-convert -size 64x64 xc:none \
-    -fill '#173a6b' -draw 'roundrectangle 2,2 61,61 10,10' \
-    -fill none -stroke '#9fc4f0' -strokewidth 5 -draw 'circle 32,32 32,12' \
-    -stroke '#dce9fa' -strokewidth 3 \
-    -draw 'line 32,19 32,45' -draw 'line 19,32 45,32' \
-    -draw 'line 23,23 41,41' -draw 'line 41,23 23,41' \
-    -stroke none -fill '#173a6b' -draw 'circle 32,32 32,26' \
-    -fill '#f2b134' -draw 'circle 32,32 32,29' \
-    ombrevault.png
+# Program icon: the installed icon (data/make_icons.sh draws it) at 64 x 64.
+convert ../../../data/icons/ombrevault-256.png -filter Lanczos -resize 64x64 ombrevault.png
 
 # Banner across the top of the window: 576 x 64.
 convert -size 64x576 gradient:'#0a1a33'-'#24589e' -rotate 90 \
