@@ -31,6 +31,8 @@ const Level kLevels[] = {
      [](const QByteArray& p, const Settings& s, EventLoop& l) { WipeFileHigh(p, 11, true, s, l); }},
 };
 
+void PrintTo(const Level& level, std::ostream* out) { *out << level.name; }
+
 class Refusals : public ::testing::TestWithParam<Level>
 {
 protected:
