@@ -8,6 +8,8 @@
 
 #include <QElapsedTimer>
 
+#include <cerrno>
+
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -163,6 +165,10 @@ int wipeCommand(const std::vector<QByteArray>& args)
         const QByteArray& path = paths[size_t(i)];
         loop.setFile(i, count, path);
         try {
+            // The window's run passes a blank entry over at the medium level; here it
+            // would be reported as destroyed although no file was touched.
+            if (path.trimmed().isEmpty())
+                throw Error(ENOENT, QStringLiteral("No file name given"), path);
             if (settings.LogOperations)
                 log.AppendLog(path + " Deleted via ratio " + level.toUtf8());
             if (level == QLatin1String("1"))

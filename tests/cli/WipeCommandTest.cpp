@@ -90,6 +90,14 @@ TEST_F(WipeCommand, GoesOnAfterAFailureAndSaysSo)
     ASSERT_EQ(lines.size(), 2) << result.err.toStdString();
     EXPECT_TRUE(lines[0].contains(missing) && lines[0].contains(QStringLiteral("No such file")));
     EXPECT_TRUE(lines[1].contains(folder) && lines[1].contains(QStringLiteral("folder")));
+
+    // A blank argument names no file: at the medium level nothing would be touched, so
+    // it must not be reported as destroyed.
+    result = run({QStringLiteral("--level=medium"), QString(), QStringLiteral(" ")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_FALSE(result.out.contains(QStringLiteral("destroyed")));
+    EXPECT_EQ(result.err.count(QStringLiteral("No file name given")), 2)
+        << result.err.toStdString();
 }
 
 TEST_F(WipeCommand, UsageErrors)
