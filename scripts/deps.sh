@@ -5,7 +5,7 @@ OV_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev libblkid-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth xdotool x11-utils fonts-dejavu-core
+    xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
     e2fsprogs xfsprogs btrfs-progs dosfstools util-linux
 )
 
