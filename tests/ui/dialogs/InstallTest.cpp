@@ -1,13 +1,10 @@
-#include "platform/Paths.h"
 #include "support/TempDir.h"
 #include "ui/dialogs/OpenLink.h"
 
-#include <QFileInfo>
-#include <QProcess>
-#include <QRegularExpression>
-#include <QTest>
+#include <QtTest>
 
-namespace ov::test {
+using namespace ov;
+using namespace ov::test;
 
 namespace {
 
@@ -26,24 +23,24 @@ bool runCmake(const QStringList& args, const QByteArray& destdir, QString* outpu
     return done && cmake.exitStatus() == QProcess::NormalExit && cmake.exitCode() == 0;
 }
 
-// Where the program behind a launcher looks for its help page: the real folder of the
-// executable the link leads to, followed by /help/help.html.
-QString helpPageSeenFrom(const QString& launcher)
+// Installs the program's own component only, so that the manifest of a real installation
+// from this build folder (install_manifest.txt) is left alone.
+bool install(const QString& prefix, const QByteArray& destdir, QString* output)
 {
-    return QFileInfo(launcher).canonicalPath() + QStringLiteral("/help/help.html");
+    return runCmake(
+        {"--install", OV_TEST_BUILD_DIR, "--prefix", prefix, "--component", "ombrevault"}, destdir,
+        output);
 }
 
 void checkProgramFolder(const QString& folder)
 {
     for (const char* name : {"ombrevault", "ombrevault-cli"}) {
-        const QFileInfo program(folder + QLatin1Char('/') + QLatin1String(name));
+        const QFileInfo program(folder + '/' + name);
         QVERIFY2(program.isFile() && program.isExecutable(), qPrintable(program.filePath()));
     }
-    QVERIFY(QFileInfo(folder + QStringLiteral("/ombrevault.png")).isFile());
-    QFile installed(folder + QStringLiteral("/help/help.html"));
-    QVERIFY(installed.open(QIODevice::ReadOnly));
-    QFile source(QStringLiteral(OV_TEST_SOURCE_DIR "/help/help.html"));
-    QVERIFY(source.open(QIODevice::ReadOnly));
+    QVERIFY(QFileInfo(folder + "/ombrevault.png").isFile());
+    QFile installed(folder + "/help/help.html"), source(OV_TEST_SOURCE_DIR "/help/help.html");
+    QVERIFY(installed.open(QIODevice::ReadOnly) && source.open(QIODevice::ReadOnly));
     QCOMPARE(installed.readAll(), source.readAll());
 }
 
@@ -63,21 +60,17 @@ private slots:
     // the page leads somewhere.
     void helpPageIsSelfContained()
     {
-        QFile file(QStringLiteral(OV_TEST_SOURCE_DIR "/help/help.html"));
+        QFile file(OV_TEST_SOURCE_DIR "/help/help.html");
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QString page = QString::fromUtf8(file.readAll());
-        QVERIFY(!page.contains(QStringLiteral("<script"), Qt::CaseInsensitive));
-        QVERIFY(!page.contains(QStringLiteral("@import"), Qt::CaseInsensitive));
-        QVERIFY(!page.contains(QStringLiteral("url("), Qt::CaseInsensitive));
-        static const QRegularExpression reference(
-            QStringLiteral("(?:src|href)\\s*=\\s*\"([^\"]*)\""));
+        for (const char* outside : {"<script", "@import", "url("})
+            QVERIFY2(!page.contains(QLatin1String(outside), Qt::CaseInsensitive), outside);
+        static const QRegularExpression reference("(?:src|href)\\s*=\\s*\"([^\"]*)\"");
         int anchors = 0;
-        for (auto it = reference.globalMatch(page); it.hasNext();) {
+        for (auto it = reference.globalMatch(page); it.hasNext(); ++anchors) {
             const QString target = it.next().captured(1);
-            QVERIFY2(target.startsWith(QLatin1Char('#')), qPrintable(target));
-            QVERIFY2(page.contains(QStringLiteral("id=\"%1\"").arg(target.mid(1))),
+            QVERIFY2(target.startsWith('#') && page.contains("id=\"" + target.mid(1) + '"'),
                      qPrintable(target));
-            ++anchors;
         }
         QVERIFY(anchors > 0);
     }
@@ -85,79 +78,62 @@ private slots:
     void installIntoAPrefix()
     {
         TempDir dir;
-        const QString prefix = QFile::decodeName(dir.file("prefix"));
+        const QString prefix = QFile::decodeName(dir.file("prefix")),
+                      folder = prefix + "/opt/ombrevault";
         QString output;
-        QVERIFY2(runCmake({QStringLiteral("--install"), QStringLiteral(OV_TEST_BUILD_DIR),
-                           QStringLiteral("--prefix"), prefix, QStringLiteral("--component"),
-                           QStringLiteral("ombrevault")},
-                          {}, &output),
-                 qPrintable(output));
-        const QString folder = prefix + QStringLiteral("/opt/ombrevault");
+        QVERIFY2(install(prefix, {}, &output), qPrintable(output));
         checkProgramFolder(folder);
         for (const char* name : {"ombrevault", "ombrevault-cli"}) {
-            const QFileInfo launcher(prefix + QStringLiteral("/bin/") + QLatin1String(name));
+            const QFileInfo launcher(prefix + "/bin/" + name);
             QVERIFY(launcher.isSymLink());
             QCOMPARE(launcher.canonicalFilePath(),
-                     QFileInfo(folder + "/" + name).canonicalFilePath());
+                     QFileInfo(folder + '/' + name).canonicalFilePath());
         }
-        QVERIFY(QFileInfo(helpPageSeenFrom(prefix + QStringLiteral("/bin/ombrevault"))).isFile());
+        // Where the program behind the launcher looks for its help page: the real folder
+        // of the executable the link leads to.
+        QVERIFY(QFileInfo(QFileInfo(prefix + "/bin/ombrevault").canonicalPath() + "/help/help.html")
+                    .isFile());
 
-        QFile desktop(prefix + QStringLiteral("/share/applications/ombrevault.desktop"));
+        QFile desktop(prefix + "/share/applications/ombrevault.desktop");
         QVERIFY(desktop.open(QIODevice::ReadOnly));
         const QByteArray entry = desktop.readAll();
-        QVERIFY(entry.contains("\nExec=ombrevault %f\n"));
-        QVERIFY(entry.contains("\nIcon=ombrevault\n"));
+        QVERIFY(entry.contains("\nExec=ombrevault %f\n") && entry.contains("\nIcon=ombrevault\n"));
         for (int size : {16, 32, 48, 64, 128, 256}) {
-            const QString icon =
-                prefix + QStringLiteral("/share/icons/hicolor/%1x%1/apps/ombrevault.png").arg(size);
-            QVERIFY2(QFileInfo(icon).isFile(), qPrintable(icon));
+            const QString icon = prefix + "/share/icons/hicolor/%1x%1/apps/ombrevault.png";
+            QVERIFY2(QFileInfo(icon.arg(size)).isFile(), qPrintable(icon.arg(size)));
         }
 
         // The installed command line runs from its launcher.
         QProcess cli;
-        cli.start(prefix + QStringLiteral("/bin/ombrevault-cli"), {QStringLiteral("--version")});
+        cli.start(prefix + "/bin/ombrevault-cli", {"--version"});
         QVERIFY(cli.waitForFinished(30000));
         QCOMPARE(cli.exitCode(), 0);
         QVERIFY(cli.readAllStandardOutput().contains(OV_VERSION_STRING));
     }
 
-    // Only the program's own component, so that the manifest of a real installation from
-    // this build folder (install_manifest.txt) is left alone.
     void stagedInstallAndUninstall()
     {
         // The default system prefix, staged under DESTDIR as packagers do.
         TempDir dir;
         const QByteArray stage = dir.file("stage");
-        QString output;
-        QVERIFY2(runCmake({QStringLiteral("--install"), QStringLiteral(OV_TEST_BUILD_DIR),
-                           QStringLiteral("--prefix"), QStringLiteral("/usr/local"),
-                           QStringLiteral("--component"), QStringLiteral("ombrevault")},
-                          stage, &output),
-                 qPrintable(output));
         const QString root = QFile::decodeName(stage);
-        checkProgramFolder(root + QStringLiteral("/opt/ombrevault"));
-        const QFileInfo launcher(root + QStringLiteral("/usr/local/bin/ombrevault"));
-        QVERIFY(launcher.isSymLink());
+        QString output;
+        QVERIFY2(install("/usr/local", stage, &output), qPrintable(output));
+        checkProgramFolder(root + "/opt/ombrevault");
+        const QFileInfo launcher(root + "/usr/local/bin/ombrevault");
+        const QString desktop = root + "/usr/local/share/applications/ombrevault.desktop";
         // It leads to the final place, not into the staging folder.
         QCOMPARE(launcher.symLinkTarget(), QStringLiteral("/opt/ombrevault/ombrevault"));
-        QVERIFY(QFileInfo(root + QStringLiteral("/usr/local/share/applications/ombrevault.desktop"))
-                    .isFile());
+        QVERIFY(QFileInfo(desktop).isFile());
 
-        QVERIFY2(
-            runCmake(
-                {QStringLiteral("-DMANIFEST=" OV_TEST_BUILD_DIR "/install_manifest_ombrevault.txt"),
-                 QStringLiteral("-P"), QStringLiteral(OV_TEST_BUILD_DIR "/ov_uninstall.cmake")},
-                stage, &output),
-            qPrintable(output));
-        QVERIFY(!QFileInfo(launcher.filePath()).exists());
-        QVERIFY(!QFileInfo(launcher.filePath()).isSymLink());
-        QVERIFY(!QFileInfo::exists(root + QStringLiteral("/opt/ombrevault")));
-        QVERIFY(!QFileInfo::exists(
-            root + QStringLiteral("/usr/local/share/applications/ombrevault.desktop")));
+        QVERIFY2(runCmake({"-DMANIFEST=" OV_TEST_BUILD_DIR "/install_manifest_ombrevault.txt", "-P",
+                           OV_TEST_BUILD_DIR "/ov_uninstall.cmake"},
+                          stage, &output),
+                 qPrintable(output));
+        for (const QString& gone : {launcher.filePath(), root + "/opt/ombrevault", desktop})
+            QVERIFY2(!QFileInfo(gone).exists() && !QFileInfo(gone).isSymLink(), qPrintable(gone));
     }
 };
 
-} // namespace ov::test
-
-QTEST_GUILESS_MAIN(ov::test::InstallTest)
+QTEST_GUILESS_MAIN(InstallTest)
 #include "InstallTest.moc"

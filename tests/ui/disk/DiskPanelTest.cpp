@@ -1,52 +1,25 @@
 // The Disk Cleaner panel, offscreen, on volumes made up by the test.
 #include "ui/disk/DiskPanel.h"
 #include "drive/FakeVolumes.h"
-#include "support/TempDir.h"
+#include "ui/UiWorld.h"
 
-#include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QSignalSpy>
-#include <QTimer>
-#include <QtTest>
+using namespace ov;
+using namespace ov::test;
 
 namespace {
 
-class RecordingDialogs : public ov::Dialogs
+// A window with the frame the main window gives the panel, on the volumes of the test.
+struct Fixture : World
 {
-public:
-    void messageBox(QWidget*, Icon icon, const QString& title, const QString& text) override
-    {
-        icons << icon;
-        texts << title + ": " + text;
-    }
-    std::optional<QByteArray> openFile(QWidget*, const QString&, const QByteArray&,
-                                       const QString&) override
-    {
-        return std::nullopt;
-    }
-    std::optional<QByteArray> chooseFolder(QWidget*, const QString&) override
-    {
-        return std::nullopt;
-    }
-    QList<Icon> icons;
-    QStringList texts;
-};
-
-// A window with the frame the main window gives the panel.
-struct Fixture
-{
-    Fixture(ov::test::FakeVolumes& volumes, ov::EventLoop& loop)
+    Fixture(FakeVolumes& volumes, EventLoop* runLoop = nullptr)
     {
         frmDisk = new QGroupBox(QStringLiteral("Disk Cleaner "), &window);
         frmDisk->setGeometry(8, 8, 560, 300);
         window.resize(576, 316);
         context.volumes = &volumes;
-        context.dialogs = &dialogs;
-        context.loop = &loop;
-        context.settings = &settings;
-        panel = new ov::DiskPanel(frmDisk, context, &window);
+        if (runLoop)
+            context.loop = runLoop;
+        panel = new DiskPanel(frmDisk, context, &window);
         window.show();
     }
     template <class T> T* find(const QByteArray& name) const
@@ -70,10 +43,7 @@ struct Fixture
 
     QWidget window;
     QGroupBox* frmDisk = nullptr;
-    RecordingDialogs dialogs;
-    ov::Settings settings;
-    ov::AppContext context;
-    ov::DiskPanel* panel = nullptr;
+    DiskPanel* panel = nullptr;
 };
 
 } // namespace
@@ -82,13 +52,12 @@ class DiskPanelTest : public QObject
 {
     Q_OBJECT
 
-    ov::test::FakeVolumes volumes;
-    ov::DirectEventLoop direct;
+    FakeVolumes volumes;
 
 private slots:
     void init()
     {
-        volumes = ov::test::FakeVolumes();
+        volumes = FakeVolumes();
         auto& root = volumes.add("/", 1610612736, 1073741824);
         root.space->availableBytes = 536870912;
         root.facts->serialNumber = 0x1A2B;
@@ -98,8 +67,8 @@ private slots:
     void rowsOfAPresentDrive()
     {
         auto& packed = volumes.add("/packed/", 4096, 1024);
-        packed.facts->flags = ov::kVolumeIsCompressed;
-        Fixture f(volumes, direct);
+        packed.facts->flags = kVolumeIsCompressed;
+        Fixture f(volumes);
         QCOMPARE(f.drives()->currentText(), QString("/ [SYSTEM]"));
         const std::tuple<int, const char*, const char*> rows[] = {
             {1, "Volume Serial Number:", "0000-1A2B"},
@@ -124,7 +93,7 @@ private slots:
         QCOMPARE(f.text("txt1"), QString()); // no serial number
         QCOMPARE(f.label("lblCleaned"), QString("0 Cleaned"));
         QCOMPARE(f.label("lblLeft"), QString("0 Cleaned left to clean"));
-        QVERIFY(f.dialogs.texts.isEmpty());
+        QVERIFY(f.dialogs.messages.isEmpty());
     }
 
     void notPresentNotices()
@@ -138,15 +107,15 @@ private slots:
             auto& empty = volumes.add("/media/empty/", 0, 0);
             empty.space.reset();
             empty.type = type;
-            Fixture f(volumes, direct);
-            if (type == ov::kDriveNoRootDir)
+            Fixture f(volumes);
+            if (type == kDriveNoRootDir)
                 volumes.volumes.erase("/media/empty/"); // gone since the list was read
             f.pick("/media/empty");
             for (const char* box : {"txt1", "txt2", "txt3", "txt4", "txt6", "txt8"})
                 QCOMPARE(f.text(box), QString());
             QCOMPARE(f.text("txt7"), QString(typeText));
             QCOMPARE(f.label("lblNotice"), QString(notice));
-            QVERIFY(f.dialogs.texts.isEmpty());
+            QVERIFY(f.dialogs.messages.isEmpty());
             f.pick("/");
             QCOMPARE(f.label("lblNotice"), QString());
         }
@@ -154,7 +123,7 @@ private slots:
 
     void theListIsReadAgainWhenItOpens()
     {
-        Fixture f(volumes, direct);
+        Fixture f(volumes);
         volumes.add("/media/stick/", 4096, 1024).label = "STICK";
         f.drives()->showPopup();
         f.drives()->hidePopup();
@@ -165,13 +134,13 @@ private slots:
     void overflowsAreReportedWithTheirStep()
     {
         auto& big = volumes.add("/big/", std::uint64_t(1) << 62, 1024);
-        Fixture f(volumes, direct);
+        Fixture f(volumes);
         // Through Drive: step 2, the pointer back to normal, the labels kept.
         f.find<QLabel>("lblCleaned")->setText("kept");
         f.pick("/big");
-        QCOMPARE(f.dialogs.texts.size(), 1);
-        QVERIFY(f.dialogs.texts[0].startsWith("Ombrevault: " + ov::errorReportText(2) + "\n/big/"));
-        QCOMPARE(f.dialogs.icons[0], ov::Dialogs::Icon::Information);
+        QCOMPARE(f.dialogs.messages.size(), 1);
+        QVERIFY(f.dialogs.messages[0].startsWith("Information|Ombrevault|" + errorReportText(2) +
+                                                 "\n/big/"));
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
         QCOMPARE(f.label("lblCleaned"), QString("kept"));
         // Inside the rows (they read the space again): step 0, the handler goes on.
@@ -180,18 +149,18 @@ private slots:
         big.freeBytes = [&] { return ++reads == 1 ? 1024 : std::uint64_t(1) << 62; };
         f.pick("/");
         f.pick("/big");
-        QCOMPARE(f.dialogs.texts.size(), 2);
-        QVERIFY(f.dialogs.texts[1].startsWith("Ombrevault: " + ov::errorReportText(0)));
+        QCOMPARE(f.dialogs.messages.size(), 2);
+        QVERIFY(f.dialogs.messages[1].startsWith("Information|Ombrevault|" + errorReportText(0)));
         QCOMPARE(f.label("lblCleaned"), QString("0 Cleaned"));
     }
 
     void runStopAndCloseThroughTheButtons()
     {
-        ov::test::TempDir dir;
+        TempDir dir;
         const QString tempFile = QFile::decodeName(dir.file("ovtempx.dat"));
         auto& volume = volumes.add(dir.path() + "/", 1LL << 40, 0);
-        ov::QtEventLoop loop;
-        Fixture f(volumes, loop);
+        QtEventLoop loop;
+        Fixture f(volumes, &loop);
         QPushButton* start = f.find<QPushButton>("Command1");
         QPushButton* stop = f.find<QPushButton>("cmdStop");
         QCOMPARE(start->geometry(), stop->geometry());
@@ -214,7 +183,7 @@ private slots:
             return std::uint64_t(1) << 36;
         };
         f.pick(dir.path());
-        QSignalSpy finished(f.panel, &ov::DiskPanel::runFinished);
+        QSignalSpy finished(f.panel, &DiskPanel::runFinished);
         QTest::mouseClick(f.frontButton(), Qt::LeftButton);
         QCOMPARE(finished.count(), 1);
         QVERIFY(sawRunning);
@@ -224,7 +193,7 @@ private slots:
         QCOMPARE(f.frontButton(), start);
         QVERIFY(!QFile::exists(tempFile));
         QVERIFY(f.label("lblCleaned").endsWith("\nCleaned"));
-        QVERIFY(f.dialogs.texts.isEmpty());
+        QVERIFY(f.dialogs.messages.isEmpty());
 
         // requestStop is how the window closes during a run.
         stopClicked = false;

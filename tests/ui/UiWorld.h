@@ -1,0 +1,105 @@
+#pragma once
+
+// What the window tests share: dialogs and an opener answered by the test, and the
+// services of a window on temporary settings, store and log.
+#include "platform/Dialogs.h"
+#include "platform/LinkOpener.h"
+#include "support/RecordingLoop.h"
+#include "support/TempDir.h"
+#include "ui/AppContext.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <cstring>
+#include <deque>
+
+namespace ov::test {
+
+// Answers the file and folder dialogs from queues (an empty answer, or none left, is
+// Cancel); records what they were asked and the message boxes as "icon|title|text".
+struct FakeDialogs : Dialogs
+{
+    std::deque<QByteArray> files, folders;
+    QStringList asked, messages;
+
+    void messageBox(QWidget*, Icon icon, const QString& title, const QString& text) override
+    {
+        const char* names[] = {"Information", "Exclamation", "Stop"};
+        messages << QLatin1String(names[int(icon)]) + '|' + title + '|' + text;
+    }
+    std::optional<QByteArray> openFile(QWidget*, const QString& title, const QByteArray& start,
+                                       const QString& filter) override
+    {
+        asked << title << QString::fromUtf8(start) << filter;
+        return next(files);
+    }
+    std::optional<QByteArray> chooseFolder(QWidget*, const QString& title) override
+    {
+        asked << title;
+        return next(folders);
+    }
+    static std::optional<QByteArray> next(std::deque<QByteArray>& answers)
+    {
+        if (answers.empty())
+            return std::nullopt;
+        const QByteArray answer = answers.front();
+        answers.pop_front();
+        return answer.isEmpty() ? std::nullopt : std::optional(answer);
+    }
+};
+
+// Keeps the targets it is given; the test answers them in order when it likes.
+struct FakeOpener : LinkOpener
+{
+    QStringList targets;
+    std::deque<std::function<void(Outcome)>> pending;
+
+    void open(const QString& target, std::function<void(Outcome)> done) override
+    {
+        targets << target;
+        pending.push_back(std::move(done));
+    }
+    void answer(Outcome outcome)
+    {
+        auto done = std::move(pending.front());
+        pending.pop_front();
+        done(outcome);
+    }
+};
+
+// Settings, store and log in a temporary folder, with the fakes and a loop that runs
+// every blocking call in place.
+struct World
+{
+    TempDir dir;
+    Settings settings;
+    SettingsStore store{{dir.file("etc"), dir.file("home")}};
+    OperationLog log{dir.file("log.txt")};
+    RecordingLoop loop;
+    FakeDialogs dialogs;
+    FakeOpener opener;
+    AppContext context{&settings, &store, &log, &loop, &dialogs, nullptr, &opener};
+};
+
+// "path: the system's reason", as the reports give a failure.
+inline QString reason(const QByteArray& path, int error)
+{
+    return QFile::decodeName(path) + ": " + QString::fromLocal8Bit(std::strerror(error));
+}
+
+// chattr +i for the life of the object (even root may not change the file then).
+struct Immutable
+{
+    QString path;
+    bool ok = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path}) == 0;
+
+    explicit Immutable(const QByteArray& file) : path(QFile::decodeName(file)) {}
+    ~Immutable()
+    {
+        if (ok)
+            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), path});
+    }
+};
+
+} // namespace ov::test
