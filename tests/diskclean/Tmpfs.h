@@ -13,7 +13,7 @@ namespace ov::test {
 class Tmpfs
 {
 public:
-    explicit Tmpfs(qint64 size, const QByteArray& name = "mnt") : m_point(m_dir.path() + "/" + name)
+    explicit Tmpfs(qint64 size) : m_point(m_dir.path() + "/mnt")
     {
         QDir().mkpath(QFile::decodeName(m_point));
         const QByteArray options = "size=" + QByteArray::number(size);

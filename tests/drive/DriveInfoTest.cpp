@@ -1,19 +1,27 @@
 #include "drive/DriveInfo.h"
 #include "drive/FakeVolumes.h"
+#include "platform/LinuxVolumes.h"
+#include "support/LoopMount.h"
+#include "support/TempDir.h"
 
+#include <QFile>
 #include <QLocale>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <clocale>
+#include <sys/mount.h>
 
 using ov::CDriveInfo;
+using ov::LinuxVolumes;
+using ov::MountRecord;
 using ov::test::FakeVolumes;
 
 namespace {
 
-TEST(DriveInfoTexts, FormatSizeTableInAGermanLocale)
+TEST(DriveInfoTexts, FormatSizeTableInAGermanLocaleAndCutAtNul)
 {
     // The separators must not follow the locale.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
@@ -56,24 +64,16 @@ TEST(DriveInfoTexts, FormatSizeTableInAGermanLocale)
     }
     std::setlocale(LC_ALL, "C");
     QLocale::setDefault(QLocale::c());
-}
 
-TEST(DriveInfoTexts, CutAtNulNulBlanksAndPlainText)
-{
     EXPECT_EQ(CDriveInfo::CutAtNul(QByteArray("DATA\0junk", 9)), "DATA");
     EXPECT_EQ(CDriveInfo::CutAtNul(QByteArray("\0DATA", 5)), "");
     EXPECT_EQ(CDriveInfo::CutAtNul("  MY DISK  "), "MY DISK"); // trimmed only without a NUL
     EXPECT_EQ(CDriveInfo::CutAtNul(QByteArray(" A \0 ", 5)), " A ");
 }
 
-class DriveInfoTest : public ::testing::Test
+TEST(DriveInfo, DriveTakesPathsThenFactsSerialNumbersFlagsAndFailedQueries)
 {
-protected:
     FakeVolumes volumes;
-};
-
-TEST_F(DriveInfoTest, DriveTakesPathsEntryTextsAndRootPaths)
-{
     volumes.add("/", 1, 1);
     volumes.add("/media/usb/", 1, 1);
     volumes.missing = {"/media/gone", "/nowhere"};
@@ -85,8 +85,7 @@ TEST_F(DriveInfoTest, DriveTakesPathsEntryTextsAndRootPaths)
         {"/", "/"},
         {"/media/gone [HOLIDAY]", "/media/gone/"}, // a gone mount's entry: the label goes
         {"/nowhere", "/nowhere/"},
-        {"/nowhere/", "/nowhere/"},
-    };
+        {"/nowhere/", "/nowhere/"}};
     for (auto [given, root] : rows) {
         info.Drive(given);
         EXPECT_EQ(info.Drive(), root) << given;
@@ -96,34 +95,26 @@ TEST_F(DriveInfoTest, DriveTakesPathsEntryTextsAndRootPaths)
     info.setRootPath("/media/usb");
     EXPECT_EQ(info.Drive(), "/media/usb/");
     EXPECT_TRUE(info.Present());
-}
 
-TEST_F(DriveInfoTest, FactsSerialNumbersFlagsAndFailedQueries)
-{
+    // The facts, serial numbers and flags, then failing queries.
     auto& volume = volumes.add("/v/", 4096, 2048);
     volume.facts->label = QByteArray("BACKUP\0\0\0", 9);
     volume.facts->fileSystem = QByteArray("btrfs\0", 6);
     volume.facts->maxComponentLength = 255;
     volume.facts->flags = ov::kVolumeIsCompressed | ov::kCaseSensitiveSearch;
-    CDriveInfo info(volumes);
     info.Drive("/v/");
     EXPECT_EQ(info.Label(), "BACKUP");
     EXPECT_EQ(info.FileSystem(), "btrfs");
     EXPECT_EQ(info.MaxFilenameLength(), 255);
     EXPECT_TRUE(info.FileSystemFlag(0x8001));
     EXPECT_FALSE(info.FileSystemFlag(0x8002)) << "every bit asked for must be set";
-    const struct
-    {
-        std::uint32_t serial;
-        const char* ex;
-        const char* plain;
-    } serials[] = {
+    const std::tuple<std::uint32_t, const char*, const char*> serials[] = {
         {0xDEADBEEF, "DEAD-BEEF", "-559038737"}, {0x1A2B, "0000-1A2B", "6699"}, {0, "", "0"}};
-    for (const auto& row : serials) {
-        volume.facts->serialNumber = row.serial;
+    for (auto [serial, ex, plain] : serials) {
+        volume.facts->serialNumber = serial;
         info.Refresh();
-        EXPECT_EQ(info.SerialNumberEx(), row.ex);
-        EXPECT_EQ(info.SerialNumber(), row.plain);
+        EXPECT_EQ(info.SerialNumberEx(), ex);
+        EXPECT_EQ(info.SerialNumber(), plain);
     }
     // The volume facts fail: they are cleared, though the space still answers.
     volume.facts.reset();
@@ -141,8 +132,9 @@ TEST_F(DriveInfoTest, FactsSerialNumbersFlagsAndFailedQueries)
     EXPECT_EQ(info.AvailableSpace(), 0);
 }
 
-TEST_F(DriveInfoTest, ByteCountsOverflowAboveTheLimit)
+TEST(DriveInfo, ByteCountsOverflowAboveTheLimitAndClusterCountsAbove32Bits)
 {
+    FakeVolumes volumes;
     const std::int64_t max = CDriveInfo::kMaxByteCount;
     auto& volume = volumes.add("/", 0, 0);
     volume.space = ov::SpaceFigures{std::uint64_t(max) + 1, 1, 1};
@@ -155,35 +147,169 @@ TEST_F(DriveInfoTest, ByteCountsOverflowAboveTheLimit)
     EXPECT_EQ(info.TotalSpace(), max);
     EXPECT_EQ(info.AvailableSpace(), max - 1);
     volume.space->freeBytes = std::uint64_t(max) + 1;
-    try {
-        info.FreeSpace();
-        ADD_FAILURE() << "no overflow";
-    } catch (const ov::Error& error) {
-        EXPECT_EQ(error.code(), EOVERFLOW);
-        EXPECT_EQ(error.path(), "/");
-    }
+    EXPECT_THAT([&] { info.FreeSpace(); },
+                testing::Throws<ov::Error>(
+                    testing::AllOf(testing::Property(&ov::Error::code, EOVERFLOW),
+                                   testing::Property(&ov::Error::path, QByteArray("/")))));
     EXPECT_FALSE(info.Present());
-}
 
-TEST_F(DriveInfoTest, ClusterCountsInSigned32Bits)
-{
+    // The cluster-count fallback: 524,287 clusters of 4 KiB still fit in signed 32 bits.
     volumes.extended = false;
-    auto& volume = volumes.add("/fat/", 0, 0);
-    // 524,287 clusters of 4 KiB are 2,147,479,552 bytes, still in range.
     volume.clusters = ov::ClusterFigures{8, 512, 1000, 524287};
-    CDriveInfo info(volumes);
-    info.Drive("/fat/");
-    EXPECT_TRUE(info.Present());
-    EXPECT_EQ(info.TotalSpace(), 2147479552LL);
-    EXPECT_EQ(info.FreeSpace(), 4096000);
+    CDriveInfo fat(volumes);
+    EXPECT_TRUE(fat.Present());
+    EXPECT_EQ(fat.TotalSpace(), 2147479552LL);
+    EXPECT_EQ(fat.FreeSpace(), 4096000);
     // One more cluster is 2^31 bytes: an overflow, raised to the caller.
     volume.clusters->totalClusters = 524288;
-    EXPECT_THROW(info.Refresh(), ov::Error);
-    EXPECT_FALSE(info.Present());
+    EXPECT_THROW(fat.Refresh(), ov::Error);
+    EXPECT_FALSE(fat.Present());
     // So is a free count that overflows after a total that fits.
     volume.clusters = ov::ClusterFigures{64, 512, 0x10000, 100};
-    EXPECT_THROW(info.FreeSpace(), ov::Error);
-    EXPECT_EQ(info.TotalSpace(), 3276800);
+    EXPECT_THROW(fat.FreeSpace(), ov::Error);
+    EXPECT_EQ(fat.TotalSpace(), 3276800);
+}
+
+TEST(DriveLinuxVolumes, MountInfoFieldsEscapesStacksSerialsFlagsAndDriveTypes)
+{
+    const std::vector<MountRecord> table = LinuxVolumes::parseMountInfo(
+        "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw,discard\n"
+        "45 27 7:0 / /media/My\\040Disk\\134x rw,nosuid shared:5 master:2 - vfat /dev/loop0 "
+        "ro,fmask=0022\n"
+        "50 27 0:41 /sub /srv rw - btrfs /dev/sdb2 rw,compress=zstd:3\n"
+        "garbage line\n"
+        "51 50 0:50 / /srv rw - tmpfs tmpfs rw\n");
+    ASSERT_EQ(table.size(), 4u);
+    EXPECT_EQ(table[0].major, 254u);
+    EXPECT_FALSE(table[0].readOnly());
+    EXPECT_EQ(table[1].mountPoint, "/media/My Disk\\x");
+    EXPECT_EQ(table[1].source, "/dev/loop0");
+    EXPECT_TRUE(table[1].readOnly()) << "read-only super block";
+    EXPECT_EQ(table[2].root, "/sub");
+    EXPECT_TRUE(table[2].hasOption("compress"));
+    EXPECT_FALSE(table[2].hasOption("compress-force"));
+    EXPECT_EQ(LinuxVolumes::findRoot(table, "/media/My Disk\\x/"), &table[1]);
+    EXPECT_EQ(LinuxVolumes::findRoot(table, "/srv/"), &table[3]) << "the top of a stack";
+    EXPECT_EQ(LinuxVolumes::findRoot(table, "/media/"), nullptr);
+    EXPECT_EQ(LinuxVolumes::decodeHexEscapes("My\\x20Stick\\x2f1"), "My Stick/1");
+
+    EXPECT_EQ(LinuxVolumes::serialFromUuid("1A2B-3C4D", "vfat"), 0x1A2B3C4Du);
+    EXPECT_EQ(LinuxVolumes::serialFromUuid("0123456789ABCDEF", "ntfs"), 0x89ABCDEFu);
+    EXPECT_EQ(LinuxVolumes::serialFromUuid("a1b2c3d4-e5f6-4711-8899-aabbccddeeff", "ext4"),
+              0xA1B2C3D4u);
+    EXPECT_EQ(LinuxVolumes::serialFromUuid("", "ext4"), 0u);
+
+    MountRecord mount;
+    mount.fileSystem = "btrfs";
+    EXPECT_FALSE(LinuxVolumes::flagsFor(mount, false) & ov::kVolumeIsCompressed);
+    mount.superOptions = "rw,compress-force=zstd";
+    EXPECT_EQ(LinuxVolumes::flagsFor(mount, true),
+              0x3u | ov::kVolumeIsCompressed | ov::kReadOnlyVolume);
+    mount.fileSystem = "vfat";
+    mount.superOptions.clear();
+    mount.mountOptions = "ro,noatime";
+    EXPECT_EQ(LinuxVolumes::flagsFor(mount, false), ov::kCasePreservedNames | ov::kReadOnlyVolume);
+
+    // File system, device (nullptr: none), its major, removable, the type.
+    const std::tuple<const char*, const char*, unsigned, bool, int> rows[] = {
+        {"fuse.weird", nullptr, 0, false, ov::kDriveUnknown},
+        {"nfs4", nullptr, 0, false, ov::kDriveRemote},
+        {"fuse.sshfs", nullptr, 0, false, ov::kDriveRemote},
+        {"tmpfs", nullptr, 0, false, ov::kDriveRamDisk},
+        {"iso9660", nullptr, 0, false, ov::kDriveCdRom},
+        {"ext4", "sda1", 8, false, ov::kDriveFixed},
+        {"ext4", "sdb1", 8, true, ov::kDriveRemovable},
+        {"ext4", "zram0", 252, false, ov::kDriveRamDisk},
+        {"udf", "sr0", 11, true, ov::kDriveCdRom},
+    };
+    for (auto [fileSystem, name, major, removable, type] : rows) {
+        MountRecord record;
+        record.fileSystem = fileSystem;
+        const ov::BlockDeviceFacts device{name != nullptr, removable, name, major};
+        EXPECT_EQ(LinuxVolumes::driveTypeFor(record, device), type) << fileSystem << name;
+    }
+    EXPECT_TRUE(LinuxVolumes::isPseudoFileSystem("cgroup2"));
+    EXPECT_FALSE(LinuxVolumes::isPseudoFileSystem("tmpfs"));
+}
+
+// A loop on which no call ends in time, as on a hung network mount.
+class HungLoop : public ov::DirectEventLoop
+{
+public:
+    bool runBlockingFor(std::function<void()>, std::chrono::milliseconds) override
+    {
+        ++calls;
+        return false;
+    }
+    int calls = 0;
+};
+
+TEST(DriveLinuxVolumes, RootsThatAreNoMountRootsAndAVolumeThatDoesNotAnswer)
+{
+    ov::DirectEventLoop loop;
+    LinuxVolumes volumes(loop);
+    EXPECT_TRUE(volumes.querySpaceEx("/"));
+    // Neither a missing folder nor one that is no mount root stands for a volume.
+    ov::test::TempDir dir;
+    for (const QByteArray& root : {QByteArray("/no/such/folder/"), dir.path() + "/"}) {
+        EXPECT_EQ(volumes.driveType(root), ov::kDriveNoRootDir) << root.data();
+        EXPECT_FALSE(volumes.querySpaceEx(root));
+        EXPECT_FALSE(volumes.queryVolume(root));
+    }
+    EXPECT_FALSE(volumes.mountPointOf("/no/such/folder"));
+
+    // Not present, and not asked again while its query still hangs.
+    HungLoop hung;
+    LinuxVolumes hanging(hung);
+    ov::CDriveInfo info(hanging);
+    info.setRootPath("/");
+    EXPECT_FALSE(info.Present());
+    const int calls = hung.calls;
+    EXPECT_EQ(info.FreeSpace(), 0);
+    EXPECT_EQ(hung.calls, calls) << "the query still hanging is not started again";
+    EXPECT_EQ(info.DriveType(), ov::kDriveFixed) << "the type needs no answer from the volume";
+}
+
+TEST(DriveMountedVolumes, Ext4LabelSerialReadOnlyAndDetached)
+{
+    QString why;
+    auto mount = ov::test::LoopMount::create("ext4", 32 << 20, &why);
+    if (!mount)
+        GTEST_SKIP() << why.toStdString();
+    ASSERT_TRUE(mount->unmount());
+    ASSERT_TRUE(
+        ov::test::runTool("tune2fs", {"-L", "OV TEST", "-U", "a1b2c3d4-e5f6-4711-8899-aabbccddeeff",
+                                      QFile::decodeName(mount->imagePath())}));
+    ASSERT_TRUE(mount->remount());
+    ov::DirectEventLoop loop;
+    LinuxVolumes volumes(loop);
+    const QByteArray root = mount->mountPoint() + "/";
+    auto facts = volumes.queryVolume(root);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->label, "OV TEST");
+    EXPECT_EQ(facts->fileSystem, "ext4");
+    EXPECT_EQ(facts->maxComponentLength, 255u);
+    EXPECT_EQ(facts->flags, 0x3u);
+    const auto entries = volumes.mounts();
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [&](const ov::MountEntry& entry) {
+        return entry.entryText() == mount->mountPoint() + " [OV TEST]";
+    }));
+
+    ov::CDriveInfo info(volumes);
+    info.Drive(mount->mountPoint() + "/lost+found");
+    EXPECT_EQ(info.Drive(), root);
+    EXPECT_EQ(info.SerialNumberEx(), "A1B2-C3D4");
+    EXPECT_EQ(info.DriveTypeEx(), "Fixed");
+    EXPECT_GT(info.FreeSpace(), info.AvailableSpace()) << "root's reserve counts as free";
+
+    ASSERT_TRUE(mount->unmount());
+    ASSERT_TRUE(mount->remount("ro"));
+    info.Refresh();
+    EXPECT_TRUE(info.FileSystemFlag(ov::kReadOnlyVolume));
+    ASSERT_EQ(::umount2(mount->mountPoint().constData(), MNT_DETACH), 0);
+    info.Refresh();
+    EXPECT_FALSE(info.Present());
+    EXPECT_EQ(info.DriveType(), ov::kDriveNoRootDir);
 }
 
 } // namespace

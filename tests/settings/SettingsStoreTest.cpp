@@ -1,19 +1,25 @@
 #include "settings/SettingsStore.h"
 #include "platform/Error.h"
+#include "settings/OperationLog.h"
 #include "support/LoopMount.h"
 #include "support/TempDir.h"
 
-#include <QFile>
+#include <QDir>
+#include <QLocale>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <unistd.h>
 
 namespace ov {
 namespace {
 
 using test::readFile;
 using test::writeFile;
+using namespace testing;
+
+const RegistryRoot kMachine = RegistryRoot::HKEY_LOCAL_MACHINE;
 
 class Store : public ::testing::Test
 {
@@ -25,156 +31,165 @@ protected:
     void writeMachineFile(const QByteArray& body)
     {
         QDir().mkpath(QString::fromUtf8(system.path()) + "/ombrevault");
-        writeFile(system.path() + "/ombrevault/HKEY_LOCAL_MACHINE.ini", body);
+        writeFile(system.path() + "/ombrevault/HKEY_LOCAL_MACHINE.ini", "[Software]\n" + body);
     }
 
-    test::TempDir system;
-    test::TempDir user;
+    test::TempDir system, user;
     SettingsStore store;
 };
 
-TEST_F(Store, NothingStoredReadsAsDefaults)
+// Makes a file or folder unwritable even for root, for as long as it lives.
+struct Immutable
 {
-    EXPECT_EQ(store.ReadSetting(QStringLiteral("Log")), QString());
-    EXPECT_EQ(store.ReadRegString(RegistryRoot::HKEY_LOCAL_MACHINE, SettingsStore::programKey(),
-                                  QStringLiteral("Log"), QStringLiteral("dflt")),
-              QStringLiteral("dflt"));
+    explicit Immutable(const QByteArray& path) : path(QString::fromUtf8(path)), ok(set("+i")) {}
+    ~Immutable()
+    {
+        if (ok)
+            set("-i");
+    }
+    bool set(const char* flag) const { return test::runTool("chattr", {flag, path}); }
+    QString path;
+    bool ok;
+};
+
+TEST_F(Store, DefaultsWrittenValuesNamesIgnoringCaseAndTextOnly)
+{
+    EXPECT_EQ(store.ReadSetting("Log"), QString());
+    EXPECT_EQ(store.ReadRegString(kMachine, SettingsStore::programKey(), "Log", "dflt"), "dflt");
     Settings settings;
     LoadSettings(settings, store);
     EXPECT_FALSE(settings.LogOperations);
     EXPECT_FALSE(settings.ScrambleNames);
     EXPECT_TRUE(settings.SecurityLevel.isEmpty());
     // Reading never creates anything.
-    EXPECT_FALSE(test::exists(store.machineFile(RegistryRoot::HKEY_LOCAL_MACHINE)));
-}
+    EXPECT_FALSE(test::exists(store.machineFile(kMachine)));
 
-TEST_F(Store, WrittenValuesComeBackAndNamesIgnoreCase)
-{
-    store.WriteSetting(QStringLiteral("Strenth"), QStringLiteral("3"));
-    EXPECT_EQ(store.ReadSetting(QStringLiteral("strenth")), QStringLiteral("3"));
-    EXPECT_EQ(store.ReadSetting(QStringLiteral("STRENTH")), QStringLiteral("3"));
+    store.WriteSetting("Strenth", "3");
+    EXPECT_EQ(store.ReadSetting("strenth"), "3");
+    EXPECT_EQ(store.ReadSetting("STRENTH"), "3");
     // Writing under another case updates the one value, never adds a second.
-    store.WriteSetting(QStringLiteral("strenth"), QStringLiteral("1"));
-    EXPECT_EQ(store.ReadSetting(QStringLiteral("Strenth")), QStringLiteral("1"));
-    const QByteArray file = readFile(store.machineFile(RegistryRoot::HKEY_LOCAL_MACHINE));
+    store.WriteSetting("strenth", "1");
+    EXPECT_EQ(store.ReadSetting("Strenth"), "1");
+    const QByteArray file = readFile(store.machineFile(kMachine));
     EXPECT_EQ(file.toLower().count("strenth="), 1) << file.constData();
     // A new store object (a restart) sees the same.
     SettingsStore again(locations());
-    Settings settings;
     LoadSettings(settings, again);
-    EXPECT_EQ(settings.SecurityLevel, QStringLiteral("1"));
-}
+    EXPECT_EQ(settings.SecurityLevel, "1");
 
-TEST_F(Store, LoadSettingsNeedsAnExactOne)
-{
-    writeMachineFile("[Software]\nTallowbrookworks\\Ombrevault4\\Log=01\n"
-                     "Tallowbrookworks\\Ombrevault4\\Scramble=1\n"
-                     "Tallowbrookworks\\Ombrevault4\\Strenth=4\n");
-    ASSERT_EQ(store.ReadSetting(QStringLiteral("Log")), QStringLiteral("01"));
-    Settings settings;
+    // Only text values count, and LoadSettings needs an exact "1".
+    writeMachineFile("Tallowbrookworks\\Ombrevault4\\Log=01\n"
+                     "Tallowbrookworks\\Ombrevault4\\Scramble=\"1\\0\"\n"
+                     "Tallowbrookworks\\Ombrevault4\\Strenth=4\n"
+                     "Tallowbrookworks\\Ombrevault4\\Other=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x1)\n");
+    EXPECT_EQ(store.ReadSetting("Log"), "01");
+    EXPECT_EQ(store.ReadSetting("Other"), QString()) << "a value that is no text is missing";
+    // A text stored with its terminating zero reads as the text before it.
+    EXPECT_EQ(store.ReadSetting("Scramble"), "1");
     LoadSettings(settings, store);
     EXPECT_FALSE(settings.LogOperations);
     EXPECT_TRUE(settings.ScrambleNames);
-    EXPECT_EQ(settings.SecurityLevel, QStringLiteral("4"));
+    EXPECT_EQ(settings.SecurityLevel, "4");
 }
 
-TEST_F(Store, ValuesThatAreNotTextReadAsMissing)
+TEST_F(Store, AUserWhoMayNotWriteGetsAnOverlayAndTheMachineFileStaysWhole)
 {
-    writeMachineFile(
-        "[Software]\nTallowbrookworks\\Ombrevault4\\Log=@Variant(\\0\\0\\0\\x2\\0\\0\\0\\x1)\n"
-        "Tallowbrookworks\\Ombrevault4\\Scramble=\"1\\0\"\n");
-    EXPECT_EQ(store.ReadSetting(QStringLiteral("Log")), QString());
-    // A text stored with its terminating zero reads as the text before it.
-    EXPECT_EQ(store.ReadSetting(QStringLiteral("Scramble")), QStringLiteral("1"));
-}
-
-// Makes a folder unwritable even for root: immutable on ext4, else a read-only mount.
-class Unwritable
-{
-public:
-    explicit Unwritable(const QByteArray& folder) : m_folder(folder)
-    {
-        m_ok = test::runTool(QStringLiteral("chattr"),
-                             {QStringLiteral("+i"), QString::fromUtf8(folder)});
-    }
-    ~Unwritable()
-    {
-        if (m_ok)
-            test::runTool(QStringLiteral("chattr"),
-                          {QStringLiteral("-i"), QString::fromUtf8(m_folder)});
-    }
-    bool ok() const { return m_ok; }
-
-private:
-    QByteArray m_folder;
-    bool m_ok = false;
-};
-
-TEST_F(Store, AUserWhoMayNotWriteGetsAnOverlay)
-{
-    writeMachineFile("[Software]\nTallowbrookworks\\Ombrevault4\\Log=1\n"
+    writeMachineFile("Tallowbrookworks\\Ombrevault4\\Log=1\n"
                      "Tallowbrookworks\\Ombrevault4\\Strenth=2\n");
-    const QByteArray machine = readFile(store.machineFile(RegistryRoot::HKEY_LOCAL_MACHINE));
-    Unwritable locked(system.path() + "/ombrevault");
-    if (!locked.ok())
-        GTEST_SKIP() << "cannot make a folder immutable here";
-    store.WriteSetting(QStringLiteral("strenth"), QStringLiteral("3"));
-    EXPECT_EQ(store.writeFile(RegistryRoot::HKEY_LOCAL_MACHINE),
-              store.overlayFile(RegistryRoot::HKEY_LOCAL_MACHINE));
-    // Reads look in the overlay first, then in the machine-wide file.
-    EXPECT_EQ(store.ReadSetting(QStringLiteral("Strenth")), QStringLiteral("3"));
-    EXPECT_EQ(store.ReadSetting(QStringLiteral("Log")), QStringLiteral("1"));
-    EXPECT_EQ(readFile(store.machineFile(RegistryRoot::HKEY_LOCAL_MACHINE)), machine);
+    const QByteArray machine = readFile(store.machineFile(kMachine));
+    // The folder locked, then the file alone: replacing the file atomically needs both.
+    const QByteArray locks[] = {system.path() + "/ombrevault", store.machineFile(kMachine)};
+    for (int round = 0; round < 2; ++round) {
+        Immutable locked(locks[round]);
+        if (!locked.ok)
+            GTEST_SKIP() << "cannot make a file or folder immutable here";
+        const QString level = QString::number(3 + round);
+        store.WriteSetting("strenth", level);
+        EXPECT_EQ(store.writeFile(kMachine), store.overlayFile(kMachine));
+        // Reads look in the overlay first, then in the machine-wide file.
+        EXPECT_EQ(store.ReadSetting("Strenth"), level);
+        EXPECT_EQ(store.ReadSetting("Log"), "1");
+        EXPECT_EQ(readFile(store.machineFile(kMachine)), machine);
+    }
 }
 
 TEST_F(Store, AWriteThatFailsEverywhereIsReported)
 {
-    Unwritable lockedSystem(system.path());
-    Unwritable lockedUser(user.path());
-    if (!lockedSystem.ok() || !lockedUser.ok())
+    Immutable lockedSystem(system.path()), lockedUser(user.path());
+    if (!lockedSystem.ok || !lockedUser.ok)
         GTEST_SKIP() << "cannot make a folder immutable here";
-    try {
-        store.WriteSetting(QStringLiteral("Log"), QStringLiteral("1"));
-        ADD_FAILURE() << "a failed write was reported as success";
-    } catch (const Error& error) {
-        EXPECT_NE(error.code(), 0);
-        EXPECT_TRUE(error.path().startsWith(user.path())) << error.path().constData();
-        EXPECT_FALSE(error.message().isEmpty());
-    }
-    EXPECT_EQ(store.ReadSetting(QStringLiteral("Log")), QString());
+    EXPECT_THAT([&] { store.WriteSetting("Log", "1"); },
+                Throws<Error>(Truly([&](const Error& error) {
+                    return error.code() != 0 && error.path().startsWith(user.path()) &&
+                           !error.message().isEmpty();
+                })));
+    EXPECT_EQ(store.ReadSetting("Log"), QString());
 }
 
-TEST_F(Store, AFailedWriteLeavesTheOldFileWhole)
-{
-    store.WriteSetting(QStringLiteral("Log"), QStringLiteral("1"));
-    const QByteArray file = store.machineFile(RegistryRoot::HKEY_LOCAL_MACHINE);
-    const QByteArray before = readFile(file);
-    // The folder is locked and the file too: the user overlay takes the write, and the
-    // machine-wide file is not half-replaced.
-    Unwritable lockedFile(file);
-    if (!lockedFile.ok())
-        GTEST_SKIP() << "cannot make a file immutable here";
-    store.WriteSetting(QStringLiteral("Log"), QStringLiteral("0"));
-    EXPECT_EQ(readFile(file), before);
-    EXPECT_EQ(store.ReadSetting(QStringLiteral("Log")), QStringLiteral("0"));
-}
-
-TEST(StoreLocations, FollowTheXdgVariables)
+// The variables themselves are followed in the command line's tests, which depend on them.
+TEST(StoreLocations, DefaultsAndRelativeFoldersSkipped)
 {
     qputenv("XDG_CONFIG_DIRS", "relative:/first/dir:/second");
-    qputenv("XDG_CONFIG_HOME", "/home/someone/conf");
-    SettingsStore::Locations where = SettingsStore::defaultLocations();
-    EXPECT_EQ(where.systemConfigFolder, "/first/dir");
-    EXPECT_EQ(where.userConfigFolder, "/home/someone/conf");
+    EXPECT_EQ(SettingsStore::defaultLocations().systemConfigFolder, "/first/dir");
     qunsetenv("XDG_CONFIG_DIRS");
     qunsetenv("XDG_CONFIG_HOME");
     qputenv("HOME", "/home/x");
-    where = SettingsStore::defaultLocations();
-    EXPECT_EQ(where.systemConfigFolder, "/etc/xdg");
+    const SettingsStore::Locations where = SettingsStore::defaultLocations();
     EXPECT_EQ(where.userConfigFolder, "/home/x/.config");
-    SettingsStore store(where);
-    EXPECT_EQ(store.machineFile(RegistryRoot::HKEY_LOCAL_MACHINE),
+    EXPECT_EQ(SettingsStore(where).machineFile(kMachine),
               "/etc/xdg/ombrevault/HKEY_LOCAL_MACHINE.ini");
+}
+
+TEST(OperationLog, LineFormatAndControlCharactersThatCannotForgeLines)
+{
+    const QDate date(2001, 1, 31);
+    const QTime time(15, 4, 5);
+    EXPECT_EQ(OperationLog::formatLine("/data/old.doc Deleted via ratio 2", date, time),
+              "[" + OperationLog::dateText(date).toUtf8() + " - " +
+                  OperationLog::timeText(time).toUtf8() +
+                  "] : /data/old.doc Deleted via ratio 2\r\n");
+    // The time carries seconds and no zone.
+    EXPECT_TRUE(OperationLog::timeText(time).contains("05"));
+    EXPECT_FALSE(OperationLog::timeText(time).contains("UTC"));
+    EXPECT_EQ(OperationLog::dateText(date), QLocale::system().toString(date, QLocale::ShortFormat));
+
+    const QByteArray line = OperationLog::formatLine(
+        "/tmp/evil\r\n[1/1/2001 - 1:00:00] : /etc/passwd Deleted via ratio 3\x1b\x7f", date, time);
+    EXPECT_EQ(line.count('\n'), 1);
+    EXPECT_EQ(line.count('\r'), 1);
+    EXPECT_TRUE(line.endsWith("/etc/passwd Deleted via ratio 3??\r\n")) << line.constData();
+    EXPECT_TRUE(line.contains("/tmp/evil??[1/1/2001"));
+}
+
+TEST(OperationLog, AppendsWholeLinesMakesTheFileAgainAndRefusesWhatIsNoFile)
+{
+    test::TempDir dir;
+    OperationLog log(dir.file("sub/folder/log.txt"));
+    log.AppendLog("first");
+    EXPECT_TRUE(readFile(log.path()).endsWith("] : first\r\n"));
+    writeFile(log.path(), "an older line\r\n");
+    log.AppendLog("second");
+    log.AppendLog("third");
+    const QList<QByteArray> lines = readFile(log.path()).split('\n');
+    ASSERT_EQ(lines.size(), 4); // the last piece after the final LF is empty
+    EXPECT_EQ(lines[0], "an older line\r");
+    EXPECT_TRUE(lines[1].startsWith('[') && lines[1].endsWith("] : second\r"));
+    EXPECT_TRUE(lines[2].endsWith("] : third\r"));
+    // Deleted meanwhile: made again.
+    ASSERT_EQ(::unlink(log.path().constData()), 0);
+    log.AppendLog("fourth");
+    EXPECT_TRUE(readFile(log.path()).endsWith("] : fourth\r\n"));
+    EXPECT_EQ(readFile(log.path()).count('\n'), 1);
+
+    // Below a file, or a link in its place: refused.
+    writeFile(dir.file("blocker"), "a file, not a folder");
+    OperationLog blocked(dir.file("blocker") + "/log.txt");
+    EXPECT_THAT([&] { blocked.AppendLog("x"); },
+                Throws<Error>(AllOf(Property(&Error::code, ENOTDIR),
+                                    Property(&Error::path, blocked.path()))));
+    ASSERT_EQ(::symlink(dir.file("blocker").constData(), dir.file("log.txt").constData()), 0);
+    EXPECT_THROW(OperationLog(dir.file("log.txt")).AppendLog("x"), Error);
+    EXPECT_EQ(readFile(dir.file("blocker")), "a file, not a folder");
 }
 
 } // namespace
