@@ -157,7 +157,13 @@ int wipeCommand(const std::vector<QByteArray>& args)
     }
 
     CliLoop loop(!quiet && ::isatty(STDERR_FILENO));
-    RemoveDuplicates(paths, loop);
+    try {
+        RemoveDuplicates(paths, loop);
+    } catch (const Interrupted&) {
+        loop.finish();
+        std::fputs("ombrevault-cli: interrupted; no file was touched\n", stderr);
+        return 1;
+    }
     const OperationLog log(OperationLog::resolvedPath());
     int failures = 0;
     const int count = int(paths.size());
