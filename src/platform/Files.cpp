@@ -14,10 +14,6 @@ bool EntryInfo::isRegular() const
 {
     return S_ISREG(mode);
 }
-bool EntryInfo::isSymlink() const
-{
-    return S_ISLNK(mode);
-}
 bool EntryInfo::ownerWritable() const
 {
     return (mode & S_IWUSR) != 0;
@@ -30,7 +26,6 @@ EntryInfo fromStat(const struct stat& st)
     EntryInfo info;
     info.size = st.st_size;
     info.mode = st.st_mode;
-    info.owner = st.st_uid;
     return info;
 }
 
@@ -91,25 +86,24 @@ bool entryExists(const QByteArray& path)
     return !path.isEmpty() && ::lstat(path.constData(), &st) == 0;
 }
 
-File File::openRegular(const QByteArray& path, Access access, EventLoop& loop)
+namespace {
+
+Error notOwned(const QByteArray& path)
 {
-    requireRegular(path, entryInfo(path));
-    int flags = O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    switch (access) {
-    case Access::ReadWrite:
-        flags |= O_RDWR;
-        break;
-    case Access::WriteOnly:
-        flags |= O_WRONLY;
-        break;
-    case Access::Append:
-        flags |= O_WRONLY | O_APPEND;
-        break;
-    }
+    return Error(EPERM, QStringLiteral("Belongs to another user; it is left alone"), path);
+}
+
+} // namespace
+
+// Opens without following a link and without blocking (a FIFO), then checks the open
+// descriptor itself, so that nothing can have been swapped in after the first look.
+File File::openChecked(const QByteArray& path, int flags, bool mustBeOwned, EventLoop& loop)
+{
+    flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     int fd = -1;
     int failure = 0;
     loop.runBlocking([&] {
-        fd = retryOpen(path, flags);
+        fd = retryOpen(path, flags, 0600);
         failure = fd < 0 ? errno : 0;
     });
     if (fd < 0)
@@ -120,38 +114,29 @@ File File::openRegular(const QByteArray& path, Access access, EventLoop& loop)
         throwErrno(path);
     if (!S_ISREG(st.st_mode))
         throw notRegular(path, st.st_mode);
+    if (mustBeOwned && st.st_uid != ::geteuid())
+        throw notOwned(path);
     clearNonBlocking(fd);
     return file;
 }
 
+File File::openRegular(const QByteArray& path, Access access, EventLoop& loop)
+{
+    requireRegular(path, entryInfo(path));
+    return openChecked(path, access == Access::ReadWrite ? O_RDWR : O_WRONLY, false, loop);
+}
+
 File File::openAppendOwned(const QByteArray& path, EventLoop& loop)
 {
+    // A look first, so that a FIFO or device of that name is never opened at all.
     struct stat st;
     if (::lstat(path.constData(), &st) == 0) {
         if (!S_ISREG(st.st_mode))
             throw notRegular(path, st.st_mode);
         if (st.st_uid != ::geteuid())
-            throw Error(EPERM, QStringLiteral("Belongs to another user; it is left alone"), path);
+            throw notOwned(path);
     }
-    int fd = -1;
-    int failure = 0;
-    loop.runBlocking([&] {
-        fd = retryOpen(
-            path, O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY,
-            0600);
-        failure = fd < 0 ? errno : 0;
-    });
-    if (fd < 0)
-        throwError(failure, path);
-    File file(fd, path, loop);
-    if (::fstat(fd, &st) != 0)
-        throwErrno(path);
-    if (!S_ISREG(st.st_mode))
-        throw notRegular(path, st.st_mode);
-    if (st.st_uid != ::geteuid())
-        throw Error(EPERM, QStringLiteral("Belongs to another user; it is left alone"), path);
-    clearNonBlocking(fd);
-    return file;
+    return openChecked(path, O_WRONLY | O_APPEND | O_CREAT, true, loop);
 }
 
 File::File(File&& other) noexcept
@@ -295,27 +280,30 @@ void removeFile(const QByteArray& path)
 
 void makeOwnerWritable(const QByteArray& path)
 {
-    requireRegular(path, entryInfo(path));
-    int fd = retryOpen(path, O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
+    // O_PATH opens the entry itself, never a link's target, a FIFO's writer or a device.
+    struct Descriptor
+    {
+        int fd;
+        ~Descriptor()
+        {
+            if (fd >= 0)
+                ::close(fd);
+        }
+    } entry{retryOpen(path, O_PATH | O_NOFOLLOW | O_CLOEXEC)};
+    if (entry.fd < 0)
         throwErrno(path);
     struct stat st;
-    int failure = 0;
-    if (::fstat(fd, &st) != 0) {
-        failure = errno;
-    } else if (!S_ISREG(st.st_mode)) {
-        ::close(fd);
+    if (::fstat(entry.fd, &st) != 0)
+        throwErrno(path);
+    if (!S_ISREG(st.st_mode))
         throw notRegular(path, st.st_mode);
-    } else if (!(st.st_mode & S_IWUSR)) {
-        // chmod through the descriptor's /proc entry reaches the inode we checked, never
-        // the target of a link planted meanwhile.
-        QByteArray procPath = "/proc/self/fd/" + QByteArray::number(fd);
-        if (::chmod(procPath.constData(), (st.st_mode & 07777) | S_IWUSR) != 0)
-            failure = errno;
-    }
-    ::close(fd);
-    if (failure)
-        throwError(failure, path);
+    if (st.st_mode & S_IWUSR)
+        return;
+    // chmod through the descriptor's /proc entry reaches the inode we checked, never the
+    // target of a link planted meanwhile.
+    const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(entry.fd);
+    if (::chmod(procPath.constData(), (st.st_mode & 07777) | S_IWUSR) != 0)
+        throwErrno(path);
 }
 
 } // namespace ov::fs

@@ -13,9 +13,7 @@ struct EntryInfo
 {
     off_t size = 0;
     mode_t mode = 0;
-    uid_t owner = 0;
     bool isRegular() const;
-    bool isSymlink() const;
     bool ownerWritable() const;
 };
 
@@ -34,8 +32,7 @@ public:
     enum class Access
     {
         ReadWrite,
-        WriteOnly,
-        Append
+        WriteOnly
     };
 
     // Opens a regular file without following a link and without blocking on a FIFO;
@@ -64,6 +61,7 @@ public:
     void close();
 
 private:
+    static File openChecked(const QByteArray& path, int flags, bool mustBeOwned, EventLoop& loop);
     File(int fd, QByteArray path, EventLoop& loop)
         : m_fd(fd), m_path(std::move(path)), m_loop(&loop)
     {}

@@ -1,16 +1,13 @@
 #include "settings/OperationLog.h"
 
 #include "platform/Error.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
 
 #include <QDir>
 #include <QFile>
 #include <QLocale>
 #include <QRegularExpression>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace ov {
 
@@ -20,7 +17,7 @@ QByteArray OperationLog::resolvedPath()
 {
     const QByteArray folder = programFolder();
     if (folderWritable(folder))
-        return folder + "/log.txt";
+        return joinPath(folder, "log.txt");
     return joinPath(xdgFolder("XDG_DATA_HOME", ".local/share"), "ombrevault/log.txt");
 }
 
@@ -64,30 +61,14 @@ void OperationLog::AppendLog(const QByteArray& message) const
     const int slash = m_path.lastIndexOf('/');
     if (slash > 0)
         QDir().mkpath(QFile::decodeName(m_path.left(slash)));
-    int fd;
-    do {
-        fd = ::open(m_path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
-                    0644);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        throwErrno(m_path);
-    // One write() of the whole line: appends of whole lines do not interleave.
-    const char* data = line.constData();
-    qsizetype left = line.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            int failure = n < 0 ? errno : ENOSPC;
-            ::close(fd);
-            throwError(failure, m_path);
-        }
-        data += n;
-        left -= n;
-    }
-    if (::close(fd) != 0 && errno != EINTR)
-        throwErrno(m_path);
+    // The line is short: written in place. The file is private to its user (it lists
+    // what was destroyed), and a link, FIFO or another user's file of that name is
+    // refused rather than written through. One write of the whole line, so that appends
+    // of whole lines do not interleave.
+    DirectEventLoop inPlace;
+    fs::File file = fs::File::openAppendOwned(m_path, inPlace);
+    file.append(line.constData(), size_t(line.size()));
+    file.close();
 }
 
 } // namespace ov

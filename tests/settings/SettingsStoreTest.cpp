@@ -10,6 +10,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ov {
@@ -38,19 +39,7 @@ protected:
     SettingsStore store;
 };
 
-// Makes a file or folder unwritable even for root, for as long as it lives.
-struct Immutable
-{
-    explicit Immutable(const QByteArray& path) : path(QString::fromUtf8(path)), ok(set("+i")) {}
-    ~Immutable()
-    {
-        if (ok)
-            set("-i");
-    }
-    bool set(const char* flag) const { return test::runTool("chattr", {flag, path}); }
-    QString path;
-    bool ok;
-};
+using test::Immutable;
 
 TEST_F(Store, DefaultsWrittenValuesNamesIgnoringCaseAndTextOnly)
 {
@@ -101,7 +90,7 @@ TEST_F(Store, AUserWhoMayNotWriteGetsAnOverlayAndTheMachineFileStaysWhole)
     const QByteArray locks[] = {system.path() + "/ombrevault", store.machineFile(kMachine)};
     for (int round = 0; round < 2; ++round) {
         Immutable locked(locks[round]);
-        if (!locked.ok)
+        if (!locked.ok())
             GTEST_SKIP() << "cannot make a file or folder immutable here";
         const QString level = QString::number(3 + round);
         store.WriteSetting("strenth", level);
@@ -116,7 +105,7 @@ TEST_F(Store, AUserWhoMayNotWriteGetsAnOverlayAndTheMachineFileStaysWhole)
 TEST_F(Store, AWriteThatFailsEverywhereIsReported)
 {
     Immutable lockedSystem(system.path()), lockedUser(user.path());
-    if (!lockedSystem.ok || !lockedUser.ok)
+    if (!lockedSystem.ok() || !lockedUser.ok())
         GTEST_SKIP() << "cannot make a folder immutable here";
     EXPECT_THAT([&] { store.WriteSetting("Log", "1"); },
                 Throws<Error>(Truly([&](const Error& error) {
@@ -190,6 +179,14 @@ TEST(OperationLog, AppendsWholeLinesMakesTheFileAgainAndRefusesWhatIsNoFile)
     ASSERT_EQ(::symlink(dir.file("blocker").constData(), dir.file("log.txt").constData()), 0);
     EXPECT_THROW(OperationLog(dir.file("log.txt")).AppendLog("x"), Error);
     EXPECT_EQ(readFile(dir.file("blocker")), "a file, not a folder");
+    // A FIFO in its place would block the run for ever: refused at once.
+    ASSERT_EQ(::mkfifo(dir.file("fifo.txt").constData(), 0644), 0);
+    EXPECT_THROW(OperationLog(dir.file("fifo.txt")).AppendLog("x"), Error);
+
+    // It lists what was destroyed: for its owner only.
+    struct stat st = {};
+    ASSERT_EQ(::stat(log.path().constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 }
 
 } // namespace
