@@ -1,6 +1,7 @@
 #include "cli/Commands.h"
 
 #include "platform/Error.h"
+#include "platform/Paths.h"
 #include "settings/OperationLog.h"
 #include "settings/SettingsStore.h"
 #include "wipe/RemoveDuplicates.h"
@@ -147,6 +148,13 @@ int wipeCommand(const std::vector<QByteArray>& args)
     }
     if (paths.empty())
         return usage("no file given");
+    // Relative names are made whole: scrambling renames within the file's folder, and
+    // "a" and "$PWD/a" are one file.
+    const QByteArray here = currentDirectory();
+    for (QByteArray& path : paths) {
+        if (!path.startsWith('/') && !path.trimmed().isEmpty())
+            path = joinPath(here, path);
+    }
     const QString level = settings.SecurityLevel;
     if (!level.isEmpty() && !levelFromArgument(level.toUtf8())) {
         std::fprintf(stderr,
@@ -176,13 +184,8 @@ int wipeCommand(const std::vector<QByteArray>& args)
             if (path.trimmed().isEmpty())
                 throw Error(ENOENT, QStringLiteral("No file name given"), path);
             if (settings.LogOperations)
-                log.AppendLog(path + " Deleted via ratio " + level.toUtf8());
-            if (level == QLatin1String("1"))
-                WipeFileLeast(path, true, settings, loop);
-            else if (level == QLatin1String("3"))
-                WipeFileHigh(path, 11, true, settings, loop);
-            else
-                WipeFileMedium(path, loop);
+                log.AppendLog(DeletionLogMessage(path, level));
+            WipeAtLevel(path, level, settings, loop); // the level was checked above
             loop.finish();
             if (!quiet)
                 std::printf("destroyed %s\n", path.constData());

@@ -22,17 +22,6 @@ DeletionRun::Outcome DeletionRun::cmdDelete_Click()
     return run();
 }
 
-void DeletionRun::wipeEntry(const QByteArray& path, const QString& level)
-{
-    if (level == QLatin1String("1"))
-        WipeFileLeast(path, true, m_settings, m_loop);
-    else if (level == QLatin1String("2") || level.isEmpty())
-        WipeFileMedium(path, m_loop);
-    else if (level == QLatin1String("3"))
-        WipeFileHigh(path, 11, true, m_settings, m_loop);
-    // Any other level leaves the file alone.
-}
-
 DeletionRun::Outcome DeletionRun::run()
 {
     m_view.setTimerRunning(true);
@@ -81,8 +70,9 @@ DeletionRun::Outcome DeletionRun::run()
         const QString level = m_settings.SecurityLevel;
         try {
             if (m_settings.LogOperations)
-                m_log.AppendLog(path + " Deleted via ratio " + level.toUtf8());
-            wipeEntry(path, level);
+                m_log.AppendLog(DeletionLogMessage(path, level));
+            // Any other level leaves the file alone and counts it, as it always has.
+            WipeAtLevel(path, level, m_settings, m_loop);
         } catch (const Error& error) {
             endEarly(i);
             m_view.setStatus(QStringLiteral("Failed: ") + error.text());

@@ -55,7 +55,6 @@ public:
 
 private:
     Outcome run();
-    void wipeEntry(const QByteArray& path, const QString& level);
 
     DeletionView& m_view;
     const Settings& m_settings;

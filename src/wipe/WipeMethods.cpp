@@ -167,6 +167,25 @@ void WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const Se
         deleteWiped(path, settings, loop);
 }
 
+bool WipeAtLevel(const QByteArray& path, const QString& level, const Settings& settings,
+                 EventLoop& loop)
+{
+    if (level == QLatin1String("1"))
+        WipeFileLeast(path, true, settings, loop);
+    else if (level == QLatin1String("2") || level.isEmpty())
+        WipeFileMedium(path, loop);
+    else if (level == QLatin1String("3"))
+        WipeFileHigh(path, 11, true, settings, loop);
+    else
+        return false;
+    return true;
+}
+
+QByteArray DeletionLogMessage(const QByteArray& path, const QString& level)
+{
+    return path + " Deleted via ratio " + level.toUtf8();
+}
+
 bool FileAccessible(const QByteArray& path)
 {
     try {

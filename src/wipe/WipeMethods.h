@@ -18,6 +18,14 @@ void OverwriteMedium(const QByteArray& path, EventLoop& loop);
 void WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const Settings& settings,
                   EventLoop& loop);
 
+// The method of a stored level text: "1" least, "2" or the empty text medium, "3" high
+// with 11 passes. Any other text touches nothing and gives false.
+bool WipeAtLevel(const QByteArray& path, const QString& level, const Settings& settings,
+                 EventLoop& loop);
+
+// The operation log's message for a file about to be wiped at `level`.
+QByteArray DeletionLogMessage(const QByteArray& path, const QString& level);
+
 // The length can be read twice, with the same result.
 bool FileAccessible(const QByteArray& path);
 

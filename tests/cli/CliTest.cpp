@@ -40,6 +40,7 @@ protected:
     void start(QProcess& process, const QStringList& args)
     {
         process.setProcessEnvironment(env);
+        process.setWorkingDirectory(QString::fromUtf8(dir.path()));
         process.start(QStringLiteral(OV_CLI_PATH), args);
         ASSERT_TRUE(process.waitForStarted(10000));
     }
@@ -150,6 +151,18 @@ TEST_F(Cli, WipeDestroysEveryFileOnceAtEveryLevelNameAndLogsIt)
         EXPECT_EQ(result.out.count("destroyed " + a), 1) << level;
         EXPECT_EQ(readFile(log).count(a.toUtf8() + " Deleted via ratio " + digit + "\r\n"), 1)
             << level;
+    }
+}
+
+TEST_F(Cli, WipeTakesNamesRelativeToTheCurrentFolderAlsoWhenScrambling)
+{
+    // A bare name has no folder of its own to be renamed in: it is the current folder's.
+    for (const char* level : {"least", "high"}) {
+        make("plain");
+        Result result = wipe({"--scramble", "--level", level, "plain"});
+        EXPECT_EQ(result.exitCode, 0) << level << result.err.toStdString();
+        EXPECT_FALSE(exists(dir.file("plain")) || exists(dir.file("ovlxx.ovl"))) << level;
+        EXPECT_TRUE(result.out.contains("destroyed " + QString::fromUtf8(dir.file("plain"))));
     }
 }
 
