@@ -77,14 +77,15 @@ bool waitServingEvents(const std::shared_ptr<CallState>& state, int limitMs)
     state->waiter = &loop;
     if (limitMs >= 0)
         QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
-    // exec() returns when the finished call (or the timer) quits it; an application
-    // exit also ends nested loops, so without a limit we simply wait on.
-    while (!isFinished(*state)) {
-        loop.exec();
-        if (limitMs >= 0)
-            break;
-    }
+    // exec() returns when the finished call (or the timer) quits it. Any other return
+    // is an application exit, after which every exec() returns at once: wait for the
+    // call without serving events rather than spin.
+    loop.exec();
     state->waiter = nullptr;
+    if (limitMs < 0 && !isFinished(*state)) {
+        std::unique_lock lock(state->mutex);
+        state->finishedCv.wait(lock, [&] { return state->finished; });
+    }
     return isFinished(*state);
 }
 
