@@ -75,34 +75,36 @@ std::optional<QString> readText(const QByteArray& path, const QString& group,
     return text;
 }
 
+// The file's folder, or the nearest folder above it that exists (where writing would
+// have to create the rest); nothing when none does.
+std::optional<QByteArray> nearestExistingFolder(const QByteArray& file)
+{
+    QDir dir = QFileInfo(QFile::decodeName(file)).absoluteDir();
+    while (!dir.exists()) {
+        if (!dir.cdUp())
+            return std::nullopt;
+    }
+    return QFile::encodeName(dir.absolutePath());
+}
+
 // Whether this user can replace the file (or create it and its folders).
 bool mayWrite(const QByteArray& file)
 {
-    QFileInfo info(QFile::decodeName(file));
-    if (info.exists())
-        return ::access(file.constData(), W_OK) == 0 &&
-               folderWritable(QFile::encodeName(info.absolutePath()));
-    QDir dir = info.absoluteDir();
-    while (!dir.exists()) {
-        if (!dir.cdUp())
-            return false;
-    }
-    return folderWritable(QFile::encodeName(dir.absolutePath()));
+    const std::optional<QByteArray> folder = nearestExistingFolder(file);
+    if (!folder || !folderWritable(*folder))
+        return false;
+    return !QFileInfo::exists(QFile::decodeName(file)) || ::access(file.constData(), W_OK) == 0;
 }
 
 // Why the file cannot be written, as an errno value.
 int writeFailureCode(const QByteArray& file)
 {
-    QFileInfo info(QFile::decodeName(file));
-    QDir dir = info.absoluteDir();
-    while (!dir.exists()) {
-        if (!dir.cdUp())
-            return ENOENT;
-    }
-    QByteArray folder = QFile::encodeName(dir.absolutePath());
-    if (::access(folder.constData(), W_OK) != 0)
+    const std::optional<QByteArray> folder = nearestExistingFolder(file);
+    if (!folder)
+        return ENOENT;
+    if (::access(folder->constData(), W_OK) != 0)
         return errno;
-    if (info.exists() && ::access(file.constData(), W_OK) != 0)
+    if (QFileInfo::exists(QFile::decodeName(file)) && ::access(file.constData(), W_OK) != 0)
         return errno;
     return EIO;
 }
