@@ -4,6 +4,7 @@
 #include <QPointer>
 #include <QRadioButton>
 #include <QRect>
+#include <QScopedValueRollback>
 #include <QString>
 #include <QWidget>
 
@@ -40,12 +41,18 @@ void makeFixedWindow(QWidget& window, const QString& caption, int innerWidthTwip
                      int innerHeightTwips);
 
 // Shows the one instance of a window, creating it when there is none; an open one is
-// only brought forward.
+// only brought forward. A window may serve events while it is being built (reading a
+// file): a second command meanwhile gets nothing instead of a second window.
 template <typename Window, typename... Args>
 Window* showSingle(QPointer<Window>& instance, Args&... args)
 {
-    if (!instance)
+    static bool creating = false;
+    if (!instance) {
+        if (creating)
+            return nullptr;
+        QScopedValueRollback guard(creating, true);
         instance = new Window(args...);
+    }
     instance->show();
     instance->raise();
     instance->activateWindow();

@@ -23,6 +23,29 @@ namespace {
 constexpr int kOpenerFileNotFound = 2;
 constexpr int kOpenerNoTool = 3;
 
+// The texts of the three failure boxes.
+QString linkNotFoundText(const QString& target)
+{
+    return QStringLiteral("The Path:\n'") + target + QStringLiteral("'\nWas Not Found.");
+}
+
+QString noAssociationText()
+{
+    const QString stars(69, QLatin1Char('*'));
+    return stars + QLatin1Char('\n') +
+           QStringLiteral("!     No Association Found for HTTP Addresses.                !") +
+           QLatin1Char('\n') +
+           QStringLiteral("!     A Web Browser should be Installed or reinstalled         !") +
+           QLatin1Char('\n') + stars;
+}
+
+QString openErrorText(const QString& target, int result)
+{
+    return QStringLiteral("An error occurred attempting to open your browser to path...\n'") +
+           target + QStringLiteral("'\nERROR Return code: ( ") + QString::number(result) +
+           QStringLiteral(" )");
+}
+
 // The local path a target names, or nothing for an address of another kind.
 std::optional<QByteArray> localPath(const QString& target)
 {
@@ -49,28 +72,6 @@ void showNotFound(Dialogs& dialogs, QWidget* parent, const QString& target)
 }
 
 } // namespace
-
-QString linkNotFoundText(const QString& target)
-{
-    return QStringLiteral("The Path:\n'") + target + QStringLiteral("'\nWas Not Found.");
-}
-
-QString noAssociationText()
-{
-    const QString stars(69, QLatin1Char('*'));
-    return stars + QLatin1Char('\n') +
-           QStringLiteral("!     No Association Found for HTTP Addresses.                !") +
-           QLatin1Char('\n') +
-           QStringLiteral("!     A Web Browser should be Installed or reinstalled         !") +
-           QLatin1Char('\n') + stars;
-}
-
-QString openErrorText(const QString& target, int result)
-{
-    return QStringLiteral("An error occurred attempting to open your browser to path...\n'") +
-           target + QStringLiteral("'\nERROR Return code: ( ") + QString::number(result) +
-           QStringLiteral(" )");
-}
 
 QByteArray helpPagePath()
 {

@@ -18,9 +18,4 @@ void OpenLink(const QString& target, AppContext& context, QWidget* parent);
 // The help page: the program's folder followed by "/help/help.html".
 QByteArray helpPagePath();
 
-// The texts of the three failure boxes.
-QString linkNotFoundText(const QString& target);
-QString noAssociationText();
-QString openErrorText(const QString& target, int result);
-
 } // namespace ov

@@ -41,11 +41,8 @@ TipWindow::TipWindow(QWidget* parent)
     connect(&m_popTimer, &QTimer::timeout, this, [this] { hideTip(true); });
 }
 
-TipWindow::~TipWindow()
-{
-    for (auto it = m_watched.cbegin(); it != m_watched.cend(); ++it)
-        it.key()->removeEventFilter(this);
-}
+// Qt removes a destroyed object's event filters by itself.
+TipWindow::~TipWindow() = default;
 
 void TipWindow::setMaxTipWidth(int pixels)
 {
@@ -101,10 +98,7 @@ bool TipWindow::eventFilter(QObject* watched, QEvent* event)
             leaveTool();
         break;
     case QEvent::MouseMove:
-        if (m_current != tool)
-            enterTool(tool);
-        else if (!isVisible() && !m_suppressed)
-            m_delayTimer.start(m_initialDelay); // the mouse has not rested yet
+        enterTool(tool); // the mouse has not rested yet: the delay starts again
         break;
     case QEvent::MouseButtonPress:
     case QEvent::MouseButtonDblClick:

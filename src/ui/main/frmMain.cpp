@@ -336,7 +336,8 @@ void frmMain::closeEvent(QCloseEvent* event)
         event->ignore();
         return;
     }
-    objTooltip->Destroy();
+    if (objTooltip) // a close served by the start-up's yield comes before the tips
+        objTooltip->Destroy();
     event->accept();
 }
 

@@ -59,7 +59,6 @@ public:
     int horizontalExtent() const { return m_horizontalExtent; }
 
     bool deletionRunning() const { return m_deletionRun.isRunning(); }
-    clsPicBar& picBar() { return *objPicBar; }
     cTooltip& tooltip() { return *objTooltip; }
     PendingList* pendingList() const { return List1; }
 

@@ -269,7 +269,7 @@ private slots:
         SettingsStore store({locked, locked});
         world.context.store = &store;
         Immutable guard(locked);
-        if (!guard.ok)
+        if (!guard.ok())
             QSKIP("chattr +i is not available here");
 
         QPointer<frmOptions> dialog = new frmOptions(world.context);
@@ -346,12 +346,30 @@ private slots:
         QTRY_VERIFY(viewer.isNull());
     }
 
+    void logViewerAskedAgainWhileReading()
+    {
+        // The read serves events; a second View Logs in that time must not make a
+        // second viewer.
+        World world;
+        writeFile(world.log.path(), "one\r\n");
+        frmViewLog* inner = nullptr;
+        world.loop.onBlocking = [&] { inner = frmViewLog::showSingle(world.context); };
+        QPointer<frmViewLog> viewer = frmViewLog::showSingle(world.context);
+        world.loop.onBlocking = nullptr;
+        QVERIFY(viewer);
+        QVERIFY(!inner);
+        QCOMPARE(open<frmViewLog>().size(), 1);
+        QCOMPARE(items(viewer), QStringList{"one"});
+        viewer->close();
+        QTRY_VERIFY(viewer.isNull());
+    }
+
     void logViewerClearLogOnAFileThatCannotBeDeleted()
     {
         World world;
         writeFile(world.log.path(), "kept\r\n");
         Immutable guard(world.log.path());
-        if (!guard.ok)
+        if (!guard.ok())
             QSKIP("chattr +i is not available here");
         frmViewLog viewer(world.context);
         viewer.Command2_Click();
