@@ -103,4 +103,14 @@ LoopMount::~LoopMount()
         QDir(QFile::decodeName(m_dir)).removeRecursively();
 }
 
+Immutable::Immutable(const QByteArray& path)
+    : m_path(QFile::decodeName(path)), m_ok(runTool(QStringLiteral("chattr"), {"+i", m_path}))
+{}
+
+Immutable::~Immutable()
+{
+    if (m_ok)
+        runTool(QStringLiteral("chattr"), {"-i", m_path});
+}
+
 } // namespace ov::test

@@ -38,4 +38,20 @@ private:
 // Runs a program with arguments; true on exit status 0. Output goes to *output.
 bool runTool(const QString& program, const QStringList& args, QString* output = nullptr);
 
+// chattr +i on a file or folder for the life of the object: even root may not change it
+// then. ok() is false where the file system or the privilege does not allow it.
+class Immutable
+{
+public:
+    explicit Immutable(const QByteArray& path);
+    ~Immutable();
+    Immutable(const Immutable&) = delete;
+    Immutable& operator=(const Immutable&) = delete;
+    bool ok() const { return m_ok; }
+
+private:
+    QString m_path;
+    bool m_ok;
+};
+
 } // namespace ov::test

@@ -4,6 +4,7 @@
 // services of a window on temporary settings, store and log.
 #include "platform/Dialogs.h"
 #include "platform/LinkOpener.h"
+#include "support/LoopMount.h"
 #include "support/RecordingLoop.h"
 #include "support/TempDir.h"
 #include "ui/AppContext.h"
@@ -87,19 +88,5 @@ inline QString reason(const QByteArray& path, int error)
 {
     return QFile::decodeName(path) + ": " + QString::fromLocal8Bit(std::strerror(error));
 }
-
-// chattr +i for the life of the object (even root may not change the file then).
-struct Immutable
-{
-    QString path;
-    bool ok = QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("+i"), path}) == 0;
-
-    explicit Immutable(const QByteArray& file) : path(QFile::decodeName(file)) {}
-    ~Immutable()
-    {
-        if (ok)
-            QProcess::execute(QStringLiteral("chattr"), {QStringLiteral("-i"), path});
-    }
-};
 
 } // namespace ov::test
