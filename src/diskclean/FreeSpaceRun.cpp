@@ -2,7 +2,9 @@
 
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -17,6 +19,18 @@ const QString kCrLf = QStringLiteral("\r\n");
 bool volumeFull(int code)
 {
     return code == ENOSPC || code == EDQUOT;
+}
+
+// Flushes the filler. Blocks that find no room at write-back (or past the largest file)
+// mean the volume is as full as it gets, which is no failure.
+void syncFiller(fs::File& file)
+{
+    try {
+        file.sync();
+    } catch (const Error& error) {
+        if (!volumeFull(error.code()) && error.code() != EFBIG)
+            throw;
+    }
 }
 
 struct EntryId
@@ -46,6 +60,12 @@ QString errorReportText(int step)
            QStringLiteral("please email the line number to ") + QLatin1String(kSupportAddress);
 }
 
+QString errorReport(int step, const QString& detail)
+{
+    const QString text = errorReportText(step);
+    return detail.isEmpty() ? text : text + QLatin1Char('\n') + detail;
+}
+
 FreeSpaceRun::FreeSpaceRun(CDriveInfo& objDriveInfo, FreeSpaceView& view, EventLoop& loop,
                            const Settings& settings, const OperationLog* log)
     : m_info(objDriveInfo), m_view(view), m_loop(loop), m_settings(settings), m_log(log)
@@ -57,10 +77,15 @@ FreeSpaceRun::~FreeSpaceRun()
     // (it should stop the run first): do not leave the filler behind.
     for (TempFile& temp : m_files) {
         temp.file.reset();
-        const EntryId id = lookAt(temp.path);
-        if (id.regularOwned && id.device == temp.device && id.inode == temp.inode)
+        if (stillOurs(temp))
             ::unlink(temp.path.constData());
     }
+}
+
+bool FreeSpaceRun::stillOurs(const TempFile& temp)
+{
+    const EntryId id = lookAt(temp.path);
+    return id.regularOwned && id.device == temp.device && id.inode == temp.inode;
 }
 
 QByteArray FreeSpaceRun::fillerBlock()
@@ -130,13 +155,12 @@ void FreeSpaceRun::report(int step, const Error& error)
     if (m_reported)
         return;
     m_reported = true;
-    m_view.showErrorReport(step, errorReportText(step) + QLatin1Char('\n') + error.text());
+    m_view.showErrorReport(step, errorReport(step, error.text()));
 }
 
 void FreeSpaceRun::cmdStop_Click()
 {
     m_driveWorking = false;
-    m_stopRequested = m_running;
     m_view.setStopInFront(false);
     // The start button is in front again, but the stopped run still has to finish its
     // cycle and delete its file: no second run inside the first.
@@ -149,6 +173,10 @@ bool FreeSpaceRun::StillSpace()
     int step = 0;
     try {
         const std::int64_t free = m_info.FreeSpace();
+        // A volume that stops answering once the filler is on it (unmounted, hung) reads
+        // as 0 free, which is no proof that it is full.
+        if (!m_info.Present() && anyWritten())
+            throw Error(EIO, QStringLiteral("The volume no longer answers"), m_folder);
         m_lastFree = free;
         if (free < kEndThreshold) {
             step = 12;
@@ -158,8 +186,16 @@ bool FreeSpaceRun::StillSpace()
         return true;
     } catch (const Error& error) {
         report(step, error);
+        // The run still ends through its normal steps, which delete the files.
+        m_outcome = Outcome::Failed;
         return false;
     }
+}
+
+bool FreeSpaceRun::anyWritten() const
+{
+    return std::any_of(m_files.begin(), m_files.end(),
+                       [](const TempFile& temp) { return temp.written; });
 }
 
 void FreeSpaceRun::openNextFile()
@@ -181,14 +217,7 @@ void FreeSpaceRun::openNextFile()
 
 void FreeSpaceRun::syncCurrent()
 {
-    TempFile& temp = m_files.back();
-    try {
-        temp.file->sync();
-    } catch (const Error& error) {
-        // Blocks that found no room at write-back: the volume is as full as it gets.
-        if (!volumeFull(error.code()) && error.code() != EFBIG)
-            throw;
-    }
+    syncFiller(*m_files.back().file);
     m_sinceSync = 0;
 }
 
@@ -260,7 +289,6 @@ void FreeSpaceRun::WriteData()
 {
     int step = 0;
     try {
-        m_folder = designator();
         if (m_files.empty())
             openNextFile();
         const int blocks = batchBlocks(m_lastFree);
@@ -312,56 +340,43 @@ std::optional<Error> FreeSpaceRun::removeTempFiles()
         if (!firstFailure)
             firstFailure = error;
     };
+    auto remove = [&](const QByteArray& path) {
+        try {
+            // Freeing a large file's blocks takes the file system a while.
+            m_loop.runBlocking([&] { fs::removeFile(path); });
+            return true;
+        } catch (const Error& error) {
+            keep(error);
+            return false;
+        }
+    };
     for (TempFile& temp : m_files) {
         if (temp.file) {
             try {
                 // The filler has to reach the disk before the file goes, or delayed
                 // allocation drops it and nothing was overwritten.
                 if (temp.written)
-                    temp.file->sync();
+                    syncFiller(*temp.file);
             } catch (const Error& error) {
-                if (!volumeFull(error.code()) && error.code() != EFBIG)
-                    keep(error);
+                keep(error);
             }
             try {
                 temp.closedSize = temp.file->size();
-                std::optional<Error> closeFailure;
-                m_loop.runBlocking([&] {
-                    try {
-                        temp.file->close();
-                    } catch (const Error& error) {
-                        closeFailure = error;
-                    }
-                });
-                if (closeFailure)
-                    keep(*closeFailure);
+                temp.file->close();
             } catch (const Error& error) {
                 keep(error);
             }
             temp.file.reset();
         }
-        const EntryId id = lookAt(temp.path);
-        if (id.regularOwned && id.device == temp.device && id.inode == temp.inode) {
-            // Freeing a large file's blocks takes the file system a while.
-            int failure = 0;
-            const QByteArray path = temp.path;
-            m_loop.runBlocking([&] { failure = ::unlink(path.constData()) == 0 ? 0 : errno; });
-            if (failure)
-                keep(Error::fromErrno(failure, path));
-        }
+        if (stillOurs(temp))
+            remove(temp.path);
     }
     // A file left by a run that was killed, never reached by this one, goes too; links
     // and other users' files of those names are left alone.
     for (int index = int(m_files.size());; ++index) {
         const QByteArray path = joinPath(m_folder, tempFileName(index));
-        if (!lookAt(path).regularOwned)
+        if (!lookAt(path).regularOwned || !remove(path))
             break;
-        int failure = 0;
-        m_loop.runBlocking([&] { failure = ::unlink(path.constData()) == 0 ? 0 : errno; });
-        if (failure) {
-            keep(Error::fromErrno(failure, path));
-            break;
-        }
     }
     m_cleanedAtEnd = 0;
     for (const TempFile& temp : m_files)
@@ -386,8 +401,12 @@ void FreeSpaceRun::Command1_Click()
 {
     if (m_running)
         return;
+    // Past a file-size limit (ulimit -f) the write has to fail with EFBIG, not kill the
+    // process with the filler left on the volume.
+    ::signal(SIGXFSZ, SIG_IGN);
     m_running = true;
-    m_stopRequested = false;
+    // Before the first step: a Stop clicked while the run still prepares counts too.
+    m_driveWorking = true;
     m_reported = false;
     m_outcome = Outcome::None;
     m_writeState = WriteState::Ok;
@@ -422,9 +441,6 @@ void FreeSpaceRun::Command1_Click()
         step = 40;
         if (m_settings.LogOperations && m_log)
             m_log->AppendLog("Cleaning Free Space on drive " + m_folder);
-        step = 41;
-        // A Stop clicked while the run was still preparing counts too.
-        m_driveWorking = !m_stopRequested;
         for (;;) {
             step = 42;
             if (!StillSpace())
@@ -449,8 +465,11 @@ void FreeSpaceRun::Command1_Click()
             }
             step = 44;
             WriteData();
-            if (m_writeState == WriteState::Failed)
-                throw Error(EIO, QString()); // WriteData has shown the report
+            if (m_writeState == WriteState::Failed) {
+                // WriteData has shown the report.
+                endAfterFailure();
+                return;
+            }
             step = 50;
             m_loop.yield();
             step = 51;
@@ -468,21 +487,27 @@ void FreeSpaceRun::Command1_Click()
         if (std::optional<Error> failure = removeTempFiles())
             throw *failure;
         step = 81;
-        m_view.setStatusText(QStringLiteral("Done"));
+        // A failure StillSpace reported ends here too, but is no "Done".
+        if (m_outcome == Outcome::None)
+            m_view.setStatusText(QStringLiteral("Done"));
         step = 90;
         m_view.setStopInFront(false);
         end(Outcome::Finished);
     } catch (const Error& error) {
         report(step, error);
-        // Unlike a bare error trap, the run does not leave its filler on the volume nor
-        // the panel locked: the files go, the drive list and the start button come back.
-        // One report per run: a further failure while deleting is not shown again.
-        removeTempFiles();
-        m_view.setDriveListEnabled(true);
-        m_view.setStopInFront(false);
-        m_outcome = Outcome::Failed;
-        end(Outcome::Failed);
+        endAfterFailure();
     }
+}
+
+void FreeSpaceRun::endAfterFailure()
+{
+    // Unlike a bare error trap, the run does not leave its filler on the volume nor the
+    // panel locked: the files go, the drive list and the start button come back. One
+    // report per run: a further failure while deleting is not shown again.
+    removeTempFiles();
+    m_view.setDriveListEnabled(true);
+    m_view.setStopInFront(false);
+    end(Outcome::Failed);
 }
 
 } // namespace ov

@@ -22,6 +22,8 @@ inline constexpr char kSupportAddress[] = "support@tallowbrookworks.example";
 
 // "The error occured on line " N "please email the line number to " address.
 QString errorReportText(int step);
+// The whole report: that text, then on a line of its own what failed (when known).
+QString errorReport(int step, const QString& detail);
 
 // The controls a free-space run drives: the panel's, or the command line's stand-ins.
 class FreeSpaceView
@@ -85,7 +87,6 @@ public:
     void UpdateScreen();
 
     bool isRunning() const { return m_running; }
-    bool DriveWorking() const { return m_driveWorking; }
     Outcome lastOutcome() const { return m_outcome; }
     // Bytes in the temporary files of the current run, or of the last one once it ended.
     std::int64_t cleanedBytes() const;
@@ -119,9 +120,14 @@ private:
     };
 
     QByteArray designator() const { return m_view.driveDesignator(); }
+    // The temporary file is still the one this run made (no link or other file swapped
+    // in under its name).
+    static bool stillOurs(const TempFile& temp);
     void report(int step, const Error& error);
+    bool anyWritten() const;
     void openNextFile();
-    // Writes `length` bytes of whole blocks; false when the volume is full.
+    // Writes `length` bytes of whole blocks; the write state turns Full when the volume
+    // is. A failure is thrown, with `step` set to where it happened.
     void appendBlocks(std::int64_t length, int* step);
     void syncCurrent();
     void startWriteback();
@@ -130,6 +136,8 @@ private:
     std::optional<Error> removeTempFiles();
     void refreshScreenIfDue(bool force);
     void end(Outcome outcome);
+    // The end after a reported failure: the files deleted, the controls back.
+    void endAfterFailure();
 
     CDriveInfo& m_info;
     FreeSpaceView& m_view;
@@ -139,7 +147,6 @@ private:
 
     bool m_running = false;
     bool m_driveWorking = false;
-    bool m_stopRequested = false;
     bool m_reported = false;
     Outcome m_outcome = Outcome::None;
     WriteState m_writeState = WriteState::Ok;

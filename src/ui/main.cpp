@@ -10,8 +10,13 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <csignal>
+
 int main(int argc, char** argv)
 {
+    // A file-size limit (ulimit -f) must make writes fail with EFBIG, which the wipe and
+    // the free-space run report, instead of killing the program half-way.
+    std::signal(SIGXFSZ, SIG_IGN);
     // The argument text as given, before QApplication takes out the options it knows.
     const ov::CommandLine commandLine = ov::commandLineText(argc, argv);
 

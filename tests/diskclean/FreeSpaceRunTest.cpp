@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <fcntl.h>
 #include <set>
 #include <sys/resource.h>
@@ -148,6 +147,8 @@ TEST(DiskRunPieces, FillerBlockAndErrorReport)
         EXPECT_EQ(block.mid(line * 152, 152), QByteArray(150, bytes[line]) + "\r\n") << line;
     EXPECT_EQ(ov::errorReportText(44), "The error occured on line 44please email the line "
                                        "number to support@tallowbrookworks.example");
+    EXPECT_EQ(ov::errorReport(5, "/x: gone"), ov::errorReportText(5) + "\n/x: gone");
+    EXPECT_EQ(ov::errorReport(5, QString()), ov::errorReportText(5)) << "no empty line";
     // By the line of the block a write failed in: 1 -> 0, 2-3 -> 1, 4-5 -> 3, 6 -> 7.
     const std::pair<int, int> steps[] = {{0, 0},   {151, 0}, {152, 1}, {455, 1},
                                          {456, 3}, {759, 3}, {760, 7}, {911, 7}};
@@ -219,14 +220,49 @@ TEST_F(DiskRunFake, LoggingNoAnswerOverflowsAndTheirSteps)
     EXPECT_EQ(run->lastOutcome(), Outcome::Failed);
     expectIdle();
 
-    // 2^31 free bytes in 32-bit cluster counts: step 0, then a normal end.
+    // 2^31 free bytes in 32-bit cluster counts: step 0, the run's end steps, no "Done".
     volumes.extended = false;
     makeVolume(0).clusters = ov::ClusterFigures{64, 512, 0x10000, 100};
     run->Command1_Click();
     ASSERT_EQ(view.reportSteps, std::vector<int>({0}));
     EXPECT_TRUE(view.reports[0].startsWith(ov::errorReportText(0) + "\n"));
-    EXPECT_EQ(view.status, "Done");
+    EXPECT_EQ(run->lastOutcome(), Outcome::Failed);
+    EXPECT_NE(view.status, "Done");
     expectIdle();
+    volumes.extended = true;
+}
+
+TEST_F(DiskRunFake, AVolumeThatFailsItsSpaceQueryMidRunIsAFailureNotAFullVolume)
+{
+    // Once the filler is on the volume: the query stops answering, or overflows.
+    for (bool overflow : {false, true}) {
+        auto& volume = makeVolume(30000000);
+        auto shrinking = volume.freeBytes;
+        bool broken = false;
+        volume.freeBytes = [&, shrinking] {
+            return broken && overflow ? std::uint64_t(1) << 62 : shrinking();
+        };
+        // After the first cycle's figures are on screen: the next query is StillSpace's.
+        loop.onYield = [&] {
+            if (!broken && tempBytes() > 0 && !view.left.startsWith("0 ")) {
+                broken = true;
+                if (!overflow)
+                    volume.space.reset();
+            }
+        };
+        run->Command1_Click();
+        loop.onYield = nullptr;
+        EXPECT_TRUE(broken);
+        EXPECT_GT(largestSeen, 0) << overflow;
+        ASSERT_EQ(view.reportSteps, std::vector<int>({0})) << overflow;
+        EXPECT_TRUE(view.reports[0].contains(overflow ? QStringLiteral("Overflow")
+                                                      : QString::fromUtf8(folder()) +
+                                                            ": The volume no longer answers"))
+            << view.reports[0].toStdString();
+        EXPECT_EQ(run->lastOutcome(), Outcome::Failed) << overflow;
+        EXPECT_NE(view.status, "Done") << overflow;
+        expectIdle();
+    }
 }
 
 TEST_F(DiskRunFake, StopEndsAfterTheCycleAndNoSecondRunStartsMeanwhile)
@@ -368,12 +404,12 @@ TEST(DiskRunMounted, TmpfsFillsToTheThresholdAndEfbigGoesOnInFurtherFiles)
         ov::test::Tmpfs tmpfs(4 << 20);
         if (!tmpfs.mounted())
             GTEST_SKIP() << "mounting a tmpfs needs root";
-        // A 1 MiB file-size limit (SIGXFSZ ignored: EFBIG) stands in for FAT32's 4 GiB.
+        // A 1 MiB file-size limit stands in for FAT32's 4 GiB; the run itself keeps
+        // SIGXFSZ from killing the process, so the writes get EFBIG.
         struct rlimit saved, limit;
         ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
         limit = saved;
         limit.rlim_cur = sizeLimit ? 1 << 20 : saved.rlim_cur;
-        const sighandler_t previous = ::signal(SIGXFSZ, SIG_IGN);
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
 
         RealRun real(tmpfs.mountPoint());
@@ -386,7 +422,6 @@ TEST(DiskRunMounted, TmpfsFillsToTheThresholdAndEfbigGoesOnInFurtherFiles)
         };
         real.run.Command1_Click();
         ::setrlimit(RLIMIT_FSIZE, &saved);
-        ::signal(SIGXFSZ, previous);
 
         real.expectCleanEnd(Outcome::Finished);
         EXPECT_EQ(seen, sizeLimit ? std::set<int>({0, 1, 2, 3}) : std::set<int>({0}));
@@ -475,6 +510,23 @@ TEST(DiskRunMounted, AReadOnlyVolumeIsReportedAndOneNotThereGetsNothing)
     real.expectCleanEnd(Outcome::Finished);
     EXPECT_EQ(real.run.cleanedBytes(), 0);
     EXPECT_TRUE(QDir(QFile::decodeName(tmpfs.mountPoint())).isEmpty());
+
+    // Unmounted while the filler is written: a failure, not a full volume.
+    ov::test::Tmpfs leaving(8 << 20);
+    ASSERT_TRUE(leaving.mounted());
+    RealRun cut(leaving.mountPoint());
+    cut.loop.onYield = [&] {
+        if (leaving.mounted() && exists(cut.tempFile()))
+            leaving.detach();
+    };
+    cut.run.Command1_Click();
+    EXPECT_FALSE(leaving.mounted());
+    ASSERT_EQ(cut.view.reportSteps, std::vector<int>({0}));
+    EXPECT_TRUE(cut.view.reports[0].contains("The volume no longer answers"));
+    EXPECT_EQ(cut.run.lastOutcome(), Outcome::Failed);
+    EXPECT_NE(cut.view.status, "Done");
+    EXPECT_TRUE(cut.view.driveListEnabled);
+    EXPECT_FALSE(cut.run.isRunning());
 
     RealRun missing("/no/such/volume");
     EXPECT_FALSE(missing.info.Present());
