@@ -29,10 +29,10 @@ QByteArray firstLine(const QString& text)
     return local(text.section(QLatin1Char('\r'), 0, 0));
 }
 
-// The root path without its trailing "/", as the drive list names a volume.
-QByteArray mountPointOfRoot(const QByteArray& root)
+// Why a volume that is not present has no facts.
+const char* notPresentReason(int driveType)
 {
-    return root.size() > 1 && root.endsWith('/') ? root.chopped(1) : root;
+    return driveType == kDriveNoRootDir ? "no mounted volume there" : "the volume does not answer";
 }
 
 void printRow(const char* caption, const QByteArray& value)
@@ -41,14 +41,13 @@ void printRow(const char* caption, const QByteArray& value)
 }
 
 // The panel's rows: the seven facts, or the type and the not-present notice.
-bool printFacts(CDriveInfo& info, VolumePlatform& volumes)
+bool printFacts(CDriveInfo& info)
 {
-    QByteArray name = mountPointOfRoot(info.Drive());
-    for (const MountEntry& entry : volumes.mounts()) {
-        if (entry.mountPoint == name)
-            name = entry.entryText();
-    }
-    printRow("Drive:", name);
+    // The drive list's entry text: the mount point, then the label in brackets. A volume
+    // that is not present was not asked for its facts: its label is none.
+    const MountEntry entry{LinuxVolumes::stripRoot(info.Drive()),
+                           info.Present() ? info.Label() : QByteArray()};
+    printRow("Drive:", entry.entryText());
     if (info.Present()) {
         printRow("Volume Serial Number:", local(info.SerialNumberEx()));
         printRow("Total Space:", local(CDriveInfo::FormatSize(info.TotalSpace(), true)));
@@ -172,12 +171,11 @@ int driveInfoCommand(const std::vector<QByteArray>& args)
         CDriveInfo info(volumes);
         if (!args.empty())
             info.Drive(args[0]);
-        if (printFacts(info, volumes))
+        if (printFacts(info))
             return 0;
         std::fprintf(stderr, "ombrevault-cli drive-info: %s: %s\n",
-                     mountPointOfRoot(info.Drive()).constData(),
-                     info.DriveType() == kDriveNoRootDir ? "no mounted volume there"
-                                                         : "the volume does not answer");
+                     LinuxVolumes::stripRoot(info.Drive()).constData(),
+                     notPresentReason(info.DriveType()));
         return 1;
     } catch (const Error& error) {
         std::fprintf(stderr, "ombrevault-cli drive-info: %s\n", local(error.text()).constData());
@@ -205,15 +203,13 @@ int cleanFreeSpaceCommand(const std::vector<QByteArray>& args)
 
         CDriveInfo info(volumes);
         info.Drive(args[0]);
-        const QByteArray mountPoint = mountPointOfRoot(info.Drive());
+        const QByteArray mountPoint = LinuxVolumes::stripRoot(info.Drive());
         const std::int64_t freeAtStart = info.FreeSpace();
         if (!info.Present()) {
             const int type = info.DriveType();
             const QString notice = CDriveInfo::NotPresentNotice(type);
             std::fprintf(stderr, "ombrevault-cli clean-free-space: %s: %s (%s)%s%s\n",
-                         mountPoint.constData(),
-                         type == kDriveNoRootDir ? "no mounted volume there"
-                                                 : "the volume does not answer",
+                         mountPoint.constData(), notPresentReason(type),
                          local(CDriveInfo::DriveTypeText(type)).constData(),
                          notice.isEmpty() ? "" : " ", local(notice).constData());
             return 1;

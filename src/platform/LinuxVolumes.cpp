@@ -262,11 +262,6 @@ struct LinuxVolumes::Busy
     }
 };
 
-bool MountRecord::readOnly() const
-{
-    return optionListHas(mountOptions, "ro") || optionListHas(superOptions, "ro");
-}
-
 bool MountRecord::hasOption(const char* name) const
 {
     return optionListHas(mountOptions, name) || optionListHas(superOptions, name);
@@ -400,7 +395,7 @@ std::uint32_t LinuxVolumes::flagsFor(const MountRecord& mount, bool statReadOnly
     if (oneOf(type, compressedWhole) ||
         (type == "btrfs" && (mount.hasOption("compress") || mount.hasOption("compress-force"))))
         flags |= kVolumeIsCompressed;
-    if (statReadOnly || mount.readOnly())
+    if (statReadOnly || mount.hasOption("ro"))
         flags |= kReadOnlyVolume;
     return flags;
 }
@@ -515,15 +510,24 @@ bool LinuxVolumes::hasExport(const char* module, const char* function)
     return found;
 }
 
-std::optional<SpaceFigures> LinuxVolumes::querySpaceEx(const QByteArray& rootPath)
+std::optional<struct statvfs> LinuxVolumes::spaceOf(const QByteArray& rootPath)
 {
     const QByteArray path = rootPath;
     auto sv = limitedQuery<struct statvfs>(m_loop, m_limit, m_busy, "space:" + path,
                                            [path] { return statMountRoot(path, false); });
+    // The unit of the block counts; a file system that leaves it 0 counts in f_bsize.
+    if (sv && sv->f_frsize == 0)
+        sv->f_frsize = sv->f_bsize;
+    return sv;
+}
+
+std::optional<SpaceFigures> LinuxVolumes::querySpaceEx(const QByteArray& rootPath)
+{
+    const std::optional<struct statvfs> sv = spaceOf(rootPath);
     if (!sv)
         return std::nullopt;
     SpaceFigures figures;
-    const std::uint64_t unit = sv->f_frsize ? sv->f_frsize : sv->f_bsize;
+    const std::uint64_t unit = sv->f_frsize;
     figures.availableBytes = std::uint64_t(sv->f_bavail) * unit;
     figures.totalBytes = std::uint64_t(sv->f_blocks) * unit;
     figures.freeBytes = std::uint64_t(sv->f_bfree) * unit;
@@ -532,13 +536,11 @@ std::optional<SpaceFigures> LinuxVolumes::querySpaceEx(const QByteArray& rootPat
 
 std::optional<ClusterFigures> LinuxVolumes::queryClusters(const QByteArray& rootPath)
 {
-    const QByteArray path = rootPath;
-    auto sv = limitedQuery<struct statvfs>(m_loop, m_limit, m_busy, "space:" + path,
-                                           [path] { return statMountRoot(path, false); });
+    const std::optional<struct statvfs> sv = spaceOf(rootPath);
     if (!sv)
         return std::nullopt;
     ClusterFigures figures;
-    const std::uint64_t unit = sv->f_frsize ? sv->f_frsize : sv->f_bsize;
+    const std::uint64_t unit = sv->f_frsize;
     figures.bytesPerSector = unit >= 512 ? 512 : std::uint32_t(unit);
     figures.sectorsPerCluster =
         figures.bytesPerSector ? std::uint32_t(unit / figures.bytesPerSector) : 0;
@@ -600,10 +602,6 @@ std::vector<MountEntry> LinuxVolumes::mounts()
             continue;
         MountEntry entry;
         entry.mountPoint = record.mountPoint;
-        entry.fileSystem = record.fileSystem;
-        entry.source = record.source;
-        entry.major = record.major;
-        entry.minor = record.minor;
         auto same = std::find_if(entries.begin(), entries.end(), [&](const MountEntry& e) {
             return e.mountPoint == entry.mountPoint;
         });

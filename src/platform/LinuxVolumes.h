@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <sys/statvfs.h>
 
 namespace ov {
 
@@ -20,7 +21,6 @@ struct MountRecord
     QByteArray source;
     QByteArray superOptions;
 
-    bool readOnly() const;
     bool hasOption(const char* name) const; // in either option list, "name" or "name=..."
 };
 
@@ -76,6 +76,9 @@ public:
     struct Busy;
 
 private:
+    // statvfs of a mount root within the time limit, f_frsize always set.
+    std::optional<struct statvfs> spaceOf(const QByteArray& rootPath);
+
     EventLoop& m_loop;
     std::chrono::milliseconds m_limit;
     std::shared_ptr<Busy> m_busy;

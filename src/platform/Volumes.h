@@ -58,11 +58,7 @@ enum DriveTypeCode : int
 struct MountEntry
 {
     QByteArray mountPoint; // decoded, without a trailing "/" except for "/" itself
-    QByteArray fileSystem; // the kernel's type name
-    QByteArray source;     // the mount source (a device path, a share, "tmpfs", ...)
     QByteArray label;      // empty when the volume has none or it cannot be read
-    unsigned major = 0;
-    unsigned minor = 0;
 
     // The mount point, then " [" label "]" when there is a label.
     QByteArray entryText() const

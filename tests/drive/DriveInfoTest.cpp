@@ -181,10 +181,10 @@ TEST(DriveLinuxVolumes, MountInfoFieldsEscapesStacksSerialsFlagsAndDriveTypes)
         "51 50 0:50 / /srv rw - tmpfs tmpfs rw\n");
     ASSERT_EQ(table.size(), 4u);
     EXPECT_EQ(table[0].major, 254u);
-    EXPECT_FALSE(table[0].readOnly());
+    EXPECT_FALSE(table[0].hasOption("ro"));
     EXPECT_EQ(table[1].mountPoint, "/media/My Disk\\x");
     EXPECT_EQ(table[1].source, "/dev/loop0");
-    EXPECT_TRUE(table[1].readOnly()) << "read-only super block";
+    EXPECT_TRUE(table[1].hasOption("ro")) << "read-only super block";
     EXPECT_EQ(table[2].root, "/sub");
     EXPECT_TRUE(table[2].hasOption("compress"));
     EXPECT_FALSE(table[2].hasOption("compress-force"));

@@ -63,7 +63,7 @@ public:
     {
         std::vector<MountEntry> entries;
         for (const auto& [root, volume] : volumes)
-            entries.push_back({pointOf(root), "ext4", {}, volume.label});
+            entries.push_back({pointOf(root), volume.label});
         return entries;
     }
     std::optional<QByteArray> mountPointOf(const QByteArray& path) override

@@ -256,10 +256,7 @@ void DiskPanel::refreshDriveList()
 
 void DiskPanel::report(int step, const QString& detail)
 {
-    QString text = errorReportText(step);
-    if (!detail.isEmpty())
-        text += QLatin1Char('\n') + detail;
-    showErrorReport(step, text);
+    showErrorReport(step, errorReport(step, detail));
 }
 
 void DiskPanel::Drive1_Change()

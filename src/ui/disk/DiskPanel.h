@@ -54,9 +54,6 @@ public:
     // Reads the mounted file systems into the drive list, keeping the current entry.
     void refreshDriveList();
 
-    CDriveInfo& driveInfo() { return *objDriveInfo; }
-    FreeSpaceRun& run() { return *m_run; }
-
 signals:
     void runFinished();
 
