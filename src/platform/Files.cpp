@@ -306,4 +306,28 @@ void makeOwnerWritable(const QByteArray& path)
         throwErrno(path);
 }
 
+QByteArray readFile(const QByteArray& path)
+{
+    const int fd = retryOpen(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        throwErrno(path);
+    QByteArray content;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            const int code = errno;
+            ::close(fd);
+            throw Error::fromErrno(code, path);
+        }
+        if (n == 0)
+            break;
+        content.append(buffer, n);
+    }
+    ::close(fd);
+    return content;
+}
+
 } // namespace ov::fs

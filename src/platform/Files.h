@@ -76,6 +76,8 @@ void renameNoReplace(const QByteArray& from, const QByteArray& to);
 void removeFile(const QByteArray& path);
 // Gives the owner write permission (chmod u+w) without following a link.
 void makeOwnerWritable(const QByteArray& path);
+// The whole file; throws Error when it cannot be opened or read.
+QByteArray readFile(const QByteArray& path);
 // True when a name can be lstat'ed.
 bool entryExists(const QByteArray& path);
 

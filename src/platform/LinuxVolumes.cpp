@@ -1,4 +1,6 @@
 #include "platform/LinuxVolumes.h"
+#include "platform/Error.h"
+#include "platform/Files.h"
 
 #include <QByteArrayList>
 #include <QList>
@@ -21,23 +23,14 @@ namespace ov {
 
 namespace {
 
+// Small kernel files (sysfs, mountinfo): empty when they cannot be read.
 QByteArray readSmallFile(const QByteArray& path)
 {
-    QByteArray content;
-    int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return content;
-    char buffer[65536];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        content.append(buffer, n);
+    try {
+        return fs::readFile(path);
+    } catch (const Error&) {
+        return {};
     }
-    ::close(fd);
-    return content;
 }
 
 bool optionListHas(const QByteArray& list, const char* name)

@@ -3,6 +3,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "platform/EventLoop.h"
+#include "platform/Files.h"
 #include "ui/AppContext.h"
 #include "ui/dialogs/DialogSupport.h"
 #include "wipe/PathHelpers.h"
@@ -21,34 +22,6 @@ namespace ov {
 using dialogs::twipsRect;
 
 namespace {
-
-// The whole file; throws Error when it cannot be opened or read.
-QByteArray readWholeFile(const QByteArray& path)
-{
-    int fd;
-    do {
-        fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        throwErrno(path);
-    QByteArray content;
-    char buffer[65536];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int code = errno;
-            ::close(fd);
-            throw Error::fromErrno(code, path);
-        }
-        if (n == 0)
-            break;
-        content.append(buffer, n);
-    }
-    ::close(fd);
-    return content;
-}
 
 // One text per line, without the line ends (LF or CR LF); bytes that are not UTF-8
 // show as replacement characters.
@@ -115,7 +88,7 @@ void frmViewLog::Form_Load()
     QByteArray content;
     try {
         // A long log on a slow disk must not freeze the window.
-        m_context.loop->runBlocking([&] { content = readWholeFile(path); });
+        m_context.loop->runBlocking([&] { content = fs::readFile(path); });
     } catch (const Error& error) {
         List1->addItem(QStringLiteral("The log file could not be read: ") + error.text());
         return;
