@@ -7,8 +7,6 @@
 #include "settings/OperationLog.h"
 #include "settings/SettingsStore.h"
 
-#include <QElapsedTimer>
-
 #include <cstdio>
 #include <unistd.h>
 
@@ -72,13 +70,12 @@ bool printFacts(CDriveInfo& info)
 class CleanLoop : public DirectEventLoop
 {
 public:
-    CleanLoop(bool progress) : m_progress(progress) {}
+    explicit CleanLoop(bool progress) : m_line(progress) {}
 
     void attach(FreeSpaceRun* run, std::int64_t freeAtStart)
     {
         m_run = run;
         m_freeAtStart = freeAtStart;
-        m_clock.start();
     }
 
     void yield() override
@@ -89,42 +86,26 @@ public:
             m_stopSent = true;
             m_run->cmdStop_Click();
         }
-        if (m_progress && m_clock.elapsed() >= 100) {
-            m_clock.restart();
+        if (m_line.due())
             draw();
-        }
     }
 
-    void finish()
-    {
-        if (m_progress && m_drawn)
-            std::fputs("\r\033[K", stderr);
-    }
+    void finish() { m_line.clear(); }
 
 private:
     void draw()
     {
         const std::int64_t cleaned = m_run->cleanedBytes();
-        const int width = 30;
-        const int filled = m_freeAtStart > 0
-                               ? int(std::min<std::int64_t>(width, width * cleaned / m_freeAtStart))
-                               : 0;
-        const int percent =
-            m_freeAtStart > 0 ? int(std::min<std::int64_t>(100, 100 * cleaned / m_freeAtStart)) : 0;
-        std::fprintf(stderr, "\r\033[K[%.*s%.*s] %3d%% %s cleaned", filled,
-                     "##############################", width - filled,
-                     "                              ", percent,
-                     local(CDriveInfo::FormatSize(cleaned, false)).constData());
-        std::fflush(stderr);
-        m_drawn = true;
+        const double fraction = m_freeAtStart > 0 ? double(cleaned) / double(m_freeAtStart) : 0.0;
+        const int percent = int(100 * std::min(fraction, 1.0));
+        m_line.draw(fraction, QByteArray::number(percent).rightJustified(3) + "% " +
+                                  local(CDriveInfo::FormatSize(cleaned, false)) + " cleaned");
     }
 
-    bool m_progress;
+    ProgressLine m_line;
     FreeSpaceRun* m_run = nullptr;
     std::int64_t m_freeAtStart = 0;
     bool m_stopSent = false;
-    bool m_drawn = false;
-    QElapsedTimer m_clock;
 };
 
 // The panel's controls, on a terminal: the error report goes to stderr, the rest is

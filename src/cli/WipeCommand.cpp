@@ -7,8 +7,6 @@
 #include "wipe/RemoveDuplicates.h"
 #include "wipe/WipeMethods.h"
 
-#include <QElapsedTimer>
-
 #include <cerrno>
 
 #include <cstdio>
@@ -29,16 +27,14 @@ struct Interrupted
 class CliLoop : public DirectEventLoop
 {
 public:
-    explicit CliLoop(bool progress) : m_progress(progress) { m_clock.start(); }
+    explicit CliLoop(bool progress) : m_line(progress) {}
 
     void yield() override
     {
         if (interruptRequested())
             throw Interrupted{};
-        if (m_progress && m_clock.elapsed() >= 100) {
-            m_clock.restart();
+        if (m_line.due())
             draw();
-        }
     }
 
     void setFile(int index, int count, const QByteArray& path)
@@ -46,33 +42,24 @@ public:
         m_index = index;
         m_count = count;
         m_path = path;
-        if (m_progress)
-            draw();
+        draw();
     }
 
-    void finish()
-    {
-        if (m_progress)
-            std::fputs("\r\033[K", stderr);
-    }
+    void finish() { m_line.clear(); }
 
 private:
     void draw()
     {
-        const int width = 24;
-        const int filled = m_count > 0 ? width * m_index / m_count : 0;
         static const char spinner[] = "|/-\\";
         QByteArray name = m_path;
         if (name.size() > 40)
             name = "..." + name.right(37);
-        std::fprintf(stderr, "\r\033[K[%.*s%.*s] %d/%d %c %s", filled, "########################",
-                     width - filled, "                        ", m_index, m_count,
-                     spinner[m_tick++ % 4], name.constData());
-        std::fflush(stderr);
+        m_line.draw(m_count > 0 ? double(m_index) / m_count : 0.0,
+                    QByteArray::number(m_index) + '/' + QByteArray::number(m_count) + ' ' +
+                        spinner[m_tick++ % 4] + ' ' + name);
     }
 
-    bool m_progress;
-    QElapsedTimer m_clock;
+    ProgressLine m_line;
     int m_index = 0;
     int m_count = 0;
     unsigned m_tick = 0;
