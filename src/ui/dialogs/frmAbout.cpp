@@ -1,6 +1,7 @@
 #include "ui/dialogs/frmAbout.h"
 
 #include "ui/AppContext.h"
+#include "ui/Widgets.h"
 #include "ui/dialogs/DialogSupport.h"
 #include "ui/dialogs/OpenLink.h"
 
@@ -26,14 +27,6 @@ using dialogs::twipsRect;
 namespace {
 
 const QString kSupportAddress = QStringLiteral("support@tallowbrookworks.example");
-
-QLabel* label(QWidget* parent, const char* name, const QString& text, QRect rect)
-{
-    auto* widget = new QLabel(text, parent);
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(rect);
-    return widget;
-}
 
 void setTextColour(QLabel* widget, const QColor& colour)
 {
@@ -63,21 +56,22 @@ frmAbout::frmAbout(AppContext& context) : m_context(context)
     setMouseTracking(true);
     initAboutResources();
 
-    Picture1 = label(this, "Picture1", {}, twipsRect(360, 240, 3735, 495));
+    Picture1 = place<QLabel>(this, "Picture1", {}, twipsRect(360, 240, 3735, 495));
     Picture1->setPixmap(QPixmap(QStringLiteral(":/about/aboutbanner.png")));
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
-    Label4 =
-        label(this, "Label4", QStringLiteral("%1.%2").arg(OV_VERSION_MAJOR).arg(OV_VERSION_MINOR),
-              twipsRect(4080, 0, 495, 375));
+    Label4 = place<QLabel>(this, "Label4",
+                           QStringLiteral("%1.%2").arg(OV_VERSION_MAJOR).arg(OV_VERSION_MINOR),
+                           twipsRect(4080, 0, 495, 375));
     Label4->setFont(dialogs::windowFont(QStringLiteral("MS Sans Serif"), 13.5, true));
     setTextColour(Label4, palette().color(QPalette::Light));
 
-    Label5 = label(this, "Label5", QStringLiteral("by Tallowbrook Works"),
-                   twipsRect(2520, 720, 1575, 255));
+    Label5 = place<QLabel>(this, "Label5", QStringLiteral("by Tallowbrook Works"),
+                           twipsRect(2520, 720, 1575, 255));
     fitToText(Label5, width());
 
-    lblLink = label(this, "lblLink", webAddress().toUpper(), twipsRect(1080, 1200, 2385, 195));
+    lblLink =
+        place<QLabel>(this, "lblLink", webAddress().toUpper(), twipsRect(1080, 1200, 2385, 195));
     lblLink->setFont(dialogs::windowFont(QStringLiteral("Tahoma"), 8.25));
     lblLink->adjustSize();
     fitToText(lblLink, width());
@@ -87,7 +81,7 @@ frmAbout::frmAbout(AppContext& context) : m_context(context)
     m_linkColour = lblLink->palette().color(QPalette::ButtonText);
     setTextColour(lblLink, m_linkColour);
 
-    Label2 = label(this, "Label2", kSupportAddress, twipsRect(1200, 1440, 2025, 315));
+    Label2 = place<QLabel>(this, "Label2", kSupportAddress, twipsRect(1200, 1440, 2025, 315));
     Label2->setFont(dialogs::windowFont(QStringLiteral("MS Sans Serif"), 8.25, true));
     setTextColour(Label2, QColor(0, 0, 192));
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -95,7 +89,7 @@ frmAbout::frmAbout(AppContext& context) : m_context(context)
     Label2->setCursor(Qt::PointingHandCursor);
     Label2->installEventFilter(this);
 
-    Label1 = label(this, "Label1", {}, twipsRect(0, 1920, 1215, 255));
+    Label1 = place<QLabel>(this, "Label1", {}, twipsRect(0, 1920, 1215, 255));
 
     Command1 = new QPushButton(QStringLiteral("Close"), this);
     Command1->setObjectName(QStringLiteral("Command1"));

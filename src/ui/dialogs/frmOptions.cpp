@@ -3,6 +3,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "ui/AppContext.h"
+#include "ui/Widgets.h"
 #include "ui/dialogs/DialogSupport.h"
 
 #include <QButtonGroup>
@@ -30,15 +31,6 @@ bool readsAsOne(const QString& text)
     bool ok = false;
     const double value = text.trimmed().toDouble(&ok);
     return ok && value == 1.0;
-}
-
-template <typename T>
-T* place(QWidget* parent, const char* name, const QString& caption, QRect rect)
-{
-    auto* widget = new T(caption, parent);
-    widget->setObjectName(QLatin1String(name));
-    widget->setGeometry(rect);
-    return widget;
 }
 
 QFrame* page(QWidget* parent, const char* name, QRect rect)

@@ -5,6 +5,7 @@
 #include "platform/EventLoop.h"
 #include "platform/Files.h"
 #include "ui/AppContext.h"
+#include "ui/Widgets.h"
 #include "ui/dialogs/DialogSupport.h"
 #include "wipe/PathHelpers.h"
 #include "wipe/WipeMethods.h"
@@ -56,14 +57,11 @@ frmViewLog::frmViewLog(AppContext& context) : m_context(context)
     List1->setGeometry(twipsRect(120, 120, 7095, 1425));
     List1->setUniformItemSizes(true);
 
-    Command2 = new QPushButton(QStringLiteral("Clear Log"), this);
-    Command2->setObjectName(QStringLiteral("Command2"));
-    Command2->setGeometry(twipsRect(4560, 1680, 1215, 255));
+    Command2 = place<QPushButton>(this, "Command2", QStringLiteral("Clear Log"),
+                                  twipsRect(4560, 1680, 1215, 255));
     Command2->setFont(buttonFont);
-
-    cmdExit = new QPushButton(QStringLiteral("Close"), this);
-    cmdExit->setObjectName(QStringLiteral("cmdExit"));
-    cmdExit->setGeometry(twipsRect(6000, 1680, 1215, 255));
+    cmdExit = place<QPushButton>(this, "cmdExit", QStringLiteral("Close"),
+                                 twipsRect(6000, 1680, 1215, 255));
     cmdExit->setFont(buttonFont);
 
     connect(Command2, &QPushButton::clicked, this, &frmViewLog::Command2_Click);

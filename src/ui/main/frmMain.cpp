@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 #include "settings/SettingsStore.h"
+#include "ui/Widgets.h"
 #include "ui/dialogs/OpenLink.h"
 #include "ui/dialogs/frmAbout.h"
 #include "ui/dialogs/frmOptions.h"
@@ -59,23 +60,6 @@ protected:
         painter.drawText(area, int(alignment()) | Qt::TextSingleLine, shown);
     }
 };
-
-QLabel* makeLabel(QWidget* parent, const char* name, const QString& text, const QRect& geometry)
-{
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QLatin1String(name));
-    label->setGeometry(geometry);
-    return label;
-}
-
-QPushButton* makeButton(QWidget* parent, const char* name, const QString& text,
-                        const QRect& geometry)
-{
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QLatin1String(name));
-    button->setGeometry(geometry);
-    return button;
-}
 
 QAction* makeAction(QMenu* menu, const char* name, const QString& text)
 {
@@ -197,26 +181,28 @@ void frmMain::buildFileCleaner()
     List1->acceptsDrag = [this](const QMimeData* data) { return List1_OLEDragOver(data); };
     List1->dropped = [this](const QMimeData* data) { List1_OLEDragDrop(data); };
 
-    cmdAddFile = makeButton(frmFile, "cmdAddFile", QStringLiteral("Add File"), layout::kAddFile);
-    cmdAddFolder =
-        makeButton(frmFile, "cmdAddFolder", QStringLiteral("Add Folder"), layout::kAddFolder);
-    cmdRemoveFile =
-        makeButton(frmFile, "cmdRemoveFile", QStringLiteral("Remove File"), layout::kRemoveFile);
-    cmdClearList =
-        makeButton(frmFile, "cmdClearList", QStringLiteral("Clear List"), layout::kClearList);
-    cmdDelete = makeButton(frmFile, "cmdDelete", QStringLiteral("Ombrevault"), layout::kDelete);
+    cmdAddFile =
+        place<QPushButton>(frmFile, "cmdAddFile", QStringLiteral("Add File"), layout::kAddFile);
+    cmdAddFolder = place<QPushButton>(frmFile, "cmdAddFolder", QStringLiteral("Add Folder"),
+                                      layout::kAddFolder);
+    cmdRemoveFile = place<QPushButton>(frmFile, "cmdRemoveFile", QStringLiteral("Remove File"),
+                                       layout::kRemoveFile);
+    cmdClearList = place<QPushButton>(frmFile, "cmdClearList", QStringLiteral("Clear List"),
+                                      layout::kClearList);
+    cmdDelete =
+        place<QPushButton>(frmFile, "cmdDelete", QStringLiteral("Ombrevault"), layout::kDelete);
     QFont bold = cmdDelete->font();
     bold.setBold(true);
     cmdDelete->setFont(bold);
 
-    Label1 = makeLabel(frmFile, "Label1", QStringLiteral("Total Files:"), layout::kLabel1);
-    Label4 = makeLabel(frmFile, "Label4", QStringLiteral("0"), layout::kLabel4);
-    Label2 = makeLabel(frmFile, "Label2", QStringLiteral("Files Deleted:"), layout::kLabel2);
-    Label5 = makeLabel(frmFile, "Label5", QStringLiteral("0"), layout::kLabel5);
-    Label3 = makeLabel(frmFile, "Label3", QStringLiteral("Files Left:"), layout::kLabel3);
-    Label6 = makeLabel(frmFile, "Label6", QStringLiteral("0"), layout::kLabel6);
-    lblStatusStatic =
-        makeLabel(frmFile, "lblStatusStatic", QStringLiteral("Status: "), layout::kStatusStatic);
+    Label1 = place<QLabel>(frmFile, "Label1", QStringLiteral("Total Files:"), layout::kLabel1);
+    Label4 = place<QLabel>(frmFile, "Label4", QStringLiteral("0"), layout::kLabel4);
+    Label2 = place<QLabel>(frmFile, "Label2", QStringLiteral("Files Deleted:"), layout::kLabel2);
+    Label5 = place<QLabel>(frmFile, "Label5", QStringLiteral("0"), layout::kLabel5);
+    Label3 = place<QLabel>(frmFile, "Label3", QStringLiteral("Files Left:"), layout::kLabel3);
+    Label6 = place<QLabel>(frmFile, "Label6", QStringLiteral("0"), layout::kLabel6);
+    lblStatusStatic = place<QLabel>(frmFile, "lblStatusStatic", QStringLiteral("Status: "),
+                                    layout::kStatusStatic);
     lblStatus = new StatusLabel(QStringLiteral("Ready..."), frmFile);
     lblStatus->setObjectName(QStringLiteral("lblStatus"));
     lblStatus->setGeometry(layout::kStatus);
@@ -231,12 +217,12 @@ void frmMain::buildFileCleaner()
     Picture2->setGeometry(layout::kPicture2);
     Picture2->setPixmap(QPixmap(QStringLiteral(":/main/picture2.png")));
 
-    Label7 = makeLabel(frmFile, "Label7",
-                       QStringLiteral("Please make sure to turn off all recovery utilities, "
-                                      "undelete, and go back type of software before deleting "
-                                      "files. This will make sure the files you delete can not "
-                                      "be recovered."),
-                       layout::kLabel7);
+    Label7 = place<QLabel>(frmFile, "Label7",
+                           QStringLiteral("Please make sure to turn off all recovery utilities, "
+                                          "undelete, and go back type of software before deleting "
+                                          "files. This will make sure the files you delete can not "
+                                          "be recovered."),
+                           layout::kLabel7);
     Label7->setWordWrap(true);
     Label7->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 
