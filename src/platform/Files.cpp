@@ -120,9 +120,12 @@ File File::openChecked(const QByteArray& path, int flags, bool mustBeOwned, Even
     return file;
 }
 
-File File::openRegular(const QByteArray& path, Access access, EventLoop& loop)
+File File::openRegular(const QByteArray& path, Access access, EventLoop& loop, bool refuseReadOnly)
 {
-    requireRegular(path, entryInfo(path));
+    const EntryInfo info = entryInfo(path);
+    requireRegular(path, info);
+    if (refuseReadOnly && !info.ownerWritable())
+        throw Error(EACCES, QStringLiteral("The file is read-only"), path);
     return openChecked(path, access == Access::ReadWrite ? O_RDWR : O_WRONLY, false, loop);
 }
 

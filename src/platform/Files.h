@@ -37,7 +37,10 @@ public:
 
     // Opens a regular file without following a link and without blocking on a FIFO;
     // the descriptor is checked again (fstat), so nothing can be swapped in between.
-    static File openRegular(const QByteArray& path, Access access, EventLoop& loop);
+    // With refuseReadOnly, a file whose owner may not write it is refused as the old
+    // platform refused it, even where root could write it.
+    static File openRegular(const QByteArray& path, Access access, EventLoop& loop,
+                            bool refuseReadOnly = false);
     // Creates (0600) or opens a file for appending; refuses anything that is not a
     // regular file owned by this user.
     static File openAppendOwned(const QByteArray& path, EventLoop& loop);

@@ -35,19 +35,9 @@ void fillRange(File& file, char byte, off_t from, off_t to, EventLoop& loop)
 
 // The read-only attribute is the owner's write permission; like the old platform, the
 // least and high methods refuse such a file even where the system would let root write.
-fs::EntryInfo writableRegular(const QByteArray& path)
-{
-    fs::EntryInfo info = fs::entryInfo(path);
-    fs::requireRegular(path, info);
-    if (!info.ownerWritable())
-        throw Error(EACCES, QStringLiteral("The file is read-only"), path);
-    return info;
-}
-
 File openForWipe(const QByteArray& path, File::Access access, EventLoop& loop)
 {
-    writableRegular(path);
-    return File::openRegular(path, access, loop);
+    return File::openRegular(path, access, loop, true);
 }
 
 // Freeing the blocks of a large file can take a while: off the interface thread.
