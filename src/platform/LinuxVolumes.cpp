@@ -453,8 +453,14 @@ std::optional<T> limitedQuery(EventLoop& loop, std::chrono::milliseconds limit,
     auto answer = std::make_shared<std::optional<T>>();
     const bool finished = loop.runBlockingFor(
         [answer, busy, key, query] {
+            // Released however the query ends, or the root would never be asked again.
+            struct Leave
+            {
+                LinuxVolumes::Busy& busy;
+                const QByteArray& key;
+                ~Leave() { busy.leave(key); }
+            } leave{*busy, key};
             *answer = query();
-            busy->leave(key);
         },
         limit);
     if (!finished)
