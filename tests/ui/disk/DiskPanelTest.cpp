@@ -2,6 +2,7 @@
 #include "ui/disk/DiskPanel.h"
 #include "drive/FakeVolumes.h"
 #include "ui/UiWorld.h"
+#include "ui/main/MainLayout.h"
 
 using namespace ov;
 using namespace ov::test;
@@ -14,8 +15,9 @@ struct Fixture : World
     Fixture(FakeVolumes& volumes, EventLoop* runLoop = nullptr)
     {
         frmDisk = new QGroupBox(QStringLiteral("Disk Cleaner "), &window);
-        frmDisk->setGeometry(8, 8, 560, 300);
-        window.resize(576, 316);
+        // The size the main window gives it.
+        frmDisk->setGeometry(8, 8, layout::kPanelWidth, layout::kPanelHeight);
+        window.resize(layout::kPanelWidth + 16, layout::kPanelHeight + 16);
         context.volumes = &volumes;
         if (runLoop)
             context.loop = runLoop;
