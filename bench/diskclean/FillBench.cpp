@@ -128,7 +128,7 @@ private:
 
 Fill fillWithRun(const Volume& volume, qint64* longestGapMs)
 {
-    ov::QtEventLoop loop;
+    ov::QtEngineHost loop;
     ov::LinuxVolumes volumes(loop);
     ov::CDriveInfo info(volumes);
     const QByteArray point = QFile::encodeName(volume.point());

@@ -6,7 +6,7 @@
 //    real window destroys a 256 MiB file at the high level (goal <= 50 ms).
 // Usage: ui_bench [FOLDER-FOR-THE-256-MIB-FILE]
 
-#include "platform/EventLoop.h"
+#include "platform/EngineHost.h"
 #include "settings/OperationLog.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
@@ -179,7 +179,7 @@ void bandDuringAHighWipe(const QByteArray& folder)
     context.settings = &settings;
     context.store = &store;
     context.log = &log;
-    context.loop = &ov::processEventLoop();
+    context.host = &ov::processEngineHost();
     context.dialogs = &dialogs;
 
     const QByteArray victim = makeFile(base + "/victim.bin", qint64(256) << 20);

@@ -1,7 +1,7 @@
 // Figures for the wipe engine, each measured side by side with its yardstick in one run:
 //   wipe_bench [FOLDER]   (default: the current folder; it must be on the disk to measure)
 
-#include "platform/EventLoop.h"
+#include "platform/EngineHost.h"
 #include "wipe/RemoveDuplicates.h"
 #include "wipe/WipeMethods.h"
 
@@ -56,7 +56,7 @@ void shell(const QString& command)
 
 Settings settings;
 
-void wipeAt(int level, const QByteArray& path, EventLoop& loop)
+void wipeAt(int level, const QByteArray& path, EngineHost& loop)
 {
     if (level == 1)
         WipeFileLeast(path, true, settings, loop);
@@ -69,7 +69,7 @@ void wipeAt(int level, const QByteArray& path, EventLoop& loop)
 void leastAgainstTheDisk()
 {
     const qint64 size = 256 << 20;
-    DirectEventLoop loop;
+    DirectEngineHost loop;
     QByteArray path = makeFile("bench-least", size);
     const double least = seconds([&] { WipeFileLeast(path, true, settings, loop); });
     path = makeFile("bench-dd", size);
@@ -92,7 +92,7 @@ void leastAgainstTheDisk()
 void highAgainstLeast()
 {
     const qint64 size = 64 << 20;
-    DirectEventLoop loop;
+    DirectEngineHost loop;
     QByteArray path = makeFile("bench-l64", size);
     const double least = seconds([&] { WipeFileLeast(path, true, settings, loop); });
     path = makeFile("bench-h64", size);
@@ -129,7 +129,7 @@ void peakMemory()
 // The longest pause between two ticks of a 10 ms timer while a level wipes 256 MiB.
 void responsiveness()
 {
-    QtEventLoop loop;
+    QtEngineHost loop;
     for (int level : {1, 2, 3}) {
         QByteArray path = makeFile("bench-resp", 256 << 20);
         QElapsedTimer sinceTick;
@@ -158,7 +158,7 @@ void duplicates()
     const QByteArray prefix = "/home/somebody/Documents/projects/" + QByteArray(180, 'd') + "/";
     for (int i = 0; i < 32767; ++i)
         list.push_back(prefix + "file-" + QByteArray::number(i % 16384) + ".dat");
-    QtEventLoop loop;
+    QtEngineHost loop;
     int removed = 0;
     const double took = seconds([&] { removed = RemoveDuplicates(list, loop); });
     std::printf("RemoveDuplicates, 32,767 entries, %d removed: %.3f s (goal < 1 s)\n", removed,

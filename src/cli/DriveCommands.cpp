@@ -67,7 +67,7 @@ bool printFacts(CDriveInfo& info)
 
 // The command line's event loop: its yields are where Ctrl-C becomes Stop and where
 // the progress bar is drawn.
-class CleanLoop : public DirectEventLoop
+class CleanLoop : public DirectEngineHost
 {
 public:
     explicit CleanLoop(bool progress) : m_line(progress) {}
@@ -146,7 +146,7 @@ int driveInfoCommand(const std::vector<QByteArray>& args)
         std::fputs(kDriveInfoUsage, args.size() == 1 && args[0] == "--help" ? stdout : stderr);
         return args.size() == 1 && args[0] == "--help" ? 0 : 2;
     }
-    DirectEventLoop loop;
+    DirectEngineHost loop;
     LinuxVolumes volumes(loop);
     try {
         CDriveInfo info(volumes);

@@ -24,7 +24,7 @@ struct Interrupted
 
 // Yields are where a wipe has just finished a write: the place to show progress and to
 // notice Ctrl-C.
-class CliLoop : public DirectEventLoop
+class CliLoop : public DirectEngineHost
 {
 public:
     explicit CliLoop(bool progress) : m_line(progress) {}

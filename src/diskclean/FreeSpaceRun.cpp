@@ -66,9 +66,9 @@ QString errorReport(int step, const QString& detail)
     return detail.isEmpty() ? text : text + QLatin1Char('\n') + detail;
 }
 
-FreeSpaceRun::FreeSpaceRun(CDriveInfo& objDriveInfo, FreeSpaceView& view, EventLoop& loop,
+FreeSpaceRun::FreeSpaceRun(CDriveInfo& objDriveInfo, FreeSpaceView& view, EngineHost& host,
                            const Settings& settings, const OperationLog* log)
-    : m_info(objDriveInfo), m_view(view), m_loop(loop), m_settings(settings), m_log(log)
+    : m_info(objDriveInfo), m_view(view), m_host(host), m_settings(settings), m_log(log)
 {}
 
 FreeSpaceRun::~FreeSpaceRun()
@@ -204,7 +204,7 @@ void FreeSpaceRun::openNextFile()
     temp.path = joinPath(m_folder, tempFileName(int(m_files.size())));
     // Refuses a link, a folder or another user's file of that name: appending through a
     // planted link would fill, and then delete, a file elsewhere.
-    temp.file.emplace(fs::File::openAppendOwned(temp.path, m_loop));
+    temp.file.emplace(fs::File::openAppendOwned(temp.path, m_host));
     struct stat st;
     if (::fstat(temp.file->fd(), &st) != 0)
         throwErrno(temp.path);
@@ -229,7 +229,7 @@ void FreeSpaceRun::startWriteback()
     const int fd = m_files.back().file->fd();
     const std::int64_t from = m_writebackFrom;
     std::int64_t to = from;
-    m_loop.runBlocking([&] {
+    m_host.runBlocking([&] {
         struct stat st;
         if (::fstat(fd, &st) != 0)
             return;
@@ -251,7 +251,7 @@ void FreeSpaceRun::appendBlocks(std::int64_t length, int* step)
         const size_t count = size_t(length - offset);
         ssize_t written = 0;
         int failure = 0;
-        m_loop.runBlocking([&] {
+        m_host.runBlocking([&] {
             do {
                 written = ::write(fd, data, count);
             } while (written < 0 && errno == EINTR);
@@ -296,7 +296,7 @@ void FreeSpaceRun::WriteData()
         if (m_buffer.size() < length) {
             // Some megabytes to fill: off the interface thread like the writes.
             QByteArray buffer;
-            m_loop.runBlocking([&] { buffer = fillerBlock().repeated(blocks); });
+            m_host.runBlocking([&] { buffer = fillerBlock().repeated(blocks); });
             m_buffer = std::move(buffer);
         }
         appendBlocks(length, &step);
@@ -316,7 +316,7 @@ void FreeSpaceRun::UpdateScreen()
     if (anyFile)
         m_view.setCleanedText(CDriveInfo::FormatSize(cleanedBytes(), false) + kCrLf +
                               QStringLiteral("Cleaned"));
-    m_loop.yield();
+    m_host.yield();
     m_view.setLeftText(CDriveInfo::FormatSize(m_info.FreeSpace(), true) + kCrLf +
                        QStringLiteral("Left to clean"));
 }
@@ -343,7 +343,7 @@ std::optional<Error> FreeSpaceRun::removeTempFiles()
     auto remove = [&](const QByteArray& path) {
         try {
             // Freeing a large file's blocks takes the file system a while.
-            m_loop.runBlocking([&] { fs::removeFile(path); });
+            m_host.runBlocking([&] { fs::removeFile(path); });
             return true;
         } catch (const Error& error) {
             keep(error);
@@ -433,7 +433,7 @@ void FreeSpaceRun::Command1_Click()
         step = 21;
         m_view.setStatusText(QStringLiteral("Preparation Done !"));
         step = 30;
-        m_loop.yield();
+        m_host.yield();
         step = 31;
         m_view.setStatusText(QStringLiteral("Working..."));
         step = 33;
@@ -448,7 +448,7 @@ void FreeSpaceRun::Command1_Click()
             step = 43;
             if (!m_driveWorking) {
                 step = 53;
-                m_loop.yield();
+                m_host.yield();
                 step = 51;
                 refreshScreenIfDue(true);
                 step = 55;
@@ -471,13 +471,13 @@ void FreeSpaceRun::Command1_Click()
                 return;
             }
             step = 50;
-            m_loop.yield();
+            m_host.yield();
             step = 51;
             refreshScreenIfDue(false);
             if (m_writeState == WriteState::Full)
                 break;
             step = 70;
-            m_loop.yield();
+            m_host.yield();
         }
         step = 51;
         refreshScreenIfDue(true);

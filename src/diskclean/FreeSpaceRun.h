@@ -1,8 +1,8 @@
 #pragma once
 
 #include "drive/DriveInfo.h"
+#include "platform/EngineHost.h"
 #include "platform/Error.h"
-#include "platform/EventLoop.h"
 #include "platform/Files.h"
 #include "settings/OperationLog.h"
 #include "settings/Settings.h"
@@ -47,7 +47,7 @@ public:
 // Fills the free space of one volume with a temporary file of filler blocks until less
 // than 10,000 bytes are free or Stop is pressed, then flushes and deletes the file.
 // Everything runs on the calling (interface) thread; writes and flushes go through the
-// event loop, which keeps the window serving its events meanwhile.
+// event host, which keeps the window serving its events meanwhile.
 class FreeSpaceRun
 {
 public:
@@ -70,7 +70,7 @@ public:
         Failed,   // a failure was reported
     };
 
-    FreeSpaceRun(CDriveInfo& objDriveInfo, FreeSpaceView& view, EventLoop& loop,
+    FreeSpaceRun(CDriveInfo& objDriveInfo, FreeSpaceView& view, EngineHost& host,
                  const Settings& settings, const OperationLog* log);
     ~FreeSpaceRun();
     FreeSpaceRun(const FreeSpaceRun&) = delete;
@@ -141,7 +141,7 @@ private:
 
     CDriveInfo& m_info;
     FreeSpaceView& m_view;
-    EventLoop& m_loop;
+    EngineHost& m_host;
     const Settings& m_settings;
     const OperationLog* m_log;
 

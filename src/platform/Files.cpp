@@ -97,18 +97,18 @@ Error notOwned(const QByteArray& path)
 
 // Opens without following a link and without blocking (a FIFO), then checks the open
 // descriptor itself, so that nothing can have been swapped in after the first look.
-File File::openChecked(const QByteArray& path, int flags, bool mustBeOwned, EventLoop& loop)
+File File::openChecked(const QByteArray& path, int flags, bool mustBeOwned, EngineHost& host)
 {
     flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
     int fd = -1;
     int failure = 0;
-    loop.runBlocking([&] {
+    host.runBlocking([&] {
         fd = retryOpen(path, flags, 0600);
         failure = fd < 0 ? errno : 0;
     });
     if (fd < 0)
         throwError(failure, path);
-    File file(fd, path, loop);
+    File file(fd, path, host);
     struct stat st;
     if (::fstat(fd, &st) != 0)
         throwErrno(path);
@@ -120,16 +120,16 @@ File File::openChecked(const QByteArray& path, int flags, bool mustBeOwned, Even
     return file;
 }
 
-File File::openRegular(const QByteArray& path, Access access, EventLoop& loop, bool refuseReadOnly)
+File File::openRegular(const QByteArray& path, Access access, EngineHost& host, bool refuseReadOnly)
 {
     const EntryInfo info = entryInfo(path);
     requireRegular(path, info);
     if (refuseReadOnly && !info.ownerWritable())
         throw Error(EACCES, QStringLiteral("The file is read-only"), path);
-    return openChecked(path, access == Access::ReadWrite ? O_RDWR : O_WRONLY, false, loop);
+    return openChecked(path, access == Access::ReadWrite ? O_RDWR : O_WRONLY, false, host);
 }
 
-File File::openAppendOwned(const QByteArray& path, EventLoop& loop)
+File File::openAppendOwned(const QByteArray& path, EngineHost& host)
 {
     // A look first, so that a FIFO or device of that name is never opened at all.
     struct stat st;
@@ -139,11 +139,11 @@ File File::openAppendOwned(const QByteArray& path, EventLoop& loop)
         if (st.st_uid != ::geteuid())
             throw notOwned(path);
     }
-    return openChecked(path, O_WRONLY | O_APPEND | O_CREAT, true, loop);
+    return openChecked(path, O_WRONLY | O_APPEND | O_CREAT, true, host);
 }
 
 File::File(File&& other) noexcept
-    : m_fd(other.m_fd), m_path(std::move(other.m_path)), m_loop(other.m_loop)
+    : m_fd(other.m_fd), m_path(std::move(other.m_path)), m_host(other.m_host)
 {
     other.m_fd = -1;
 }
@@ -155,7 +155,7 @@ File& File::operator=(File&& other) noexcept
             ::close(m_fd);
         m_fd = other.m_fd;
         m_path = std::move(other.m_path);
-        m_loop = other.m_loop;
+        m_host = other.m_host;
         other.m_fd = -1;
     }
     return *this;
@@ -202,7 +202,7 @@ int writeAll(int fd, const char* data, size_t length, off_t offset, bool positio
 void File::writeAt(const char* data, size_t length, off_t offset)
 {
     int failure = 0;
-    m_loop->runBlocking([&] { failure = writeAll(m_fd, data, length, offset, true); });
+    m_host->runBlocking([&] { failure = writeAll(m_fd, data, length, offset, true); });
     if (failure)
         throwError(failure, m_path);
 }
@@ -210,7 +210,7 @@ void File::writeAt(const char* data, size_t length, off_t offset)
 void File::append(const char* data, size_t length)
 {
     int failure = 0;
-    m_loop->runBlocking([&] { failure = writeAll(m_fd, data, length, 0, false); });
+    m_host->runBlocking([&] { failure = writeAll(m_fd, data, length, 0, false); });
     if (failure)
         throwError(failure, m_path);
 }
@@ -218,7 +218,7 @@ void File::append(const char* data, size_t length)
 void File::sync()
 {
     int failure = 0;
-    m_loop->runBlocking([&] {
+    m_host->runBlocking([&] {
         int rc;
         do {
             rc = ::fdatasync(m_fd);
@@ -238,7 +238,7 @@ void File::close()
     // close() may flush and report a deferred write error (NFS), so it runs off-thread;
     // EINTR still releases the descriptor.
     int failure = 0;
-    m_loop->runBlocking([&] { failure = ::close(fd) != 0 && errno != EINTR ? errno : 0; });
+    m_host->runBlocking([&] { failure = ::close(fd) != 0 && errno != EINTR ? errno : 0; });
     if (failure)
         throwError(failure, m_path);
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EventLoop.h"
+#include "platform/EngineHost.h"
 
 #include <QByteArray>
 
@@ -25,7 +25,7 @@ EntryInfo entryInfo(const QByteArray& path);
 void requireRegular(const QByteArray& path, const EntryInfo& info);
 
 // An open file descriptor that is closed when it goes away. Blocking calls go through
-// the event loop given at opening.
+// the event host given at opening.
 class File
 {
 public:
@@ -39,11 +39,11 @@ public:
     // the descriptor is checked again (fstat), so nothing can be swapped in between.
     // With refuseReadOnly, a file whose owner may not write it is refused as the old
     // platform refused it, even where root could write it.
-    static File openRegular(const QByteArray& path, Access access, EventLoop& loop,
+    static File openRegular(const QByteArray& path, Access access, EngineHost& host,
                             bool refuseReadOnly = false);
     // Creates (0600) or opens a file for appending; refuses anything that is not a
     // regular file owned by this user.
-    static File openAppendOwned(const QByteArray& path, EventLoop& loop);
+    static File openAppendOwned(const QByteArray& path, EngineHost& host);
 
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;
@@ -64,13 +64,13 @@ public:
     void close();
 
 private:
-    static File openChecked(const QByteArray& path, int flags, bool mustBeOwned, EventLoop& loop);
-    File(int fd, QByteArray path, EventLoop& loop)
-        : m_fd(fd), m_path(std::move(path)), m_loop(&loop)
+    static File openChecked(const QByteArray& path, int flags, bool mustBeOwned, EngineHost& host);
+    File(int fd, QByteArray path, EngineHost& host)
+        : m_fd(fd), m_path(std::move(path)), m_host(&host)
     {}
     int m_fd = -1;
     QByteArray m_path;
-    EventLoop* m_loop = nullptr;
+    EngineHost* m_host = nullptr;
 };
 
 // Renames within a folder and fails when the new name exists: never replaces.

@@ -260,8 +260,8 @@ bool MountRecord::hasOption(const char* name) const
     return optionListHas(mountOptions, name) || optionListHas(superOptions, name);
 }
 
-LinuxVolumes::LinuxVolumes(EventLoop& loop, std::chrono::milliseconds limit)
-    : m_loop(loop), m_limit(limit), m_busy(std::make_shared<Busy>())
+LinuxVolumes::LinuxVolumes(EngineHost& host, std::chrono::milliseconds limit)
+    : m_host(host), m_limit(limit), m_busy(std::make_shared<Busy>())
 {}
 
 LinuxVolumes::~LinuxVolumes() = default;
@@ -441,17 +441,17 @@ const MountRecord* LinuxVolumes::findRoot(const std::vector<MountRecord>& table,
 
 namespace {
 
-// Runs a query through the event loop with a time limit; nothing when it did not finish.
+// Runs a query through the event host with a time limit; nothing when it did not finish.
 // The call owns copies of everything it touches, so it may finish after we gave up.
 template <class T, class Query>
-std::optional<T> limitedQuery(EventLoop& loop, std::chrono::milliseconds limit,
+std::optional<T> limitedQuery(EngineHost& host, std::chrono::milliseconds limit,
                               const std::shared_ptr<LinuxVolumes::Busy>& busy,
                               const QByteArray& key, Query query)
 {
     if (!busy->enter(key))
         return std::nullopt;
     auto answer = std::make_shared<std::optional<T>>();
-    const bool finished = loop.runBlockingFor(
+    const bool finished = host.runBlockingFor(
         [answer, busy, key, query] {
             // Released however the query ends, or the root would never be asked again.
             struct Leave
@@ -512,7 +512,7 @@ bool LinuxVolumes::hasExport(const char* module, const char* function)
 std::optional<struct statvfs> LinuxVolumes::spaceOf(const QByteArray& rootPath)
 {
     const QByteArray path = rootPath;
-    auto sv = limitedQuery<struct statvfs>(m_loop, m_limit, m_busy, "space:" + path,
+    auto sv = limitedQuery<struct statvfs>(m_host, m_limit, m_busy, "space:" + path,
                                            [path] { return statMountRoot(path, false); });
     // The unit of the block counts; a file system that leaves it 0 counts in f_bsize.
     if (sv && sv->f_frsize == 0)
@@ -560,7 +560,7 @@ std::optional<VolumeFacts> LinuxVolumes::queryVolume(const QByteArray& rootPath)
     const MountRecord mount = *found;
     const QByteArray path = rootPath;
     return limitedQuery<VolumeFacts>(
-        m_loop, m_limit, m_busy, "volume:" + path, [path, mount]() -> std::optional<VolumeFacts> {
+        m_host, m_limit, m_busy, "volume:" + path, [path, mount]() -> std::optional<VolumeFacts> {
             auto sv = statMountRoot(path, true);
             if (!sv)
                 return std::nullopt;
@@ -617,7 +617,7 @@ std::vector<MountEntry> LinuxVolumes::mounts()
         records.push_back(record ? *record : MountRecord{});
     }
     auto labels = limitedQuery<std::vector<QByteArray>>(
-        m_loop, m_limit, m_busy, QByteArray("labels"), [records] {
+        m_host, m_limit, m_busy, QByteArray("labels"), [records] {
             std::vector<QByteArray> found;
             for (const MountRecord& record : records)
                 found.push_back(probeIdentity(record, false).label);
@@ -633,7 +633,7 @@ std::vector<MountEntry> LinuxVolumes::mounts()
 std::optional<QByteArray> LinuxVolumes::mountPointOf(const QByteArray& path)
 {
     const QByteArray wanted = path;
-    auto canonical = limitedQuery<QByteArray>(m_loop, m_limit, m_busy, "path:" + wanted,
+    auto canonical = limitedQuery<QByteArray>(m_host, m_limit, m_busy, "path:" + wanted,
                                               [wanted]() -> std::optional<QByteArray> {
                                                   char resolved[PATH_MAX];
                                                   if (!::realpath(wanted.constData(), resolved))

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EventLoop.h"
+#include "platform/EngineHost.h"
 #include "platform/Volumes.h"
 
 #include <chrono>
@@ -35,13 +35,13 @@ struct BlockDeviceFacts
 
 // The volumes of a Linux system: mounted file systems from /proc/self/mountinfo, space
 // from statvfs, labels and UUIDs from udev's /dev/disk links or libblkid, the device's
-// kind from sysfs. Queries that touch the file system run through the event loop with
+// kind from sysfs. Queries that touch the file system run through the event host with
 // a time limit, so a hung network mount or a dead FUSE daemon answers "failed" after
 // the limit instead of freezing the window.
 class LinuxVolumes : public VolumePlatform
 {
 public:
-    explicit LinuxVolumes(EventLoop& loop,
+    explicit LinuxVolumes(EngineHost& host,
                           std::chrono::milliseconds limit = std::chrono::seconds(2));
     ~LinuxVolumes() override;
 
@@ -79,7 +79,7 @@ private:
     // statvfs of a mount root within the time limit, f_frsize always set.
     std::optional<struct statvfs> spaceOf(const QByteArray& rootPath);
 
-    EventLoop& m_loop;
+    EngineHost& m_host;
     std::chrono::milliseconds m_limit;
     std::shared_ptr<Busy> m_busy;
 };

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/Dialogs.h"
-#include "platform/EventLoop.h"
+#include "platform/EngineHost.h"
 #include "settings/OperationLog.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
@@ -17,7 +17,7 @@ struct AppContext
     Settings* settings = nullptr;
     SettingsStore* store = nullptr;
     OperationLog* log = nullptr;
-    EventLoop* loop = nullptr;
+    EngineHost* host = nullptr;
     Dialogs* dialogs = nullptr;
     VolumePlatform* volumes = nullptr; // the volume queries of the Disk Cleaner
     LinkOpener* opener = nullptr;      // hands documents and addresses to the desktop

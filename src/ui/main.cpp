@@ -1,4 +1,4 @@
-#include "platform/EventLoop.h"
+#include "platform/EngineHost.h"
 #include "platform/qt/QtDialogs.h"
 #include "settings/OperationLog.h"
 #include "settings/Settings.h"
@@ -31,7 +31,7 @@ int main(int argc, char** argv)
     context.settings = &ov::processSettings();
     context.store = &store;
     context.log = &log;
-    context.loop = &ov::processEventLoop();
+    context.host = &ov::processEngineHost();
     context.dialogs = &dialogs;
 
     ov::frmMain window(context, commandLine);

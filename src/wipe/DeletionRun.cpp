@@ -8,8 +8,8 @@
 namespace ov {
 
 DeletionRun::DeletionRun(DeletionView& view, const Settings& settings, const OperationLog& log,
-                         EventLoop& loop)
-    : m_view(view), m_settings(settings), m_log(log), m_loop(loop)
+                         EngineHost& host)
+    : m_view(view), m_settings(settings), m_log(log), m_host(host)
 {}
 
 DeletionRun::Outcome DeletionRun::cmdDelete_Click()
@@ -27,7 +27,7 @@ DeletionRun::Outcome DeletionRun::run()
     m_view.setTimerRunning(true);
     m_view.setBusy(true);
     m_view.setStatus(QStringLiteral("Preparing and checking for duplicate entries."));
-    m_loop.yield();
+    m_host.yield();
 
     int done = 0;
     m_view.setFilesDeleted(QStringLiteral("0"));
@@ -36,7 +36,7 @@ DeletionRun::Outcome DeletionRun::run()
     entries.reserve(size_t(m_view.count()));
     for (int i = 0; i < m_view.count(); ++i)
         entries.push_back(m_view.item(i));
-    const int removed = RemoveDuplicates(entries, m_loop);
+    const int removed = RemoveDuplicates(entries, m_host);
     if (removed > 0)
         m_view.setItems(entries);
     m_view.setStatus(QString::number(removed) +
@@ -46,7 +46,7 @@ DeletionRun::Outcome DeletionRun::run()
     int left = total;
     m_view.setTotalFiles(QString::number(total));
     m_view.setFilesLeft(QString::number(left));
-    m_loop.yield();
+    m_host.yield();
 
     m_view.setStatus(QStringLiteral(" Working.."));
 
@@ -58,7 +58,7 @@ DeletionRun::Outcome DeletionRun::run()
     };
 
     for (int i = 0; i < total; ++i) {
-        m_loop.yield();
+        m_host.yield();
         if (m_stopRequested) {
             endEarly(i);
             m_view.setStatus(QStringLiteral("Stopped: ") + QString::number(done) +
@@ -72,17 +72,17 @@ DeletionRun::Outcome DeletionRun::run()
             if (m_settings.LogOperations)
                 m_log.AppendLog(DeletionLogMessage(path, level));
             // Any other level leaves the file alone and counts it, as it always has.
-            WipeAtLevel(path, level, m_settings, m_loop);
+            WipeAtLevel(path, level, m_settings, m_host);
         } catch (const Error& error) {
             endEarly(i);
             m_view.setStatus(QStringLiteral("Failed: ") + error.text());
             m_view.reportError(error);
             return Outcome::Failed;
         }
-        m_loop.yield();
+        m_host.yield();
         --left;
         ++done;
-        m_loop.yield();
+        m_host.yield();
         m_view.setFilesDeleted(QString::number(done));
         m_view.setFilesLeft(QString::number(left));
     }

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/EngineHost.h"
 #include "platform/Error.h"
-#include "platform/EventLoop.h"
 #include "settings/OperationLog.h"
 #include "settings/Settings.h"
 
@@ -46,7 +46,7 @@ public:
     };
 
     DeletionRun(DeletionView& view, const Settings& settings, const OperationLog& log,
-                EventLoop& loop);
+                EngineHost& host);
 
     Outcome cmdDelete_Click();
     // Asks a run in progress to end after the file in hand.
@@ -59,7 +59,7 @@ private:
     DeletionView& m_view;
     const Settings& m_settings;
     const OperationLog& m_log;
-    EventLoop& m_loop;
+    EngineHost& m_host;
     bool m_running = false;
     bool m_stopRequested = false;
 };

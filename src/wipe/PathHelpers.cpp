@@ -33,10 +33,10 @@ QByteArray PathPart(const QByteArray& path, int mode)
     }
 }
 
-QByteArray ScrambleName(const QByteArray& path, EventLoop& loop)
+QByteArray ScrambleName(const QByteArray& path, EngineHost& host)
 {
     const QByteArray scrambled = PathPart(path, 1) + '/' + kScrambledName;
-    loop.yield();
+    host.yield();
     fs::renameNoReplace(path, scrambled);
     return scrambled;
 }

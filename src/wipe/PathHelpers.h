@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EventLoop.h"
+#include "platform/EngineHost.h"
 
 #include <QByteArray>
 
@@ -13,7 +13,7 @@ QByteArray PathPart(const QByteArray& path, int mode);
 
 // Renames the file to "ovlxx.ovl" in its own folder, never replacing an existing file of
 // that name, and returns the new path.
-QByteArray ScrambleName(const QByteArray& path, EventLoop& loop);
+QByteArray ScrambleName(const QByteArray& path, EngineHost& host);
 
 // A regular file (not a link, folder or device) whose name does not begin with ".".
 bool FileExists(const QByteArray& path);

@@ -19,7 +19,7 @@ constexpr off_t kRunOfU = 10000;
 
 // Writes `byte` over [from, to) in large pieces, yielding between them. The bytes the
 // pass leaves are what counts; how many writes it takes is only a cost.
-void fillRange(File& file, char byte, off_t from, off_t to, EventLoop& loop)
+void fillRange(File& file, char byte, off_t from, off_t to, EngineHost& host)
 {
     if (to <= from)
         return;
@@ -29,27 +29,27 @@ void fillRange(File& file, char byte, off_t from, off_t to, EventLoop& loop)
         const size_t length = size_t(std::min<off_t>(to - at, off_t(piece)));
         file.writeAt(buffer.data(), length, at);
         at += off_t(length);
-        loop.yield();
+        host.yield();
     }
 }
 
 // The read-only attribute is the owner's write permission; like the old platform, the
 // least and high methods refuse such a file even where the system would let root write.
-File openForWipe(const QByteArray& path, File::Access access, EventLoop& loop)
+File openForWipe(const QByteArray& path, File::Access access, EngineHost& host)
 {
-    return File::openRegular(path, access, loop, true);
+    return File::openRegular(path, access, host, true);
 }
 
 // Freeing the blocks of a large file can take a while: off the interface thread.
-void removeWiped(const QByteArray& path, EventLoop& loop)
+void removeWiped(const QByteArray& path, EngineHost& host)
 {
-    loop.runBlocking([&] { fs::removeFile(path); });
+    host.runBlocking([&] { fs::removeFile(path); });
 }
 
 // Flushes are done by the caller's passes; here only the name goes, then the file.
-void deleteWiped(const QByteArray& path, const Settings& settings, EventLoop& loop)
+void deleteWiped(const QByteArray& path, const Settings& settings, EngineHost& host)
 {
-    removeWiped(settings.ScrambleNames ? ScrambleName(path, loop) : path, loop);
+    removeWiped(settings.ScrambleNames ? ScrambleName(path, host) : path, host);
 }
 
 } // namespace
@@ -64,36 +64,36 @@ long long roundedChunkCount(long long length, long long divisor)
 }
 
 void WipeFileLeast(const QByteArray& path, bool deleteAfter, const Settings& settings,
-                   EventLoop& loop)
+                   EngineHost& host)
 {
     static const char passBytes[] = {'\x00', '\xff', '\x00'};
     for (char byte : passBytes) {
-        File file = openForWipe(path, File::Access::ReadWrite, loop);
+        File file = openForWipe(path, File::Access::ReadWrite, host);
         // The whole file as it stands, its length unchanged.
-        fillRange(file, byte, 0, file.size(), loop);
+        fillRange(file, byte, 0, file.size(), host);
         file.sync();
         file.close();
-        loop.yield();
+        host.yield();
     }
     if (deleteAfter)
-        deleteWiped(path, settings, loop);
+        deleteWiped(path, settings, host);
 }
 
-void WipeFileMedium(const QByteArray& path, EventLoop& loop)
+void WipeFileMedium(const QByteArray& path, EngineHost& host)
 {
     if (path == " " || path.isEmpty()) {
-        loop.yield();
+        host.yield();
         return;
     }
     fs::makeOwnerWritable(path);
-    OverwriteMedium(path, loop);
+    OverwriteMedium(path, host);
 }
 
-void OverwriteMedium(const QByteArray& path, EventLoop& loop)
+void OverwriteMedium(const QByteArray& path, EngineHost& host)
 {
     // Block pass: every block written with "X", then with "0", one block past the end.
     {
-        File file = File::openRegular(path, File::Access::ReadWrite, loop);
+        File file = File::openRegular(path, File::Access::ReadWrite, host);
         const off_t blocks = file.size() / kBlockSize + 1;
         const off_t end = blocks * kBlockSize;
         const std::vector<char> xs(size_t(std::min<off_t>(end, off_t(kWriteChunk))), 'X');
@@ -103,7 +103,7 @@ void OverwriteMedium(const QByteArray& path, EventLoop& loop)
             file.writeAt(xs.data(), length, at);
             file.writeAt(zeros.data(), length, at);
             at += off_t(length);
-            loop.yield();
+            host.yield();
         }
         file.sync();
         file.close();
@@ -112,23 +112,23 @@ void OverwriteMedium(const QByteArray& path, EventLoop& loop)
     // steps leave B - 1 bytes "x"; the run of "u" at the last step's offset then covers
     // what remained of the last pattern.
     for (int pass = 0; pass < 4; ++pass) {
-        loop.yield();
-        File file = File::openRegular(path, File::Access::ReadWrite, loop);
+        host.yield();
+        File file = File::openRegular(path, File::Access::ReadWrite, host);
         const off_t blocks = file.size() / kBlockSize + 1;
         const off_t last = blocks - 1;
-        fillRange(file, 'x', 0, last, loop);
-        loop.yield();
+        fillRange(file, 'x', 0, last, host);
+        host.yield();
         const std::vector<char> us(size_t(kRunOfU), 'u');
         file.writeAt(us.data(), us.size(), last);
         file.sync();
         file.close();
-        loop.yield();
+        host.yield();
     }
-    removeWiped(path, loop);
+    removeWiped(path, host);
 }
 
 void WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const Settings& settings,
-                  EventLoop& loop)
+                  EngineHost& host)
 {
     // The length is read once, by name, and serves every pass.
     const off_t length = fs::entryInfo(path).size;
@@ -139,12 +139,12 @@ void WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const Se
     // it; the bytes between the last chunk and the length are written too, so nothing
     // of the original survives.
     auto phase = [&](char byte, off_t chunksEnd, bool yieldAfterOpening, bool yieldBeforeClosing) {
-        File file = openForWipe(path, File::Access::WriteOnly, loop);
+        File file = openForWipe(path, File::Access::WriteOnly, host);
         if (yieldAfterOpening)
-            loop.yield();
-        fillRange(file, byte, 0, std::max(chunksEnd, length), loop);
+            host.yield();
+        fillRange(file, byte, 0, std::max(chunksEnd, length), host);
         if (yieldBeforeClosing)
-            loop.yield();
+            host.yield();
         file.sync();
         file.close();
     };
@@ -154,18 +154,18 @@ void WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const Se
         phase('\x00', tens, true, true);
     }
     if (deleteAfter)
-        deleteWiped(path, settings, loop);
+        deleteWiped(path, settings, host);
 }
 
 bool WipeAtLevel(const QByteArray& path, const QString& level, const Settings& settings,
-                 EventLoop& loop)
+                 EngineHost& host)
 {
     if (level == QLatin1String("1"))
-        WipeFileLeast(path, true, settings, loop);
+        WipeFileLeast(path, true, settings, host);
     else if (level == QLatin1String("2") || level.isEmpty())
-        WipeFileMedium(path, loop);
+        WipeFileMedium(path, host);
     else if (level == QLatin1String("3"))
-        WipeFileHigh(path, 11, true, settings, loop);
+        WipeFileHigh(path, 11, true, settings, host);
     else
         return false;
     return true;

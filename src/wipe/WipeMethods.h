@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EventLoop.h"
+#include "platform/EngineHost.h"
 #include "settings/Settings.h"
 
 #include <QByteArray>
@@ -12,16 +12,16 @@ namespace ov {
 // failure throws Error at the failing step. Only regular files are touched.
 // `settings` is read at the moment of deletion (ScrambleNames).
 void WipeFileLeast(const QByteArray& path, bool deleteAfter, const Settings& settings,
-                   EventLoop& loop);
-void WipeFileMedium(const QByteArray& path, EventLoop& loop);
-void OverwriteMedium(const QByteArray& path, EventLoop& loop);
+                   EngineHost& host);
+void WipeFileMedium(const QByteArray& path, EngineHost& host);
+void OverwriteMedium(const QByteArray& path, EngineHost& host);
 void WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const Settings& settings,
-                  EventLoop& loop);
+                  EngineHost& host);
 
 // The method of a stored level text: "1" least, "2" or the empty text medium, "3" high
 // with 11 passes. Any other text touches nothing and gives false.
 bool WipeAtLevel(const QByteArray& path, const QString& level, const Settings& settings,
-                 EventLoop& loop);
+                 EngineHost& host);
 
 // The operation log's message for a file about to be wiped at `level`.
 QByteArray DeletionLogMessage(const QByteArray& path, const QString& level);

@@ -5,7 +5,7 @@
 #include "drive/FakeVolumes.h"
 #include "platform/LinuxVolumes.h"
 #include "support/LoopMount.h"
-#include "support/RecordingLoop.h"
+#include "support/RecordingHost.h"
 #include "support/TempDir.h"
 
 #include <QFileInfo>
@@ -78,7 +78,7 @@ struct RealRun
             EXPECT_FALSE(exists(tempFile(index))) << index;
     }
 
-    ov::test::RecordingLoop loop;
+    ov::test::RecordingHost loop;
     ov::LinuxVolumes volumes{loop};
     ov::CDriveInfo info{volumes};
     RecordingView view;
@@ -129,7 +129,7 @@ protected:
 
     ov::test::TempDir dir;
     ov::test::FakeVolumes volumes;
-    ov::test::RecordingLoop loop;
+    ov::test::RecordingHost loop;
     RecordingView view;
     ov::Settings settings;
     std::unique_ptr<ov::OperationLog> log;
@@ -435,7 +435,7 @@ TEST(DiskRunMounted, TmpfsFillsToTheThresholdAndEfbigGoesOnInFurtherFiles)
 // Leaves about `keep` bytes free by reserving the rest in one file (quick: no writing).
 bool leaveFree(const QByteArray& mountPoint, qint64 keep)
 {
-    ov::DirectEventLoop loop;
+    ov::DirectEngineHost loop;
     ov::LinuxVolumes volumes(loop);
     auto space = volumes.querySpaceEx(mountPoint + "/");
     const int fd = ::open((mountPoint + "/ballast").constData(), O_WRONLY | O_CREAT, 0600);

@@ -233,7 +233,7 @@ TEST(DriveLinuxVolumes, MountInfoFieldsEscapesStacksSerialsFlagsAndDriveTypes)
 }
 
 // A loop on which no call ends in time, as on a hung network mount.
-class HungLoop : public ov::DirectEventLoop
+class HungLoop : public ov::DirectEngineHost
 {
 public:
     bool runBlockingFor(std::function<void()>, std::chrono::milliseconds) override
@@ -246,7 +246,7 @@ public:
 
 TEST(DriveLinuxVolumes, RootsThatAreNoMountRootsAndAVolumeThatDoesNotAnswer)
 {
-    ov::DirectEventLoop loop;
+    ov::DirectEngineHost loop;
     LinuxVolumes volumes(loop);
     EXPECT_TRUE(volumes.querySpaceEx("/"));
     // Neither a missing folder nor one that is no mount root stands for a volume.
@@ -281,7 +281,7 @@ TEST(DriveMountedVolumes, Ext4LabelSerialReadOnlyAndDetached)
         ov::test::runTool("tune2fs", {"-L", "OV TEST", "-U", "a1b2c3d4-e5f6-4711-8899-aabbccddeeff",
                                       QFile::decodeName(mount->imagePath())}));
     ASSERT_TRUE(mount->remount());
-    ov::DirectEventLoop loop;
+    ov::DirectEngineHost loop;
     LinuxVolumes volumes(loop);
     const QByteArray root = mount->mountPoint() + "/";
     auto facts = volumes.queryVolume(root);

@@ -1,5 +1,5 @@
+#include "platform/EngineHost.h"
 #include "platform/Error.h"
-#include "platform/EventLoop.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "support/TempDir.h"
@@ -32,7 +32,7 @@ void waitUntil(const std::function<bool()>& done)
         std::this_thread::yield();
 }
 
-void expectFailureComesBack(EventLoop& loop)
+void expectFailureComesBack(EngineHost& loop)
 {
     EXPECT_THAT([&] { loop.runBlocking([] { throw Error(ENOSPC, "No space left", "/x"); }); },
                 Throws<Error>(AllOf(Property(&Error::code, ENOSPC),
@@ -40,13 +40,13 @@ void expectFailureComesBack(EventLoop& loop)
 }
 
 // Runs before any test below makes the application object.
-TEST(EventLoop, WithoutAnApplicationCallsRunInPlace)
+TEST(EngineHost, WithoutAnApplicationCallsRunInPlace)
 {
     if (QCoreApplication::instance())
         GTEST_SKIP() << "an application object exists already: run this test on its own";
-    QtEventLoop qt;
-    DirectEventLoop direct;
-    for (EventLoop* loop : {static_cast<EventLoop*>(&qt), static_cast<EventLoop*>(&direct)}) {
+    QtEngineHost qt;
+    DirectEngineHost direct;
+    for (EngineHost* loop : {static_cast<EngineHost*>(&qt), static_cast<EngineHost*>(&direct)}) {
         std::thread::id ranOn;
         loop->runBlocking([&] { ranOn = std::this_thread::get_id(); });
         EXPECT_EQ(ranOn, std::this_thread::get_id());
@@ -64,7 +64,7 @@ protected:
         static char* argv[] = {name, nullptr};
         static QCoreApplication app(argc, argv);
     }
-    QtEventLoop loop;
+    QtEngineHost loop;
 };
 
 TEST_F(QtLoop, BlockingCallsRunOffThreadWhileEventsAreServedEvenNested)
@@ -107,8 +107,8 @@ TEST_F(QtLoop, BlockingCallsRunOffThreadWhileEventsAreServedEvenNested)
 
 TEST_F(QtLoop, ATimeLimitGivesUpOnAHungCall)
 {
-    DirectEventLoop direct;
-    for (EventLoop* each : {static_cast<EventLoop*>(&loop), static_cast<EventLoop*>(&direct)}) {
+    DirectEngineHost direct;
+    for (EngineHost* each : {static_cast<EngineHost*>(&loop), static_cast<EngineHost*>(&direct)}) {
         // Hung until released; a loop that waited for it would see it end at the deadline.
         auto release = std::make_shared<std::atomic<bool>>(false);
         EXPECT_FALSE(
@@ -129,7 +129,7 @@ protected:
     }
 
     test::TempDir dir;
-    DirectEventLoop loop;
+    DirectEngineHost loop;
 };
 
 TEST_F(Files, RenameNeverReplacesAndMakeOwnerWritableDoesNotFollowLinks)

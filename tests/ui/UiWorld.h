@@ -5,7 +5,7 @@
 #include "platform/Dialogs.h"
 #include "platform/LinkOpener.h"
 #include "support/LoopMount.h"
-#include "support/RecordingLoop.h"
+#include "support/RecordingHost.h"
 #include "support/TempDir.h"
 #include "ui/AppContext.h"
 
@@ -77,7 +77,7 @@ struct World
     Settings settings;
     SettingsStore store{{dir.file("etc"), dir.file("home")}};
     OperationLog log{dir.file("log.txt")};
-    RecordingLoop loop;
+    RecordingHost loop;
     FakeDialogs dialogs;
     FakeOpener opener;
     AppContext context{&settings, &store, &log, &loop, &dialogs, nullptr, &opener};

@@ -1,6 +1,6 @@
 #include "wipe/DeletionRun.h"
 #include "platform/Error.h"
-#include "support/RecordingLoop.h"
+#include "support/RecordingHost.h"
 #include "support/TempDir.h"
 #include "wipe/RemoveDuplicates.h"
 
@@ -59,7 +59,7 @@ int referenceRemoveDuplicates(List& list)
 
 int run(List& list)
 {
-    test::RecordingLoop loop;
+    test::RecordingHost loop;
     return RemoveDuplicates(list, loop);
 }
 
@@ -163,7 +163,7 @@ protected:
     FakeView view;
     Settings settings;
     OperationLog log;
-    test::RecordingLoop loop;
+    test::RecordingHost loop;
     DeletionRun run;
 };
 

@@ -1,7 +1,7 @@
 #include "wipe/WipeMethods.h"
 #include "platform/Error.h"
 #include "support/LoopMount.h"
-#include "support/RecordingLoop.h"
+#include "support/RecordingHost.h"
 #include "support/TempDir.h"
 #include "wipe/PathHelpers.h"
 
@@ -29,15 +29,15 @@ using test::writeFile;
 struct Level
 {
     const char* name;
-    void (*wipe)(const QByteArray&, const Settings&, EventLoop&);
+    void (*wipe)(const QByteArray&, const Settings&, EngineHost&);
 };
 
 const Level kLevels[] = {
     {"least",
-     [](const QByteArray& p, const Settings& s, EventLoop& l) { WipeFileLeast(p, true, s, l); }},
-    {"medium", [](const QByteArray& p, const Settings&, EventLoop& l) { WipeFileMedium(p, l); }},
-    {"high",
-     [](const QByteArray& p, const Settings& s, EventLoop& l) { WipeFileHigh(p, 11, true, s, l); }},
+     [](const QByteArray& p, const Settings& s, EngineHost& l) { WipeFileLeast(p, true, s, l); }},
+    {"medium", [](const QByteArray& p, const Settings&, EngineHost& l) { WipeFileMedium(p, l); }},
+    {"high", [](const QByteArray& p, const Settings& s,
+                EngineHost& l) { WipeFileHigh(p, 11, true, s, l); }},
 };
 
 void PrintTo(const Level& level, std::ostream* out)
@@ -121,7 +121,7 @@ class WipeMethods : public ::testing::Test
 {
 protected:
     test::TempDir dir;
-    test::RecordingLoop loop;
+    test::RecordingHost loop;
     Settings settings;
 };
 
@@ -253,7 +253,7 @@ protected:
     }
 
     test::TempDir dir;
-    test::RecordingLoop loop;
+    test::RecordingHost loop;
     Settings settings;
 };
 
@@ -360,7 +360,7 @@ TEST(PathHelpers, PathPartModesFileExistsAndFileAccessible)
 TEST(Scrambling, RenamesBeforeDeletingAndNeverReplacesAnExistingName)
 {
     test::TempDir dir;
-    test::RecordingLoop loop;
+    test::RecordingHost loop;
     const Settings settings{QString(), false, true};
     const QByteArray path = dir.file("report.doc"), scrambled = dir.file("ovlxx.ovl");
     loop.onYield = [&] {
@@ -432,7 +432,7 @@ TEST_P(Forensic, NoCopyOfTheDataSurvivesOnTheDevice)
         ASSERT_GT(test::countOccurrences(mount->imagePath(), needle), 0) << needle.constData();
     ASSERT_TRUE(mount->remount());
 
-    test::RecordingLoop loop;
+    test::RecordingHost loop;
     Settings settings;
     for (const auto& c : kCases) {
         const QByteArray path = mount->mountPoint() + "/" + c.name;

@@ -1,8 +1,8 @@
 #include "ui/dialogs/frmViewLog.h"
 
 #include "platform/Dialogs.h"
+#include "platform/EngineHost.h"
 #include "platform/Error.h"
-#include "platform/EventLoop.h"
 #include "platform/Files.h"
 #include "ui/AppContext.h"
 #include "ui/Widgets.h"
@@ -86,7 +86,7 @@ void frmViewLog::Form_Load()
     QByteArray content;
     try {
         // A long log on a slow disk must not freeze the window.
-        m_context.loop->runBlocking([&] { content = fs::readFile(path); });
+        m_context.host->runBlocking([&] { content = fs::readFile(path); });
     } catch (const Error& error) {
         List1->addItem(QStringLiteral("The log file could not be read: ") + error.text());
         return;

@@ -89,7 +89,7 @@ DiskPanel::DiskPanel(QGroupBox* frmDisk, ov::AppContext& context, QWidget* windo
         m_volumes = m_context.volumes;
     } else {
         m_ownVolumes =
-            std::make_unique<LinuxVolumes>(m_context.loop ? *m_context.loop : processEventLoop());
+            std::make_unique<LinuxVolumes>(m_context.host ? *m_context.host : processEngineHost());
         m_volumes = m_ownVolumes.get();
     }
     buildControls();
@@ -97,7 +97,7 @@ DiskPanel::DiskPanel(QGroupBox* frmDisk, ov::AppContext& context, QWidget* windo
     objDriveInfo = std::make_unique<CDriveInfo>(*m_volumes);
     FreeSpaceView& view = *this;
     m_run = std::make_unique<FreeSpaceRun>(
-        *objDriveInfo, view, m_context.loop ? *m_context.loop : processEventLoop(),
+        *objDriveInfo, view, m_context.host ? *m_context.host : processEngineHost(),
         m_context.settings ? *m_context.settings : processSettings(), m_context.log);
     m_run->onFinished = [this] { emit runFinished(); };
     refreshDriveList();

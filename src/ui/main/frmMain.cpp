@@ -93,7 +93,7 @@ bool isDirectory(const QByteArray& path)
 
 frmMain::frmMain(AppContext& context, const CommandLine& commandLine, QWidget* parent)
     : QMainWindow(parent), m_context(context),
-      m_deletionRun(*this, *context.settings, *context.log, *context.loop)
+      m_deletionRun(*this, *context.settings, *context.log, *context.host)
 {
     initMainWindowResources();
     setObjectName(QStringLiteral("frmMain"));
@@ -239,7 +239,7 @@ void frmMain::Form_Load(const CommandLine& commandLine)
     if (commandLine.hasArguments)
         List1->appendEntry(commandLine.text);
     else
-        m_context.loop->yield();
+        m_context.host->yield();
 
     // The drive panel, showing the volume of the current directory; the frame owns it.
     objDiskPanel = new DiskPanel(frmDisk, m_context, this);
@@ -390,7 +390,7 @@ void frmMain::cmdAddFile_Click()
     if (chosen && !chosen->isEmpty())
         List1->appendEntry(*chosen);
     else
-        m_context.loop->yield();
+        m_context.host->yield();
     ScrollBar();
 }
 
@@ -428,7 +428,7 @@ void frmMain::cmdRemoveFile_Click()
     const QListWidgetItem* current =
         selected >= 0 && List1->item(selected)->isSelected() ? List1->item(selected) : nullptr;
     if (!current || current->data(PendingList::PathRole).toByteArray().isEmpty()) {
-        m_context.loop->yield();
+        m_context.host->yield();
         return;
     }
     delete List1->takeItem(selected);
@@ -486,7 +486,7 @@ int frmMain::ScrollBar()
 
 void frmMain::Timer2_Timer()
 {
-    m_context.loop->yield();
+    m_context.host->yield();
     objPicBar->BGScroll();
 }
 

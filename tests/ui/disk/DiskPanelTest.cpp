@@ -12,7 +12,7 @@ namespace {
 // A window with the frame the main window gives the panel, on the volumes of the test.
 struct Fixture : World
 {
-    Fixture(FakeVolumes& volumes, EventLoop* runLoop = nullptr)
+    Fixture(FakeVolumes& volumes, EngineHost* runLoop = nullptr)
     {
         frmDisk = new QGroupBox(QStringLiteral("Disk Cleaner "), &window);
         // The size the main window gives it.
@@ -20,7 +20,7 @@ struct Fixture : World
         window.resize(layout::kPanelWidth + 16, layout::kPanelHeight + 16);
         context.volumes = &volumes;
         if (runLoop)
-            context.loop = runLoop;
+            context.host = runLoop;
         panel = new DiskPanel(frmDisk, context, &window);
         window.show();
     }
@@ -161,7 +161,7 @@ private slots:
         TempDir dir;
         const QString tempFile = QFile::decodeName(dir.file("ovtempx.dat"));
         auto& volume = volumes.add(dir.path() + "/", 1LL << 40, 0);
-        QtEventLoop loop;
+        QtEngineHost loop;
         Fixture f(volumes, &loop);
         QPushButton* start = f.find<QPushButton>("Command1");
         QPushButton* stop = f.find<QPushButton>("cmdStop");

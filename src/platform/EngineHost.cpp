@@ -1,4 +1,4 @@
-#include "platform/EventLoop.h"
+#include "platform/EngineHost.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -117,13 +117,13 @@ bool runOnOwnThread(std::function<void()> call, std::chrono::milliseconds limit,
 
 } // namespace
 
-bool DirectEventLoop::runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit)
+bool DirectEngineHost::runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit)
 {
     return runOnOwnThread(std::move(call), limit, false);
 }
 
 // One long-lived thread that performs the blocking calls in the order they come.
-struct QtEventLoop::Worker
+struct QtEngineHost::Worker
 {
     std::mutex mutex;
     std::condition_variable wake;
@@ -169,20 +169,20 @@ struct QtEventLoop::Worker
     }
 };
 
-QtEventLoop::QtEventLoop() : m_worker(new Worker) {}
+QtEngineHost::QtEngineHost() : m_worker(new Worker) {}
 
-QtEventLoop::~QtEventLoop()
+QtEngineHost::~QtEngineHost()
 {
     delete m_worker;
 }
 
-void QtEventLoop::yield()
+void QtEngineHost::yield()
 {
     if (onInterfaceThread())
         QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void QtEventLoop::runBlocking(const std::function<void()>& call)
+void QtEngineHost::runBlocking(const std::function<void()>& call)
 {
     if (!onInterfaceThread()) {
         call();
@@ -199,15 +199,15 @@ void QtEventLoop::runBlocking(const std::function<void()>& call)
     rethrowIfFailed(state);
 }
 
-bool QtEventLoop::runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit)
+bool QtEngineHost::runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit)
 {
     return runOnOwnThread(std::move(call), limit, onInterfaceThread());
 }
 
-EventLoop& processEventLoop()
+EngineHost& processEngineHost()
 {
-    static QtEventLoop loop;
-    return loop;
+    static QtEngineHost host;
+    return host;
 }
 
 } // namespace ov

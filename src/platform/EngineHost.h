@@ -10,10 +10,10 @@ namespace ov {
 // that may block in the kernel (a large write, a flush, a volume query) off the
 // interface thread while the interface thread keeps serving events, and returns
 // (or rethrows) once the call is over. All state stays on the calling thread.
-class EventLoop
+class EngineHost
 {
 public:
-    virtual ~EventLoop() = default;
+    virtual ~EngineHost() = default;
     virtual void yield() = 0;
     virtual void runBlocking(const std::function<void()>& call) = 0;
     // Like runBlocking, but gives up waiting after `limit`: returns false and leaves
@@ -21,8 +21,8 @@ public:
     virtual bool runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit) = 0;
 };
 
-// No event loop: yield does nothing, calls run in place (the command line, tests).
-class DirectEventLoop : public EventLoop
+// No event host: yield does nothing, calls run in place (the command line, tests).
+class DirectEngineHost : public EngineHost
 {
 public:
     void yield() override {}
@@ -30,14 +30,14 @@ public:
     bool runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit) override;
 };
 
-// The process's event loop: processEvents() when a QCoreApplication exists and we are
+// The process's event host: processEvents() when a QCoreApplication exists and we are
 // on its thread; blocking calls go to a worker thread meanwhile. Without an
-// application object it behaves like DirectEventLoop.
-class QtEventLoop : public EventLoop
+// application object it behaves like DirectEngineHost.
+class QtEngineHost : public EngineHost
 {
 public:
-    QtEventLoop();
-    ~QtEventLoop() override;
+    QtEngineHost();
+    ~QtEngineHost() override;
     void yield() override;
     void runBlocking(const std::function<void()>& call) override;
     bool runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit) override;
@@ -47,7 +47,7 @@ private:
     Worker* m_worker;
 };
 
-// The shared instance used by the program (a QtEventLoop).
-EventLoop& processEventLoop();
+// The shared instance used by the program (a QtEngineHost).
+EngineHost& processEngineHost();
 
 } // namespace ov
