@@ -1,4 +1,6 @@
 #include "platform/EngineHost.h"
+#include "platform/Files.h"
+#include "platform/Paths.h"
 #include "platform/qt/QtDialogs.h"
 #include "settings/OperationLog.h"
 #include "settings/Settings.h"
@@ -10,13 +12,9 @@
 #include <QApplication>
 #include <QIcon>
 
-#include <csignal>
-
 int main(int argc, char** argv)
 {
-    // A file-size limit (ulimit -f) must make writes fail with EFBIG, which the wipe and
-    // the free-space run report, instead of killing the program half-way.
-    std::signal(SIGXFSZ, SIG_IGN);
+    ov::fs::ignoreFileSizeLimitSignal();
     // The argument text as given, before QApplication takes out the options it knows.
     const ov::CommandLine commandLine = ov::commandLineText(argc, argv);
 
@@ -33,6 +31,7 @@ int main(int argc, char** argv)
     context.log = &log;
     context.host = &ov::processEngineHost();
     context.dialogs = &dialogs;
+    context.startFolder = ov::currentDirectory();
 
     ov::frmMain window(context, commandLine);
     QApplication::setWindowIcon(window.windowIcon());

@@ -80,7 +80,7 @@ struct World
     RecordingHost loop;
     FakeDialogs dialogs;
     FakeOpener opener;
-    AppContext context{&settings, &store, &log, &loop, &dialogs, nullptr, &opener};
+    AppContext context{&settings, &store, &log, &loop, &dialogs, nullptr, &opener, dir.path()};
 };
 
 // "path: the system's reason", as the reports give a failure.

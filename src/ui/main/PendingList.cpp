@@ -20,7 +20,7 @@ PendingList::PendingList(QWidget* parent) : QListWidget(parent)
 
 void PendingList::appendEntry(const QByteArray& path)
 {
-    auto* item = new QListWidgetItem(displayPath(path));
+    auto* item = new QListWidgetItem(plainPathText(path));
     item->setData(PathRole, path);
     addItem(item);
 }

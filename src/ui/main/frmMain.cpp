@@ -1,5 +1,6 @@
 #include "ui/main/frmMain.h"
 
+#include "platform/Files.h"
 #include "platform/Paths.h"
 #include "settings/SettingsStore.h"
 #include "ui/Widgets.h"
@@ -28,8 +29,6 @@
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
-
-#include <sys/stat.h>
 
 // Resources of a static library are linked only when something names them.
 static void initMainWindowResources()
@@ -83,17 +82,11 @@ bool isLocalFileUrl(const QUrl& url)
     return host.isEmpty() || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0;
 }
 
-bool isDirectory(const QByteArray& path)
-{
-    struct stat st;
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 } // namespace
 
 frmMain::frmMain(AppContext& context, const CommandLine& commandLine, QWidget* parent)
     : QMainWindow(parent), m_context(context),
-      m_deletionRun(*this, *context.settings, *context.log, *context.host)
+      m_deletionRun(*this, *context.settings, *context.log, *context.host, context.startFolder)
 {
     initMainWindowResources();
     setObjectName(QStringLiteral("frmMain"));
@@ -366,20 +359,12 @@ void frmMain::cmdDelete_Click()
     // No entry may be added that the final clearing would drop, and no run may start
     // inside this one.
     setListCommandsEnabled(false);
-    struct Restore
-    {
-        frmMain* window;
-        ~Restore()
-        {
-            window->setBusy(false);
-            window->setTimerRunning(false);
-            window->setListCommandsEnabled(true);
-        }
-    };
-    {
-        Restore restore{this};
-        m_deletionRun.cmdDelete_Click();
-    }
+    std::vector<QByteArray> entries;
+    entries.reserve(size_t(List1->count()));
+    for (int i = 0; i < List1->count(); ++i)
+        entries.push_back(List1->entry(i));
+    m_deletionRun.run(std::move(entries));
+    setListCommandsEnabled(true);
     closeWhenRunsEnded();
 }
 
@@ -408,7 +393,7 @@ void frmMain::cmdAddFolder_Click()
     if (!folder.endsWith('/'))
         folder += '/';
     try {
-        File1.Refresh();
+        File1.Refresh(*m_context.host);
     } catch (const Error& error) {
         m_context.dialogs->messageBox(this, Dialogs::Icon::Exclamation, kTitle,
                                       QStringLiteral("The folder could not be read.\n") +
@@ -461,7 +446,7 @@ void frmMain::List1_OLEDragDrop(const QMimeData* data)
         return;
     for (const QUrl& url : data->urls()) {
         const QByteArray path = localPathBytes(url);
-        if (isDirectory(path))
+        if (fs::isFolder(path))
             m_context.dialogs->messageBox(
                 this, Dialogs::Icon::Information, kTitle,
                 QStringLiteral("Can not drag and drop a whole directory."));
@@ -510,43 +495,29 @@ void frmMain::setFilesLeft(const QString& text)
     Label6->setText(text);
 }
 
-void frmMain::setBusy(bool busy)
+void frmMain::setRunning(bool running)
 {
-    if (busy == m_busy)
+    if (running == m_busy)
         return;
-    m_busy = busy;
-    if (busy)
+    m_busy = running;
+    if (running) {
         QApplication::setOverrideCursor(Qt::WaitCursor);
-    else
-        QApplication::restoreOverrideCursor();
-}
-
-void frmMain::setTimerRunning(bool running)
-{
-    if (running)
         Timer2->start();
-    else
+    } else {
+        QApplication::restoreOverrideCursor();
         Timer2->stop();
+    }
 }
 
-int frmMain::count() const
+void frmMain::setPending(const std::vector<QByteArray>& entries)
 {
-    return List1->count();
+    List1->setEntries(entries);
 }
 
-QByteArray frmMain::item(int index) const
+void frmMain::reportNotices(const QStringList& lines)
 {
-    return List1->entry(index);
-}
-
-void frmMain::setItems(const std::vector<QByteArray>& items)
-{
-    List1->setEntries(items);
-}
-
-void frmMain::clear()
-{
-    List1->clear();
+    m_context.dialogs->messageBox(this, Dialogs::Icon::Information, kTitle,
+                                  lines.join(QLatin1Char('\n')));
 }
 
 void frmMain::reportError(const Error& error)

@@ -67,13 +67,10 @@ public:
     void setTotalFiles(const QString& text) override;
     void setFilesDeleted(const QString& text) override;
     void setFilesLeft(const QString& text) override;
-    void setBusy(bool busy) override;
-    void setTimerRunning(bool running) override;
-    int count() const override;
-    QByteArray item(int index) const override;
-    void setItems(const std::vector<QByteArray>& items) override;
-    void clear() override;
+    void setRunning(bool running) override;
+    void setPending(const std::vector<QByteArray>& entries) override;
     void reportError(const Error& error) override;
+    void reportNotices(const QStringList& lines) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
