@@ -6,7 +6,7 @@ OV_PACKAGES=(
     qt6-base-dev libgl-dev libblkid-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
-    e2fsprogs xfsprogs btrfs-progs dosfstools util-linux
+    e2fsprogs xfsprogs btrfs-progs dosfstools util-linux libfuse3-dev fuse3
 )
 
 ov_missing_packages() {

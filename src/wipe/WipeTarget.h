@@ -65,7 +65,8 @@ public:
 
     // Throws "The file was replaced ..." unless the name still is the file held.
     void requireSameFile(const QByteArray& name) const;
-    // Renames the file within its folder, never replacing another file.
+    // Renames the file within its folder, never replacing another file and never
+    // renaming another file that took its name.
     void renameTo(const QByteArray& name);
 
 private:
@@ -76,7 +77,6 @@ private:
 
     fs::Folder m_folder;
     QByteArray m_name;
-    QByteArray m_renamedFrom;
     QByteArray m_folderPath; // as named, to notice a folder swapped on the way to the file
     Rules m_rules;
     const WipeEnv& m_env;
