@@ -297,6 +297,36 @@ Folder Folder::open(const QByteArray& path, EngineHost& host)
     });
 }
 
+Folder Folder::openFolder(const QByteArray& name) const
+{
+    const QByteArray path = pathOf(name);
+    requireName(name, path);
+    return m_host->blocking([&] {
+        const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+        Descriptor fd(retry([&] { return ::openat(m_fd.get(), name.constData(), flags); }));
+        if (!fd.valid()) {
+            // A link where a folder was expected says so, not "too many levels of links".
+            struct stat st;
+            if (errno == ELOOP &&
+                ::fstatat(m_fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                throw notRegular(path, st.st_mode);
+            throwErrno(path);
+        }
+        struct stat st;
+        if (::fstat(fd.get(), &st) != 0)
+            throwErrno(path);
+        return Folder(std::move(fd), path, Identity{st.st_dev, st.st_ino}, *m_host);
+    });
+}
+
+Folder Folder::duplicate() const
+{
+    Descriptor fd(::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0));
+    if (!fd.valid())
+        throwErrno(m_path);
+    return Folder(std::move(fd), m_path, m_id, *m_host);
+}
+
 QByteArray Folder::pathOf(const QByteArray& name) const
 {
     return m_path.endsWith('/') ? m_path + name : m_path + '/' + name;
@@ -429,6 +459,16 @@ void Folder::remove(const QByteArray& name) const
     requireName(name, path);
     m_host->runBlocking([&] {
         if (::unlinkat(m_fd.get(), name.constData(), 0) != 0)
+            throwErrno(path);
+    });
+}
+
+void Folder::removeFolder(const QByteArray& name) const
+{
+    const QByteArray path = pathOf(name);
+    requireName(name, path);
+    m_host->runBlocking([&] {
+        if (::unlinkat(m_fd.get(), name.constData(), AT_REMOVEDIR) != 0)
             throwErrno(path);
     });
 }

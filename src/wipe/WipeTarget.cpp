@@ -53,7 +53,15 @@ WipeTarget WipeTarget::prepare(const QByteArray& named, const Rules& rules, cons
     } catch (const Error& error) {
         throw aboutFile(error, path);
     }
-    WipeTarget target(std::move(*folder), name, folderPath, rules, env);
+    return prepareIn(std::move(*folder), name, rules, env);
+}
+
+WipeTarget WipeTarget::prepareIn(fs::Folder folder, const QByteArray& name, const Rules& rules,
+                                 const WipeEnv& env)
+{
+    const QByteArray path = folder.pathOf(name);
+    const QByteArray folderPath = folder.path();
+    WipeTarget target(std::move(folder), name, folderPath, rules, env);
     const std::optional<fs::EntryInfo> look = target.m_folder.lookAt(name);
     if (!look)
         throwError(ENOENT, path);

@@ -43,6 +43,10 @@ public:
     // write: a name (no NUL byte), a regular file on a storage file system, its length,
     // write permission, a folder whose names may be changed, no "ovlxx.ovl" in the way.
     static WipeTarget prepare(const QByteArray& named, const Rules& rules, const WipeEnv& env);
+    // The same for the file `name` of a folder already held (a walk through a tree: no
+    // path is looked up again).
+    static WipeTarget prepareIn(fs::Folder folder, const QByteArray& name, const Rules& rules,
+                                const WipeEnv& env);
 
     WipeTarget(WipeTarget&&) noexcept = default;
 

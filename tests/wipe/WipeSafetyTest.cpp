@@ -436,6 +436,23 @@ TEST_P(Wipe, OtherNamesAreCounted)
     EXPECT_EQ(wipe(victim).otherNames, 0u);
 }
 
+// A walk through a tree holds each folder and wipes by name in it: a folder swapped for a
+// link to another one meanwhile leads nowhere else.
+TEST_P(Wipe, AFileOfAHeldFolder)
+{
+    const fs::Folder top = fs::Folder::open(dir.path(), host);
+    const fs::Folder held = top.openFolder("a");
+    EXPECT_THROW(top.openFolder("no-such"), Error);
+    (void)WipeInFolder(held, "victim", GetParam().level, env);
+    EXPECT_FALSE(exists(victim));
+    writeFile(victim, kOriginal);
+    ASSERT_EQ(::rename(dir.file("a").constData(), dir.file("a.old").constData()), 0);
+    ASSERT_EQ(::symlink(dir.file("b").constData(), dir.file("a").constData()), 0);
+    EXPECT_THROW((void)WipeInFolder(held, "victim", GetParam().level, env), Error);
+    EXPECT_EQ(readFile(dir.file("b/victim")), kOther);
+    EXPECT_EQ(readFile(dir.file("a.old/victim")), kOriginal) << "nothing written";
+}
+
 INSTANTIATE_TEST_SUITE_P(AllLevels, Wipe, ::testing::ValuesIn(kLevels), levelName);
 
 // The name becomes a link to another file between the look at it and the open: the other
