@@ -111,6 +111,9 @@ private slots:
         QVERIFY2(fields.output.contains("Package: ombrevault\n") &&
                      fields.output.contains("Version: " OV_VERSION_STRING "\n"),
                  qPrintable(fields.output));
+        // The changelog's latest entry is this version.
+        QVERIFY(readFile(OV_TEST_SOURCE_DIR "/data/debian/changelog")
+                    .startsWith("ombrevault (" OV_VERSION_STRING ") "));
         // Help > Help needs an opener; the libraries come from the binaries themselves.
         for (const char* dependency :
              {"xdg-utils", "qt6-qpa-plugins", "libqt6widgets6 (>=", "libc6 (>="})
