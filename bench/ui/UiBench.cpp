@@ -183,7 +183,7 @@ void bandDuringAHighWipe(const QByteArray& folder)
     context.dialogs = &dialogs;
 
     const QByteArray victim = makeFile(base + "/victim.bin", qint64(256) << 20);
-    ov::frmMain window(context, {victim, true});
+    ov::frmMain window(context, ov::CommandLine{{victim}});
     settings.SecurityLevel = QStringLiteral("3");
     window.show();
     window.mnuFileCleaner_Click();
