@@ -4,6 +4,7 @@
 #include "drive/DriveInfo.h"
 #include "platform/Error.h"
 #include "platform/LinuxVolumes.h"
+#include "platform/MountTable.h"
 #include "platform/Terminal.h"
 #include "settings/OperationLog.h"
 #include "settings/SettingsStore.h"
@@ -44,7 +45,7 @@ bool printFacts(CDriveInfo& info)
 {
     // The drive list's entry text: the mount point, then the label in brackets. A volume
     // that is not present was not asked for its facts: its label is none.
-    const MountEntry entry{LinuxVolumes::stripRoot(info.Drive()),
+    const MountEntry entry{MountTable::stripRoot(info.Drive()),
                            info.Present() ? info.Label() : QByteArray()};
     printRow("Drive:", entry.entryText());
     if (info.Present()) {
@@ -156,7 +157,7 @@ int driveInfoCommand(const std::vector<QByteArray>& args)
         if (printFacts(info))
             return 0;
         std::fprintf(stderr, "ombrevault-cli drive-info: %s: %s\n",
-                     LinuxVolumes::stripRoot(info.Drive()).constData(),
+                     MountTable::stripRoot(info.Drive()).constData(),
                      notPresentReason(info.DriveType()));
         return 1;
     } catch (const Error& error) {
@@ -185,7 +186,7 @@ int cleanFreeSpaceCommand(const std::vector<QByteArray>& args)
 
         CDriveInfo info(volumes);
         info.Drive(args[0]);
-        const QByteArray mountPoint = LinuxVolumes::stripRoot(info.Drive());
+        const QByteArray mountPoint = MountTable::stripRoot(info.Drive());
         const std::int64_t freeAtStart = info.FreeSpace();
         if (!info.Present()) {
             const int type = info.DriveType();

@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace ov {
@@ -70,6 +71,12 @@ CDriveInfo::CDriveInfo(VolumePlatform& platform) : m_platform(platform)
     } catch (const Error& error) {
         m_startFailure = error;
     }
+}
+
+CDriveInfo::CDriveInfo(VolumePlatform& platform, const QByteArray& NewDrive) : m_platform(platform)
+{
+    m_extendedQuery = HasExport("libc.so.6", "statvfs64");
+    Drive(NewDrive);
 }
 
 void CDriveInfo::Drive(const QByteArray& NewDrive)
@@ -143,6 +150,17 @@ void CDriveInfo::Refresh()
         QueryVolume();
 }
 
+std::int64_t CDriveInfo::ReservedSpace() const
+{
+    return std::int64_t(std::min<std::uint64_t>(m_platform.reserveOutOfReach(m_rootPath),
+                                                std::uint64_t(kMaxByteCount)));
+}
+
+std::vector<QByteArray> CDriveInfo::Snapshots() const
+{
+    return m_platform.snapshots(m_rootPath);
+}
+
 bool CDriveInfo::HasExport(const char* module, const char* function) const
 {
     return m_platform.hasExport(module, function);
@@ -153,6 +171,7 @@ void CDriveInfo::QuerySpace()
     m_availableBytes = 0;
     m_totalBytes = 0;
     m_freeBytes = 0;
+    m_unitBytes = 0;
     m_present = false;
     if (m_extendedQuery) {
         const std::optional<SpaceFigures> space = m_platform.querySpaceEx(m_rootPath);
@@ -168,6 +187,7 @@ void CDriveInfo::QuerySpace()
         if (space->freeBytes > limit)
             overflow(m_rootPath);
         m_freeBytes = std::int64_t(space->freeBytes);
+        m_unitBytes = std::int64_t(std::min<std::uint64_t>(space->unitBytes, limit));
         m_present = true;
         return;
     }
@@ -189,6 +209,8 @@ void CDriveInfo::QuerySpace()
     m_totalBytes = product(clusters->totalClusters);
     m_freeBytes = product(clusters->freeClusters);
     m_availableBytes = m_freeBytes;
+    m_unitBytes =
+        std::int64_t(clusters->sectorsPerCluster) * std::int64_t(clusters->bytesPerSector);
     m_present = true;
 }
 

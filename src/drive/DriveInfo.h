@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace ov {
 
@@ -26,6 +27,9 @@ public:
     // for startFailure() and the object reads as not present.
     explicit CDriveInfo(VolumePlatform& platform);
     const std::optional<Error>& startFailure() const { return m_startFailure; }
+    // Describes the volume of NewDrive (as Drive does) without a look at the current
+    // directory's first; a failure of the look is thrown.
+    CDriveInfo(VolumePlatform& platform, const QByteArray& NewDrive);
 
     // An entry text of the drive list or a path: an existing path stands for the mount
     // point of its file system, anything else is taken as the root itself. The root
@@ -53,7 +57,17 @@ public:
     QString SerialNumber() const;
     QString SerialNumberEx() const;
     std::int64_t TotalSpace() const { return m_totalBytes; }
+    // The unit the volume allocates space in, from the last space query (0: unknown).
+    std::int64_t AllocationUnit() const { return m_unitBytes; }
     void Refresh();
+
+    // The space the volume keeps back from users other than the administrator, which this
+    // process may not fill (total free minus available); 0 where there is none or this
+    // process may fill it.
+    std::int64_t ReservedSpace() const;
+    // The snapshots of the volume's file system, which keep deleted data out of reach of
+    // any overwriting of the free space.
+    std::vector<QByteArray> Snapshots() const;
 
     // A byte count as the panel shows it: "912 bytes", "1.50 GB", and with LongDisplay
     // the exact count after it, "1.50 GB (1,610,612,736 bytes)". Fixed "," and "." for
@@ -77,6 +91,7 @@ private:
     std::int64_t m_availableBytes = 0;
     std::int64_t m_freeBytes = 0;
     std::int64_t m_totalBytes = 0;
+    std::int64_t m_unitBytes = 0;
     QByteArray m_label;
     std::int32_t m_serialNumber = 0;
     std::int32_t m_maxComponentLength = 0;

@@ -14,6 +14,7 @@ struct SpaceFigures
     std::uint64_t availableBytes = 0; // free bytes this user may fill
     std::uint64_t totalBytes = 0;
     std::uint64_t freeBytes = 0; // all free bytes, the root-reserved ones included
+    std::uint64_t unitBytes = 0; // the unit space is allocated in; 0 when unknown
 };
 
 // The older cluster-count query: every figure is a 32-bit unsigned count.
@@ -89,6 +90,14 @@ public:
     // The mount point of the file system that holds an existing path; nothing when the
     // path does not exist.
     virtual std::optional<QByteArray> mountPointOf(const QByteArray& path) = 0;
+    // The snapshots of the volume's file system (btrfs), which keep the data of files
+    // deleted since they were taken; empty for none, or where there are no snapshots.
+    virtual std::vector<QByteArray> snapshots(const QByteArray& rootPath) = 0;
+    // The space the volume keeps back from users other than the administrator, which this
+    // process may not fill: total free minus available where the file system keeps such a
+    // reserve (ext2, ext3, ext4); 0 elsewhere, where this process may fill it, or when the
+    // volume does not answer.
+    virtual std::uint64_t reserveOutOfReach(const QByteArray& rootPath) = 0;
 };
 
 } // namespace ov

@@ -1,6 +1,9 @@
 #include "drive/DriveInfo.h"
 #include "drive/FakeVolumes.h"
+#include "platform/BlockDevices.h"
 #include "platform/LinuxVolumes.h"
+#include "platform/MountTable.h"
+#include "platform/TimedQueries.h"
 #include "support/LoopMount.h"
 #include "support/TempDir.h"
 
@@ -10,13 +13,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
+
 #include <cerrno>
 #include <clocale>
+#include <condition_variable>
+#include <mutex>
 #include <sys/mount.h>
+#include <thread>
 
+using ov::BlockDevices;
 using ov::CDriveInfo;
 using ov::LinuxVolumes;
 using ov::MountRecord;
+using ov::MountTable;
 using ov::test::FakeVolumes;
 
 namespace {
@@ -172,13 +182,14 @@ TEST(DriveInfo, ByteCountsOverflowAboveTheLimitAndClusterCountsAbove32Bits)
 
 TEST(DriveLinuxVolumes, MountInfoFieldsEscapesStacksSerialsFlagsAndDriveTypes)
 {
-    const std::vector<MountRecord> table = LinuxVolumes::parseMountInfo(
+    const MountTable mounts = MountTable::parse(
         "27 1 254:0 / / rw,relatime - ext4 /dev/vda rw,discard\n"
         "45 27 7:0 / /media/My\\040Disk\\134x rw,nosuid shared:5 master:2 - vfat /dev/loop0 "
         "ro,fmask=0022\n"
         "50 27 0:41 /sub /srv rw - btrfs /dev/sdb2 rw,compress=zstd:3\n"
         "garbage line\n"
         "51 50 0:50 / /srv rw - tmpfs tmpfs rw\n");
+    const std::vector<MountRecord>& table = mounts.records();
     ASSERT_EQ(table.size(), 4u);
     EXPECT_EQ(table[0].major, 254u);
     EXPECT_FALSE(table[0].hasOption("ro"));
@@ -188,27 +199,33 @@ TEST(DriveLinuxVolumes, MountInfoFieldsEscapesStacksSerialsFlagsAndDriveTypes)
     EXPECT_EQ(table[2].root, "/sub");
     EXPECT_TRUE(table[2].hasOption("compress"));
     EXPECT_FALSE(table[2].hasOption("compress-force"));
-    EXPECT_EQ(LinuxVolumes::findRoot(table, "/media/My Disk\\x/"), &table[1]);
-    EXPECT_EQ(LinuxVolumes::findRoot(table, "/srv/"), &table[3]) << "the top of a stack";
-    EXPECT_EQ(LinuxVolumes::findRoot(table, "/media/"), nullptr);
-    EXPECT_EQ(LinuxVolumes::decodeHexEscapes("My\\x20Stick\\x2f1"), "My Stick/1");
+    EXPECT_EQ(mounts.findRoot("/media/My Disk\\x/"), &table[1]);
+    EXPECT_EQ(mounts.findRoot("/srv/"), &table[3]) << "the top of a stack";
+    EXPECT_EQ(mounts.findRoot("/media/"), nullptr);
+    EXPECT_EQ(mounts.mountPointOf("/srv/www/index"), "/srv");
+    EXPECT_EQ(mounts.mountPointOf("/srvx"), "/") << "a name that only begins like it";
+    EXPECT_EQ(BlockDevices::decodeHexEscapes("My\\x20Stick\\x2f1"), "My Stick/1");
 
-    EXPECT_EQ(LinuxVolumes::serialFromUuid("1A2B-3C4D", "vfat"), 0x1A2B3C4Du);
-    EXPECT_EQ(LinuxVolumes::serialFromUuid("0123456789ABCDEF", "ntfs"), 0x89ABCDEFu);
-    EXPECT_EQ(LinuxVolumes::serialFromUuid("a1b2c3d4-e5f6-4711-8899-aabbccddeeff", "ext4"),
+    EXPECT_EQ(BlockDevices::serialFromUuid("1A2B-3C4D", "vfat"), 0x1A2B3C4Du);
+    EXPECT_EQ(BlockDevices::serialFromUuid("0123456789ABCDEF", "ntfs"), 0x89ABCDEFu);
+    // An NTFS serial as udev's link names it, whatever driver mounted it (ntfs-3g shows
+    // as fuseblk, and udev gives no type): the low 32 bits.
+    EXPECT_EQ(BlockDevices::serialFromUuid("0CE4D7CA3826EDBD", "fuseblk"), 0x3826EDBDu);
+    EXPECT_EQ(BlockDevices::serialFromUuid("0ce4d7ca3826edbd", ""), 0x3826EDBDu);
+    EXPECT_EQ(BlockDevices::serialFromUuid("a1b2c3d4-e5f6-4711-8899-aabbccddeeff", "ext4"),
               0xA1B2C3D4u);
-    EXPECT_EQ(LinuxVolumes::serialFromUuid("", "ext4"), 0u);
+    EXPECT_EQ(BlockDevices::serialFromUuid("", "ext4"), 0u);
 
     MountRecord mount;
     mount.fileSystem = "btrfs";
-    EXPECT_FALSE(LinuxVolumes::flagsFor(mount, false) & ov::kVolumeIsCompressed);
+    EXPECT_FALSE(MountTable::flagsFor(mount, false) & ov::kVolumeIsCompressed);
     mount.superOptions = "rw,compress-force=zstd";
-    EXPECT_EQ(LinuxVolumes::flagsFor(mount, true),
+    EXPECT_EQ(MountTable::flagsFor(mount, true),
               0x3u | ov::kVolumeIsCompressed | ov::kReadOnlyVolume);
     mount.fileSystem = "vfat";
     mount.superOptions.clear();
     mount.mountOptions = "ro,noatime";
-    EXPECT_EQ(LinuxVolumes::flagsFor(mount, false), ov::kCasePreservedNames | ov::kReadOnlyVolume);
+    EXPECT_EQ(MountTable::flagsFor(mount, false), ov::kCasePreservedNames | ov::kReadOnlyVolume);
 
     // File system, device (nullptr: none), its major, removable, the type.
     const std::tuple<const char*, const char*, unsigned, bool, int> rows[] = {
@@ -226,25 +243,13 @@ TEST(DriveLinuxVolumes, MountInfoFieldsEscapesStacksSerialsFlagsAndDriveTypes)
         MountRecord record;
         record.fileSystem = fileSystem;
         const ov::BlockDeviceFacts device{name != nullptr, removable, name, major};
-        EXPECT_EQ(LinuxVolumes::driveTypeFor(record, device), type) << fileSystem << name;
+        EXPECT_EQ(BlockDevices::driveTypeFor(record, device), type) << fileSystem << name;
     }
-    EXPECT_TRUE(LinuxVolumes::isPseudoFileSystem("cgroup2"));
-    EXPECT_FALSE(LinuxVolumes::isPseudoFileSystem("tmpfs"));
+    EXPECT_TRUE(MountTable::isPseudoFileSystem("cgroup2"));
+    EXPECT_FALSE(MountTable::isPseudoFileSystem("tmpfs"));
 }
 
-// A loop on which no call ends in time, as on a hung network mount.
-class HungLoop : public ov::DirectEngineHost
-{
-public:
-    bool runBlockingFor(std::function<void()>, std::chrono::milliseconds) override
-    {
-        ++calls;
-        return false;
-    }
-    int calls = 0;
-};
-
-TEST(DriveLinuxVolumes, RootsThatAreNoMountRootsAndAVolumeThatDoesNotAnswer)
+TEST(DriveLinuxVolumes, RootsThatAreNoMountRoots)
 {
     ov::DirectEngineHost loop;
     LinuxVolumes volumes(loop);
@@ -255,19 +260,65 @@ TEST(DriveLinuxVolumes, RootsThatAreNoMountRootsAndAVolumeThatDoesNotAnswer)
         EXPECT_EQ(volumes.driveType(root), ov::kDriveNoRootDir) << root.data();
         EXPECT_FALSE(volumes.querySpaceEx(root));
         EXPECT_FALSE(volumes.queryVolume(root));
+        EXPECT_TRUE(volumes.snapshots(root).empty());
     }
     EXPECT_FALSE(volumes.mountPointOf("/no/such/folder"));
+}
 
-    // Not present, and not asked again while its query still hangs.
-    HungLoop hung;
-    LinuxVolumes hanging(hung);
-    ov::CDriveInfo info(hanging);
-    info.setRootPath("/");
-    EXPECT_FALSE(info.Present());
-    const int calls = hung.calls;
-    EXPECT_EQ(info.FreeSpace(), 0);
-    EXPECT_EQ(hung.calls, calls) << "the query still hanging is not started again";
-    EXPECT_EQ(info.DriveType(), ov::kDriveFixed) << "the type needs no answer from the volume";
+// A question that answers when the test lets it.
+struct Gate
+{
+    std::mutex mutex;
+    std::condition_variable opened;
+    bool open = false;
+    void release()
+    {
+        std::lock_guard lock(mutex);
+        open = true;
+        opened.notify_all();
+    }
+};
+
+TEST(DriveTimedQueries, OneThreadAnswersAllAndAStuckQuestionIsNotAskedAgain)
+{
+    ov::DirectEngineHost loop;
+    ov::TimedQueries queries(loop, std::chrono::milliseconds(400));
+    for (int i = 0; i < 300; ++i)
+        EXPECT_EQ(queries.ask<int>("space:/", [i] { return std::optional<int>(i); }), i);
+    EXPECT_EQ(queries.threadsStarted(), 1) << "no thread per question";
+
+    // A question that hangs (a dead server): failed after the limit, and asked again it
+    // fails at once, without one more thread stuck with it.
+    auto gate = std::make_shared<Gate>();
+    auto hangs = [gate] {
+        std::unique_lock lock(gate->mutex);
+        gate->opened.wait(lock, [&] { return gate->open; });
+        return std::optional<int>(7);
+    };
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_FALSE(queries.ask<int>("space:/hung", hangs));
+    EXPECT_GE(clock.elapsed(), 390);
+    clock.restart();
+    EXPECT_FALSE(queries.ask<int>("space:/hung", hangs));
+    EXPECT_LT(clock.elapsed(), 200) << "not waited for again";
+    // Other volumes still answer, from a thread of their own.
+    EXPECT_EQ(queries.ask<int>("space:/", [] { return std::optional<int>(1); }), 1);
+    EXPECT_EQ(queries.threadsStarted(), 2);
+    EXPECT_EQ(queries.ask<int>("space:/", [] { return std::optional<int>(2); }), 2);
+    EXPECT_EQ(queries.threadsStarted(), 2);
+    // Once it answers, the volume is asked again like any other.
+    gate->release();
+    QElapsedTimer wait;
+    wait.start();
+    std::optional<int> answer;
+    while (!(answer = queries.ask<int>("space:/hung", [] { return std::optional<int>(8); })) &&
+           wait.elapsed() < 5000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(answer, 8);
+    // A question that throws is a failed one, and its key is free again.
+    EXPECT_FALSE(queries.ask<int>("x", []() -> std::optional<int> { throw ov::Error(EIO, "x"); }));
+    EXPECT_EQ(queries.ask<int>("x", [] { return std::optional<int>(3); }), 3);
 }
 
 TEST(DriveMountedVolumes, Ext4LabelSerialReadOnlyAndDetached)

@@ -21,6 +21,7 @@ public:
         int type = kDriveFixed;
         std::function<std::uint64_t()> freeBytes; // overrides free and available
         QByteArray label;
+        std::vector<QByteArray> snapshots;
     };
 
     Volume& add(const QByteArray& rootPath, std::uint64_t total, std::uint64_t free)
@@ -39,8 +40,12 @@ public:
         if (it == volumes.end() || !it->second.space)
             return std::nullopt;
         SpaceFigures figures = *it->second.space;
-        if (it->second.freeBytes)
-            figures.freeBytes = figures.availableBytes = it->second.freeBytes();
+        if (it->second.freeBytes) {
+            // The reserve stays what it was: free minus available.
+            const std::uint64_t reserve = figures.freeBytes - figures.availableBytes;
+            figures.freeBytes = it->second.freeBytes();
+            figures.availableBytes = figures.freeBytes > reserve ? figures.freeBytes - reserve : 0;
+        }
         return figures;
     }
     std::optional<ClusterFigures> queryClusters(const QByteArray& rootPath) override
@@ -81,9 +86,21 @@ public:
         return best.isEmpty() ? std::nullopt : std::optional<QByteArray>(best);
     }
 
+    std::vector<QByteArray> snapshots(const QByteArray& rootPath) override
+    {
+        auto it = volumes.find(rootPath);
+        return it == volumes.end() ? std::vector<QByteArray>() : it->second.snapshots;
+    }
+    std::uint64_t reserveOutOfReach(const QByteArray& rootPath) override
+    {
+        const auto space = querySpaceEx(rootPath);
+        return administrator || !space ? 0 : space->freeBytes - space->availableBytes;
+    }
+
     std::map<QByteArray, Volume> volumes;
     std::vector<QByteArray> missing; // paths (and what is below them) that do not exist
     bool extended = true;
+    bool administrator = true; // may fill the reserve: no notice of it
 
 private:
     static QByteArray pointOf(const QByteArray& root)

@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 #include "platform/LinuxVolumes.h"
+#include "platform/MountTable.h"
 
 #include <QFontDatabase>
 #include <QGridLayout>
@@ -244,7 +245,7 @@ void DiskPanel::selectMountPoint(const QByteArray& mountPoint)
 void DiskPanel::refreshDriveList()
 {
     const QByteArray current =
-        Drive1->count() > 0 ? currentMountPoint() : LinuxVolumes::stripRoot(objDriveInfo->Drive());
+        Drive1->count() > 0 ? currentMountPoint() : MountTable::stripRoot(objDriveInfo->Drive());
     const std::vector<MountEntry> entries = m_volumes->mounts();
     m_refreshing = true;
     Drive1->clear();

@@ -1,0 +1,160 @@
+#include "platform/MountTable.h"
+
+#include "platform/Error.h"
+#include "platform/Files.h"
+#include "platform/Volumes.h"
+
+#include <QList>
+
+namespace ov {
+
+namespace {
+
+bool optionListHas(const QByteArray& list, const char* name)
+{
+    const QByteArray wanted(name);
+    for (const QByteArray& option : list.split(',')) {
+        if (option == wanted || option.startsWith(wanted + "="))
+            return true;
+    }
+    return false;
+}
+
+// A path is under a mount point when it equals it or continues it after a "/".
+bool isUnder(const QByteArray& path, const QByteArray& mountPoint)
+{
+    if (mountPoint == "/")
+        return path.startsWith('/');
+    return path == mountPoint || (path.startsWith(mountPoint) && path[mountPoint.size()] == '/');
+}
+
+} // namespace
+
+bool MountRecord::hasOption(const char* name) const
+{
+    return optionListHas(mountOptions, name) || optionListHas(superOptions, name);
+}
+
+MountTable MountTable::read()
+{
+    try {
+        return parse(fs::readFile("/proc/self/mountinfo"));
+    } catch (const Error&) {
+        return {};
+    }
+}
+
+MountTable MountTable::parse(const QByteArray& mountInfo)
+{
+    MountTable table;
+    for (const QByteArray& line : mountInfo.split('\n')) {
+        const QList<QByteArray> fields = line.split(' ');
+        // id parent major:minor root mountpoint options [optional...] - type source super
+        const qsizetype separator = fields.indexOf(QByteArray("-"), 6);
+        if (fields.size() < 7 || separator < 0 || separator + 2 >= fields.size())
+            continue;
+        MountRecord record;
+        const QList<QByteArray> numbers = fields[2].split(':');
+        if (numbers.size() == 2) {
+            record.major = numbers[0].toUInt();
+            record.minor = numbers[1].toUInt();
+        }
+        record.root = decodeOctalEscapes(fields[3]);
+        record.mountPoint = stripRoot(decodeOctalEscapes(fields[4]));
+        record.mountOptions = fields[5];
+        record.fileSystem = decodeOctalEscapes(fields[separator + 1]);
+        record.source = decodeOctalEscapes(fields[separator + 2]);
+        if (separator + 3 < fields.size())
+            record.superOptions = fields[separator + 3];
+        table.m_records.push_back(std::move(record));
+    }
+    return table;
+}
+
+const MountRecord* MountTable::findRoot(const QByteArray& rootPath) const
+{
+    const QByteArray wanted = stripRoot(rootPath);
+    const MountRecord* found = nullptr;
+    for (const MountRecord& record : m_records) {
+        if (record.mountPoint == wanted)
+            found = &record; // a later mount on the same point hides the earlier one
+    }
+    return found;
+}
+
+QByteArray MountTable::mountPointOf(const QByteArray& canonicalPath) const
+{
+    QByteArray best;
+    for (const MountRecord& record : m_records) {
+        if (isUnder(canonicalPath, record.mountPoint) && record.mountPoint.size() >= best.size())
+            best = record.mountPoint;
+    }
+    return best.isEmpty() ? QByteArray("/") : best;
+}
+
+QByteArray MountTable::decodeOctalEscapes(const QByteArray& field)
+{
+    QByteArray out;
+    out.reserve(field.size());
+    for (qsizetype i = 0; i < field.size(); ++i) {
+        const char c = field[i];
+        if (c == '\\' && i + 3 < field.size()) {
+            const char a = field[i + 1], b = field[i + 2], d = field[i + 3];
+            if (a >= '0' && a <= '3' && b >= '0' && b <= '7' && d >= '0' && d <= '7') {
+                out.append(char(((a - '0') << 6) | ((b - '0') << 3) | (d - '0')));
+                i += 3;
+                continue;
+            }
+        }
+        out.append(c);
+    }
+    return out;
+}
+
+bool MountTable::isPseudoFileSystem(const QByteArray& type)
+{
+    static const char* const pseudo[] = {
+        "proc",        "sysfs",       "cgroup",      "cgroup2",      "devpts",
+        "devtmpfs",    "mqueue",      "debugfs",     "tracefs",      "securityfs",
+        "pstore",      "bpf",         "configfs",    "fusectl",      "hugetlbfs",
+        "autofs",      "binfmt_misc", "efivarfs",    "nsfs",         "rpc_pipefs",
+        "selinuxfs",   "smackfs",     "apparmorfs",  "nfsd",         "fuse.gvfsd-fuse",
+        "fuse.portal", "sockfs",      "pipefs",      "anon_inodefs", "cpuset",
+        "binder",      "rootfs",      "usbfs",       "xenfs",        "ipathfs",
+        "oprofilefs",  "dlmfs",       "ocfs2_dlmfs",
+    };
+    return oneOf(type, pseudo);
+}
+
+QByteArray MountTable::stripRoot(const QByteArray& rootPath)
+{
+    QByteArray path = rootPath;
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path;
+}
+
+std::uint32_t MountTable::flagsFor(const MountRecord& mount, bool statReadOnly)
+{
+    static const char* const caseSensitive[] = {
+        "ext2",     "ext3",  "ext4",   "xfs",      "btrfs", "tmpfs",  "ramfs",    "f2fs", "jfs",
+        "reiserfs", "zfs",   "nilfs2", "squashfs", "erofs", "cramfs", "bcachefs", "nfs",  "nfs4",
+        "ntfs",     "ntfs3", "9p",     "overlay",  "minix", "ubifs",  "jffs2",
+    };
+    static const char* const casePreserving[] = {"vfat", "exfat"};
+    static const char* const compressedWhole[] = {"squashfs", "erofs", "cramfs"};
+    const QByteArray& type = mount.fileSystem;
+    std::uint32_t flags = 0;
+    if (oneOf(type, caseSensitive))
+        flags |= kCaseSensitiveSearch | kCasePreservedNames;
+    else if (oneOf(type, casePreserving))
+        flags |= kCasePreservedNames;
+    if (oneOf(type, compressedWhole) ||
+        (type == "btrfs" && (mount.hasOption("compress") || mount.hasOption("compress-force"))))
+        flags |= kVolumeIsCompressed;
+    if (statReadOnly || mount.hasOption("ro"))
+        flags |= kReadOnlyVolume;
+    return flags;
+}
+
+} // namespace ov
