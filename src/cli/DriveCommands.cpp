@@ -3,9 +3,11 @@
 #include "diskclean/FreeSpaceRun.h"
 #include "drive/DriveInfo.h"
 #include "platform/Error.h"
+#include "platform/FileSystemKind.h"
 #include "platform/LinuxVolumes.h"
 #include "platform/MountTable.h"
 #include "platform/Terminal.h"
+#include "platform/Termination.h"
 #include "settings/OperationLog.h"
 #include "settings/SettingsStore.h"
 
@@ -24,15 +26,20 @@ QByteArray local(const QString& text)
     return text.toLocal8Bit();
 }
 
-QByteArray firstLine(const QString& text)
-{
-    return local(text.section(QLatin1Char('\r'), 0, 0));
-}
-
 // Why a volume that is not present has no facts.
 const char* notPresentReason(int driveType)
 {
     return driveType == kDriveNoRootDir ? "no mounted volume there" : "the volume does not answer";
+}
+
+// Whether overwriting a file there reaches the blocks that held its data, and if not why.
+QByteArray overwritesInPlace(const QByteArray& fileSystem)
+{
+    const FileSystemKind kind = fileSystemKindByName(fileSystem);
+    if (kind.writes == WriteKind::InPlace)
+        return "Yes";
+    return (kind.writes == WriteKind::Unknown ? "Unknown: " : "No: ") +
+           local(writeKindReason(kind));
 }
 
 void printRow(const char* caption, const QByteArray& value)
@@ -57,6 +64,7 @@ bool printFacts(CDriveInfo& info)
         printRow("Drive Type:", local(info.DriveTypeEx()));
         printRow("File System Name:", info.FileSystem());
         printRow("Volume Compressed:", info.FileSystemFlag(kVolumeIsCompressed) ? "True" : "False");
+        printRow("Overwrites In Place:", overwritesInPlace(info.FileSystem()));
         return true;
     }
     const int type = info.DriveType();
@@ -67,8 +75,8 @@ bool printFacts(CDriveInfo& info)
     return false;
 }
 
-// The command line's event loop: its yields are where Ctrl-C becomes Stop and where
-// the progress bar is drawn.
+// The command line's event loop: its yields are where the progress bar is drawn. A
+// termination signal reaches the run through its stop channel directly.
 class CleanLoop : public DirectEngineHost
 {
 public:
@@ -82,13 +90,7 @@ public:
 
     void yield() override
     {
-        if (!m_run)
-            return;
-        if (!m_stopSent && interruptRequested() && m_run->isRunning()) {
-            m_stopSent = true;
-            m_run->cmdStop_Click();
-        }
-        if (m_line.due())
+        if (m_run && m_line.due())
             draw();
     }
 
@@ -107,7 +109,6 @@ private:
     ProgressLine m_line;
     FreeSpaceRun* m_run = nullptr;
     std::int64_t m_freeAtStart = 0;
-    bool m_stopSent = false;
 };
 
 // The panel's controls, on a terminal: the error report goes to stderr, the rest is
@@ -130,6 +131,7 @@ public:
             beforeReport();
         std::fprintf(stderr, "ombrevault-cli clean-free-space: %s\n", local(text).constData());
     }
+    void showUnreached(const QStringList&) override {}
 
     QString status;
     QString cleaned;
@@ -177,15 +179,15 @@ int cleanFreeSpaceCommand(const std::vector<QByteArray>& args)
         return 2;
     }
     CleanLoop loop(terminal::isTerminal(STDERR_FILENO));
-    LinuxVolumes volumes(loop);
+    // The run shows no label or serial number: no need to read the device for them.
+    LinuxVolumes volumes(loop, std::chrono::seconds(2), false);
     try {
         SettingsStore store;
         Settings settings;
         LoadSettings(settings, store);
         const OperationLog log(OperationLog::resolvedPath());
 
-        CDriveInfo info(volumes);
-        info.Drive(args[0]);
+        CDriveInfo info(volumes, args[0]);
         const QByteArray mountPoint = MountTable::stripRoot(info.Drive());
         const std::int64_t freeAtStart = info.FreeSpace();
         if (!info.Present()) {
@@ -198,13 +200,13 @@ int cleanFreeSpaceCommand(const std::vector<QByteArray>& args)
             return 1;
         }
         CliView view(mountPoint);
-        FreeSpaceRun run(info, view, loop, settings, &log);
+        FreeSpaceRun run(info, view, loop, interruptChannel(), settings, &log);
         view.beforeReport = [&] { loop.finish(); };
         loop.attach(&run, freeAtStart);
         std::printf("Cleaning the free space of %s: %s free\n", mountPoint.constData(),
                     local(CDriveInfo::FormatSize(freeAtStart, true)).constData());
         std::fflush(stdout);
-        run.Command1_Click();
+        run.run();
         loop.finish();
         const char* ending = "Done";
         switch (run.lastOutcome()) {
@@ -219,9 +221,13 @@ int cleanFreeSpaceCommand(const std::vector<QByteArray>& args)
         }
         std::printf("%s: %s cleaned, %s left\n", ending,
                     local(CDriveInfo::FormatSize(run.cleanedBytes(), true)).constData(),
-                    view.left.startsWith(QLatin1String("0 "))
-                        ? local(CDriveInfo::FormatSize(freeAtStart, true)).constData()
-                        : firstLine(view.left).constData());
+                    local(CDriveInfo::FormatSize(run.lastFreeBytes(), true)).constData());
+        for (const QString& line : run.unreached())
+            std::printf("%s\n", local(line).constData());
+        std::fflush(stdout);
+        // Stopped by a termination signal: the filler is gone, now end by that signal.
+        if (const int signal = termination::received())
+            termination::endBy(signal);
         return run.lastOutcome() == FreeSpaceRun::Outcome::Failed ? 1 : 0;
     } catch (const Error& error) {
         loop.finish();

@@ -1,6 +1,6 @@
 #include "diskclean/FreeSpaceRun.h"
 
-#include "platform/Paths.h"
+#include "platform/FileWriting.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,22 +44,17 @@ QString errorReport(int step, const QString& detail)
 }
 
 FreeSpaceRun::FreeSpaceRun(CDriveInfo& objDriveInfo, FreeSpaceView& view, EngineHost& host,
-                           const Settings& settings, const OperationLog* log)
-    : m_info(objDriveInfo), m_view(view), m_host(host), m_settings(settings), m_log(log)
+                           StopChannel& stop, const Settings& settings, const OperationLog* log)
+    : m_info(objDriveInfo), m_view(view), m_host(host), m_stop(stop), m_settings(settings),
+      m_log(log)
 {}
 
 FreeSpaceRun::~FreeSpaceRun()
 {
     // Only reached with files left when the owner goes away in the middle of a run
     // (it should stop the run first): do not leave the filler behind.
-    for (TempFile& temp : m_files) {
-        temp.file.reset();
-        try {
-            if (stillOurs(temp))
-                m_root->remove(temp.name);
-        } catch (const Error&) {
-        }
-    }
+    if (!m_files.empty())
+        removeTempFiles();
 }
 
 bool FreeSpaceRun::stillOurs(const TempFile& temp) const
@@ -70,7 +65,7 @@ bool FreeSpaceRun::stillOurs(const TempFile& temp) const
 
 QByteArray FreeSpaceRun::pathOf(const TempFile& temp) const
 {
-    return m_root->pathOf(temp.name);
+    return m_root ? m_root->pathOf(temp.name) : m_folderPath + '/' + temp.name;
 }
 
 QByteArray FreeSpaceRun::fillerBlock()
@@ -106,15 +101,22 @@ int FreeSpaceRun::writeStepAt(int offsetInBlock)
     }
 }
 
-int FreeSpaceRun::batchBlocks(std::int64_t freeBytes)
+std::int64_t FreeSpaceRun::cycleBlocks(std::int64_t freeBytes, std::int64_t unitBytes,
+                                       std::int64_t fileSize)
 {
-    const std::int64_t distance = freeBytes - kEndThreshold;
-    if (distance < kNearZone)
-        return 1;
-    // Half the distance: whatever the file system spends on allocation and metadata,
-    // every block of the batch is one that a block-by-block run would still have written.
-    const std::int64_t blocks = distance / 2 / kBlockSize;
-    return int(std::min<std::int64_t>(std::max<std::int64_t>(blocks, 1), kMaxBatchBlocks));
+    // A block-by-block run appends a block while at least the threshold is free before
+    // it. What is free shrinks a unit at a time: the rest of the unit the file ends in
+    // costs nothing, every further unit its size. A block of the file system's own
+    // bookkeeping is allowed for, and while the end is far a 32nd of the distance for
+    // whatever else it sets aside.
+    const std::int64_t unit = std::max<std::int64_t>(unitBytes, 1);
+    const std::int64_t distance = std::max<std::int64_t>(freeBytes - kEndThreshold, 0);
+    const std::int64_t usable = distance - 4096 - distance / 32;
+    const std::int64_t room = (unit - fileSize % unit) % unit;
+    // The last block counted may begin anywhere up to `reach`: the free space before it
+    // is still at least the threshold.
+    const std::int64_t reach = room + std::max<std::int64_t>(usable, 0) / unit * unit;
+    return std::min<std::int64_t>(reach / kBlockSize + 1, kCycleBytes / kBlockSize);
 }
 
 std::int64_t FreeSpaceRun::cleanedBytes() const
@@ -122,16 +124,8 @@ std::int64_t FreeSpaceRun::cleanedBytes() const
     if (m_files.empty())
         return m_cleanedAtEnd;
     std::int64_t total = 0;
-    for (const TempFile& temp : m_files) {
-        if (temp.file) {
-            try {
-                total += temp.file->size();
-            } catch (const Error&) {
-            }
-        } else {
-            total += temp.closedSize;
-        }
-    }
+    for (const TempFile& temp : m_files)
+        total += temp.size;
     return total;
 }
 
@@ -140,15 +134,16 @@ void FreeSpaceRun::report(int step, const Error& error)
     if (m_reported)
         return;
     m_reported = true;
+    m_failure = error.message();
     m_view.showErrorReport(step, errorReport(step, error.text()));
 }
 
-void FreeSpaceRun::cmdStop_Click()
+void FreeSpaceRun::requestStop()
 {
-    m_driveWorking = false;
+    m_stop.request(StopChannel::When::AfterWrite);
     m_view.setStopInFront(false);
     // The start button is in front again, but the stopped run still has to finish its
-    // cycle and delete its file: no second run inside the first.
+    // write and delete its file: no second run inside the first.
     if (m_running)
         m_view.setStartEnabled(false);
 }
@@ -160,7 +155,7 @@ bool FreeSpaceRun::StillSpace()
         const std::int64_t free = m_info.FreeSpace();
         // A volume that stops answering once the filler is on it (unmounted, hung) reads
         // as 0 free, which is no proof that it is full.
-        if (!m_info.Present() && anyWritten())
+        if (!m_info.Present() && !m_files.empty())
             throw Error(EIO, QStringLiteral("The volume no longer answers"), m_folderPath);
         m_lastFree = free;
         if (free < kEndThreshold) {
@@ -177,12 +172,6 @@ bool FreeSpaceRun::StillSpace()
     }
 }
 
-bool FreeSpaceRun::anyWritten() const
-{
-    return std::any_of(m_files.begin(), m_files.end(),
-                       [](const TempFile& temp) { return temp.written; });
-}
-
 void FreeSpaceRun::openNextFile()
 {
     // The volume's root is held for the whole run: every temporary file is made, looked
@@ -196,67 +185,60 @@ void FreeSpaceRun::openNextFile()
     temp.file.emplace(m_root->openAppendOwned(temp.name));
     const fs::EntryInfo info = temp.file->info();
     temp.id = info.id;
-    m_writebackFrom = info.size;
-    m_sinceSync = 0;
+    temp.size = info.size;
+    // What is counted as cleaned has to be what is on the disk: no compression.
+    m_host.runBlocking([&] { fs::refuseCompression(*temp.file); });
     m_files.push_back(std::move(temp));
+    m_namesUsed = int(m_files.size());
+    m_sinceFlush = 0;
 }
 
-void FreeSpaceRun::syncCurrent()
+FreeSpaceRun::Cycle FreeSpaceRun::appendCycle(std::int64_t length)
+{
+    fs::File& file = *m_files.back().file;
+    const std::int64_t start = m_files.back().size;
+    int phase = m_phase;
+    Cycle cycle;
+    // One blocking call for the cycle: the window is served meanwhile, and the stop
+    // channel (an atomic) is looked at between two writes.
+    m_host.runBlocking([&] {
+        QElapsedTimer clock;
+        clock.start();
+        while (cycle.written < length) {
+            if (cycle.written > 0 && (m_stop.now() || clock.elapsed() >= kCycleMs))
+                return;
+            const std::int64_t end = start + cycle.written;
+            const std::int64_t toBoundary = kWriteBytes - end % kWriteBytes;
+            try {
+                const size_t n =
+                    file.appendSome(m_buffer.constData() + phase,
+                                    size_t(std::min(length - cycle.written, toBoundary)));
+                cycle.written += std::int64_t(n);
+                phase = int((phase + std::int64_t(n)) % kBlockSize);
+            } catch (const Error& error) {
+                cycle.failure = error.code();
+                return;
+            }
+        }
+    });
+    m_files.back().size += cycle.written;
+    m_phase = phase;
+    m_sinceFlush += cycle.written;
+    return cycle;
+}
+
+void FreeSpaceRun::flushCurrent()
 {
     syncFiller(*m_files.back().file);
-    m_sinceSync = 0;
+    m_sinceFlush = 0;
 }
 
-void FreeSpaceRun::startWriteback()
+bool FreeSpaceRun::settle()
 {
-    // Starts the disk writing what was appended since the last time, without waiting for
-    // it: dirty memory stays small and the disk stays busy while the next blocks are
-    // written. The flush at the end waits for all of it and reports what failed.
-    fs::File& file = *m_files.back().file;
-    const std::int64_t to = file.size();
-    file.startWriteback(m_writebackFrom, to);
-    m_writebackFrom = to;
-    m_sinceSync = 0;
-}
-
-void FreeSpaceRun::appendBlocks(std::int64_t length, int* step)
-{
-    std::int64_t offset = 0;
-    while (offset < length) {
-        TempFile& temp = m_files.back();
-        size_t written = 0;
-        int failure = 0;
-        try {
-            written = temp.file->appendSome(m_buffer.constData() + offset, size_t(length - offset));
-        } catch (const Error& error) {
-            failure = error.code();
-        }
-        if (!failure) {
-            offset += written;
-            m_sinceSync += written;
-            temp.written = true;
-            continue;
-        }
-        if (volumeFull(failure)) {
-            m_writeState = WriteState::Full;
-            return;
-        }
-        if (failure == EFBIG && temp.file->size() > 0) {
-            // The file system's largest file: go on in the next file, from the start of
-            // the block that did not fit, so that file too holds whole blocks.
-            *step = 7;
-            syncCurrent();
-            temp.closedSize = temp.file->size();
-            temp.file->close();
-            temp.file.reset();
-            *step = 0;
-            openNextFile();
-            offset -= offset % kBlockSize;
-            continue;
-        }
-        *step = writeStepAt(int(offset % kBlockSize));
-        throwError(failure, pathOf(temp));
-    }
+    if (m_files.empty() || !m_files.back().file || m_sinceFlush == 0)
+        return false;
+    flushCurrent();
+    return true;
 }
 
 void FreeSpaceRun::WriteData()
@@ -265,17 +247,36 @@ void FreeSpaceRun::WriteData()
     try {
         if (m_files.empty())
             openNextFile();
-        const int blocks = batchBlocks(m_lastFree);
-        const std::int64_t length = std::int64_t(blocks) * kBlockSize;
-        if (m_buffer.size() < length) {
-            // Some megabytes to fill: off the interface thread like the writes.
-            QByteArray buffer;
-            m_host.runBlocking([&] { buffer = fillerBlock().repeated(blocks); });
-            m_buffer = std::move(buffer);
+        // One write's worth of filler from any byte of a block on.
+        if (m_buffer.isEmpty())
+            m_buffer = fillerBlock().repeated(int(kWriteBytes / kBlockSize) + 2);
+        std::int64_t length =
+            cycleBlocks(m_lastFree, m_info.AllocationUnit(), m_files.back().size) * kBlockSize;
+        while (length > 0) {
+            const Cycle cycle = appendCycle(length);
+            length -= cycle.written;
+            if (!cycle.failure)
+                return; // all of it, a stop, or the cycle's time is up
+            if (volumeFull(cycle.failure)) {
+                m_writeState = WriteState::Full;
+                return;
+            }
+            if (cycle.failure == EFBIG && m_files.back().size > 0) {
+                // The file system's largest file: on in the next file, from the start of the
+                // block that did not fit, so that file too holds whole blocks.
+                step = 7;
+                flushCurrent();
+                m_files.back().file->close();
+                m_files.back().file.reset();
+                length += m_phase;
+                m_phase = 0;
+                step = 0;
+                openNextFile();
+                continue;
+            }
+            step = writeStepAt(m_phase);
+            throw Error::fromErrno(cycle.failure, pathOf(m_files.back()));
         }
-        appendBlocks(length, &step);
-        if (m_writeState == WriteState::Ok && m_sinceSync >= kSyncInterval)
-            startWriteback();
     } catch (const Error& error) {
         report(step, error);
         m_writeState = WriteState::Failed;
@@ -307,82 +308,133 @@ void FreeSpaceRun::refreshScreenIfDue(bool force)
     }
 }
 
+void FreeSpaceRun::flush(TempFile& temp, const std::function<void(const Error&)>& keep)
+{
+    try {
+        // A file closed at the largest file size was flushed then.
+        if (temp.file)
+            syncFiller(*temp.file);
+    } catch (const Error& error) {
+        keep(error);
+    }
+}
+
+void FreeSpaceRun::flushAndRemove(TempFile& temp, const std::function<void(const Error&)>& keep)
+{
+    // The filler has to reach the disk before the file goes, or the file system drops it
+    // and nothing was overwritten. So does a file a killed run left, even when nothing
+    // was added to it: its last writes may never have reached the disk.
+    flush(temp, keep);
+    try {
+        // Only the file this run wrote goes: another one put in its place stays.
+        if (stillOurs(temp)) {
+            m_root->remove(temp.name);
+        } else if (temp.file ? temp.file->info().links > 0
+                             : m_root->lookAt(temp.name).has_value()) {
+            keep(Error(EEXIST,
+                       QStringLiteral("Was moved or replaced while the run wrote to it; what is "
+                                      "there now is left alone, and the filler was not deleted"),
+                       pathOf(temp)));
+        }
+    } catch (const Error& error) {
+        keep(error);
+    }
+    try {
+        if (temp.file)
+            temp.file->close();
+    } catch (const Error& error) {
+        keep(error);
+    }
+    temp.file.reset();
+}
+
+void FreeSpaceRun::removeLeftovers(const std::function<void(const Error&)>& keep)
+{
+    // Files a killed run left behind beyond this run's go too (this run's own names are
+    // not looked at again: another file may be there now). Links, other users' files and
+    // files with other names are left alone.
+    for (int index = m_namesUsed; m_root; ++index) {
+        try {
+            TempFile temp;
+            temp.name = tempFileName(index);
+            const std::optional<fs::EntryInfo> look = m_root->lookAt(temp.name);
+            if (!look || !look->isRegular() || !look->ownedByThisUser() || look->links != 1)
+                return;
+            temp.file.emplace(m_root->openAppendOwned(temp.name));
+            temp.id = temp.file->info().id;
+            flushAndRemove(temp, keep);
+        } catch (const Error& error) {
+            keep(error);
+            return;
+        }
+    }
+}
+
 std::optional<Error> FreeSpaceRun::removeTempFiles()
 {
     std::optional<Error> firstFailure;
-    auto keep = [&](const Error& error) {
+    const auto keep = [&](const Error& error) {
         if (!firstFailure)
             firstFailure = error;
     };
-    auto remove = [&](const QByteArray& name) {
-        try {
-            // Freeing a large file's blocks takes the file system a while: off the
-            // interface thread like every call on the folder.
-            m_root->remove(name);
-            return true;
-        } catch (const Error& error) {
-            keep(error);
-            return false;
-        }
-    };
-    for (TempFile& temp : m_files) {
-        if (temp.file) {
-            try {
-                // The filler has to reach the disk before the file goes, or delayed
-                // allocation drops it and nothing was overwritten.
-                if (temp.written)
-                    syncFiller(*temp.file);
-            } catch (const Error& error) {
-                keep(error);
-            }
-            try {
-                temp.closedSize = temp.file->size();
-                temp.file->close();
-            } catch (const Error& error) {
-                keep(error);
-            }
-            temp.file.reset();
-        }
-        try {
-            if (stillOurs(temp))
-                remove(temp.name);
-        } catch (const Error& error) {
-            keep(error);
-        }
-    }
-    // A file left by a run that was killed, never reached by this one, goes too; links,
-    // other users' files and files with other names are left alone. A volume whose root
-    // cannot be opened holds nothing this run could remove.
+    // A volume whose root cannot be opened holds nothing this run could remove.
     if (!m_root) {
         try {
             m_root.emplace(fs::Folder::open(m_folderPath, m_host));
         } catch (const Error&) {
+            return firstFailure;
         }
     }
-    for (int index = int(m_files.size()); m_root; ++index) {
+    if (!m_files.empty()) {
+        m_cleanedAtEnd = cleanedBytes();
+        // What is left free once the filler is on the disk: the file system may count
+        // space for delayed writes only when it allocates it.
+        for (TempFile& temp : m_files)
+            flush(temp, keep);
         try {
-            const QByteArray name = tempFileName(index);
-            const std::optional<fs::EntryInfo> look = m_root->lookAt(name);
-            if (!look || !look->isRegular() || !look->ownedByThisUser() || look->links != 1 ||
-                !remove(name))
-                break;
-        } catch (const Error& error) {
-            keep(error);
-            break;
+            const std::int64_t free = m_info.FreeSpace();
+            if (m_info.Present())
+                m_lastFree = free;
+        } catch (const Error&) {
+            // The figure of the last cycle stays.
         }
     }
+    for (TempFile& temp : m_files)
+        flushAndRemove(temp, keep);
+    m_files.clear();
+    removeLeftovers(keep);
     // The names are gone for good only once the folder says so on the disk.
     try {
-        if (m_root)
-            m_root->sync();
+        m_root->sync();
     } catch (const Error& error) {
         keep(error);
     }
-    m_cleanedAtEnd = 0;
-    for (const TempFile& temp : m_files)
-        m_cleanedAtEnd += temp.closedSize;
-    m_files.clear();
     return firstFailure;
+}
+
+QStringList FreeSpaceRun::unreachedLines()
+{
+    QStringList lines;
+    const std::int64_t reserved = m_info.ReservedSpace();
+    if (reserved > 0)
+        lines << QStringLiteral("Not reached: ") + CDriveInfo::FormatSize(reserved, true) +
+                     QStringLiteral(" that the volume keeps back from users other than the "
+                                    "administrator; deleted data there survives. Cleaning as "
+                                    "administrator (root) reaches most of it.");
+    const std::vector<QByteArray> snapshots = m_info.Snapshots();
+    if (!snapshots.empty()) {
+        QStringList names;
+        for (const QByteArray& snapshot : snapshots)
+            names << displayPath(snapshot);
+        const bool one = names.size() == 1;
+        lines << (one ? QStringLiteral("Not reached: files deleted since the snapshot ")
+                      : QStringLiteral("Not reached: files deleted since the snapshots ")) +
+                     names.join(QStringLiteral(", ")) +
+                     (one ? QStringLiteral(" was taken, which keeps them. Delete the snapshot")
+                          : QStringLiteral(" were taken, which keep them. Delete the snapshots")) +
+                     QStringLiteral(", then clean the free space again.");
+    }
+    return lines;
 }
 
 void FreeSpaceRun::end(Outcome outcome)
@@ -390,32 +442,38 @@ void FreeSpaceRun::end(Outcome outcome)
     if (m_outcome == Outcome::None)
         m_outcome = outcome;
     m_buffer = QByteArray();
+    m_unreached = m_outcome == Outcome::Failed ? QStringList() : unreachedLines();
+    m_view.showUnreached(m_unreached);
     // The root is held for one run only: a held folder would keep the volume busy.
     m_root.reset();
-    m_driveWorking = false;
+    m_stop.reset();
     m_running = false;
     m_view.setStartEnabled(true);
     if (onFinished)
         onFinished();
 }
 
-void FreeSpaceRun::Command1_Click()
+void FreeSpaceRun::run()
 {
     if (m_running)
         return;
     m_running = true;
-    // Before the first step: a Stop clicked while the run still prepares counts too.
-    m_driveWorking = true;
+    // A stop asked for before the first step (while the run prepares) counts too: the
+    // channel is cleared when a run ends, not when one starts.
     m_reported = false;
+    m_failure.clear();
     m_outcome = Outcome::None;
     m_writeState = WriteState::Ok;
     m_files.clear();
-    m_sinceSync = 0;
+    m_namesUsed = 0;
+    m_phase = 0;
+    m_sinceFlush = 0;
     m_lastFree = 0;
     m_cleanedAtEnd = 0;
     m_screenClock.invalidate();
     m_screenDue = false;
     m_root.reset();
+    m_unreached.clear();
     m_folderPath = designator();
 
     int step = 0;
@@ -426,6 +484,7 @@ void FreeSpaceRun::Command1_Click()
         m_view.setStatusText(QStringLiteral("Preparing..."));
         step = 15;
         m_view.setCleanedText(QStringLiteral("0 Cleaned"));
+        m_view.showUnreached({});
         step = 16;
         m_view.setLeftText(QStringLiteral("0 Left to clean"));
         step = 20;
@@ -444,10 +503,15 @@ void FreeSpaceRun::Command1_Click()
                 [&] { m_log->AppendLog("Cleaning Free Space on drive " + m_folderPath); });
         for (;;) {
             step = 42;
-            if (!StillSpace())
+            if (!StillSpace()) {
+                // Less than the threshold free; what the file system set aside for the
+                // writes may come back once they are on the disk.
+                if (m_outcome == Outcome::None && settle())
+                    continue;
                 break;
+            }
             step = 43;
-            if (!m_driveWorking) {
+            if (m_stop.now()) {
                 step = 53;
                 m_host.yield();
                 step = 51;
@@ -475,6 +539,8 @@ void FreeSpaceRun::Command1_Click()
             m_host.yield();
             step = 51;
             refreshScreenIfDue(false);
+            // Refused for want of space: the file system settled its own accounts before
+            // it said so.
             if (m_writeState == WriteState::Full)
                 break;
             step = 70;
@@ -489,8 +555,8 @@ void FreeSpaceRun::Command1_Click()
             throw *failure;
         step = 81;
         // A failure StillSpace reported ends here too, but is no "Done".
-        if (m_outcome == Outcome::None)
-            m_view.setStatusText(QStringLiteral("Done"));
+        m_view.setStatusText(m_outcome == Outcome::None ? QStringLiteral("Done")
+                                                        : QStringLiteral("Failed: ") + m_failure);
         step = 90;
         m_view.setStopInFront(false);
         end(Outcome::Finished);
@@ -503,11 +569,13 @@ void FreeSpaceRun::Command1_Click()
 void FreeSpaceRun::endAfterFailure()
 {
     // Unlike a bare error trap, the run does not leave its filler on the volume nor the
-    // panel locked: the files go, the drive list and the start button come back. One
-    // report per run: a further failure while deleting is not shown again.
+    // panel locked: the files go, the drive list and the start button come back, and the
+    // status says what failed. One report per run: a further failure while deleting is
+    // not shown again.
     removeTempFiles();
     m_view.setDriveListEnabled(true);
     m_view.setStopInFront(false);
+    m_view.setStatusText(QStringLiteral("Failed: ") + m_failure);
     end(Outcome::Failed);
 }
 

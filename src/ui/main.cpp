@@ -2,6 +2,7 @@
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "platform/qt/QtDialogs.h"
+#include "platform/qt/TerminationNotifier.h"
 #include "settings/OperationLog.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
@@ -19,6 +20,7 @@ int main(int argc, char** argv)
     const ov::CommandLine commandLine = ov::commandLineText(argc, argv);
 
     QApplication app(argc, argv);
+    ov::TerminationNotifier termination; // closes the windows; the runs stop first
     QApplication::setApplicationName(QStringLiteral("Ombrevault"));
     QApplication::setApplicationVersion(QStringLiteral(OV_VERSION_STRING));
 
@@ -35,6 +37,9 @@ int main(int argc, char** argv)
 
     ov::frmMain window(context, commandLine);
     QApplication::setWindowIcon(window.windowIcon());
+    termination.endIfReceived(); // before the window shows: nothing runs yet
     window.show();
-    return app.exec();
+    const int status = app.exec();
+    termination.endIfReceived();
+    return status;
 }

@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -65,29 +66,43 @@ bool exists(const QByteArray& path)
 
 long long countOccurrences(const QByteArray& path, const QByteArray& needle)
 {
-    QFile file(QFile::decodeName(path));
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         throw std::runtime_error("cannot read " + path.toStdString());
-    const qint64 piece = 8 << 20;
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    const qsizetype piece = 8 << 20;
+    QByteArray window(piece + needle.size(), Qt::Uninitialized);
     long long count = 0;
-    QByteArray carry;
-    for (;;) {
-        QByteArray block = file.read(piece);
-        if (block.isEmpty())
+    // Only the stretches that hold data: a sparse disk image's holes hold no needle, and
+    // reading them costs more than all the rest.
+    for (off_t at = 0; at < size;) {
+        off_t data = ::lseek(fd, at, SEEK_DATA);
+        if (data < 0)
             break;
-        QByteArray window = carry + block;
-        qsizetype from = 0;
-        for (;;) {
-            qsizetype at = window.indexOf(needle, from);
-            if (at < 0)
+        off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        if (hole < 0)
+            hole = size;
+        qsizetype carried = 0; // a tail shorter than the needle, seen again with what follows
+        for (off_t from = data; from < hole;) {
+            const ssize_t n = ::pread(fd, window.data() + carried,
+                                      size_t(std::min<off_t>(piece, hole - from)), from);
+            if (n <= 0)
                 break;
-            ++count;
-            from = at + needle.size();
+            from += n;
+            const qsizetype filled = carried + n;
+            qsizetype searched = 0;
+            while (const void* found =
+                       ::memmem(window.constData() + searched, size_t(filled - searched),
+                                needle.constData(), size_t(needle.size()))) {
+                ++count;
+                searched = static_cast<const char*>(found) - window.constData() + needle.size();
+            }
+            carried = std::min<qsizetype>(needle.size() - 1, filled - searched);
+            std::memmove(window.data(), window.constData() + filled - carried, size_t(carried));
         }
-        // Keep a tail shorter than the needle, so a match across pieces is seen once.
-        qsizetype keep = std::min<qsizetype>(needle.size() - 1, window.size() - from);
-        carry = window.right(std::max<qsizetype>(keep, 0));
+        at = hole;
     }
+    ::close(fd);
     return count;
 }
 

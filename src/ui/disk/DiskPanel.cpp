@@ -98,7 +98,7 @@ DiskPanel::DiskPanel(QGroupBox* frmDisk, ov::AppContext& context, QWidget* windo
     objDriveInfo = std::make_unique<CDriveInfo>(*m_volumes);
     FreeSpaceView& view = *this;
     m_run = std::make_unique<FreeSpaceRun>(
-        *objDriveInfo, view, m_context.host ? *m_context.host : processEngineHost(),
+        *objDriveInfo, view, m_context.host ? *m_context.host : processEngineHost(), m_stop,
         m_context.settings ? *m_context.settings : processSettings(), m_context.log);
     m_run->onFinished = [this] { emit runFinished(); };
     refreshDriveList();
@@ -325,12 +325,12 @@ void DiskPanel::ShowDriveInfo()
 
 void DiskPanel::Command1_Click()
 {
-    m_run->Command1_Click();
+    m_run->run();
 }
 
 void DiskPanel::cmdStop_Click()
 {
-    m_run->cmdStop_Click();
+    m_run->requestStop();
 }
 
 bool DiskPanel::isRunning() const
@@ -341,7 +341,7 @@ bool DiskPanel::isRunning() const
 void DiskPanel::requestStop()
 {
     if (m_run->isRunning())
-        m_run->cmdStop_Click();
+        m_run->requestStop();
 }
 
 QByteArray DiskPanel::driveDesignator() const
@@ -380,6 +380,18 @@ void DiskPanel::setStartEnabled(bool enabled)
 void DiskPanel::setDriveListEnabled(bool enabled)
 {
     Drive1->setEnabled(enabled);
+}
+
+void DiskPanel::showUnreached(const QStringList& lines)
+{
+    // Under the fact rows, where the notice of a volume that is not present appears; a
+    // run's notice replaces only the one of the run before.
+    const QString text = lines.join(QLatin1Char('\n'));
+    if (text.isEmpty() && lblNotice->text() != m_unreachedText)
+        return;
+    lblNotice->setWordWrap(true);
+    lblNotice->setText(text);
+    m_unreachedText = text;
 }
 
 void DiskPanel::showErrorReport(int, const QString& text)

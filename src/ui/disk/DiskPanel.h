@@ -2,6 +2,7 @@
 
 #include "diskclean/FreeSpaceRun.h"
 #include "drive/DriveInfo.h"
+#include "platform/StopChannel.h"
 #include "ui/AppContext.h"
 
 #include <QComboBox>
@@ -73,6 +74,7 @@ private:
     void setStartEnabled(bool enabled) override;
     void setDriveListEnabled(bool enabled) override;
     void showErrorReport(int step, const QString& text) override;
+    void showUnreached(const QStringList& lines) override;
 
     QGroupBox* m_frame;
     AppContext& m_context;
@@ -80,7 +82,9 @@ private:
     std::unique_ptr<LinuxVolumes> m_ownVolumes;
     VolumePlatform* m_volumes = nullptr;
     std::unique_ptr<CDriveInfo> objDriveInfo;
+    StopChannel m_stop;
     std::unique_ptr<FreeSpaceRun> m_run;
+    QString m_unreachedText; // what lblNotice was given of the last run's end
     bool m_refreshing = false;
 
     DriveListBox* Drive1 = nullptr;

@@ -209,6 +209,40 @@ private slots:
         QCOMPARE(finished.count(), 2);
         QVERIFY(!QFile::exists(tempFile));
     }
+
+    void theStatusAndTheNoticeSayHowTheRunEnded()
+    {
+        TempDir dir;
+        const QByteArray filler = dir.file("ovtempx.dat");
+        auto& volume = volumes.add(dir.path() + "/", 1LL << 40, 0);
+        // A user's run on a volume with an administrator's reserve and a snapshot.
+        volumes.administrator = false;
+        volume.space->freeBytes = 3145728;
+        volume.space->availableBytes = 0;
+        volume.snapshots = {"/snap"};
+        volume.freeBytes = [&] { return std::uint64_t(5000000 - QFileInfo(filler).size()); };
+        Fixture f(volumes);
+        f.pick(dir.path());
+        QPushButton* start = f.find<QPushButton>("Command1");
+        QTest::mouseClick(start, Qt::LeftButton);
+        QCOMPARE(f.label("lblStatus2"), QString("Done"));
+        const QString notice = f.label("lblNotice");
+        QVERIFY2(notice.startsWith("Not reached: 3.00 MB (3,145,728 bytes) that the volume keeps "
+                                   "back from users other than the administrator;"),
+                 qPrintable(notice));
+        QVERIFY(notice.contains("\nNot reached: files deleted since the snapshot /snap was taken"));
+
+        // A run that fails says so once the panel is idle again, and tells nothing else.
+        volume.freeBytes = [] { return std::uint64_t(1) << 62; };
+        QTest::mouseClick(f.frontButton(), Qt::LeftButton);
+        QCOMPARE(f.dialogs.messages.size(), 1);
+        QCOMPARE(f.label("lblStatus2"),
+                 QString("Failed: Overflow: the volume reports more bytes than can be counted"));
+        QCOMPARE(f.label("lblNotice"), QString());
+        QVERIFY(f.drives()->isEnabled() && start->isEnabled());
+        QCOMPARE(f.frontButton(), start);
+        QVERIFY(!QFile::exists(QFile::decodeName(filler)));
+    }
 };
 
 QTEST_MAIN(DiskPanelTest)

@@ -1,0 +1,222 @@
+// The free-space run on small real file systems (root only): what a recovery tool finds
+// on the raw disk image afterwards.
+#include "diskclean/RunFixtures.h"
+#include "support/FuseMount.h"
+#include "support/LoopMount.h"
+
+#include <QFileInfo>
+
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+
+using ov::FreeSpaceRun;
+using Outcome = ov::FreeSpaceRun::Outcome;
+using ov::test::countOccurrences;
+using ov::test::exists;
+using ov::test::kMarker;
+using ov::test::RealRun;
+using ov::test::syncVolume;
+
+namespace {
+
+// Writes `data` to a new file over and over until `bytes` are written or the volume is
+// full, then flushes it; how much went in.
+qint64 writeFlushed(const QByteArray& path, const QByteArray& data, qint64 bytes)
+{
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0)
+        return 0;
+    const QByteArray chunk = data.repeated((1 << 20) / data.size());
+    qint64 written = 0;
+    while (written < bytes) {
+        const ssize_t n =
+            ::write(fd, chunk.constData(), size_t(std::min<qint64>(chunk.size(), bytes - written)));
+        if (n <= 0)
+            break;
+        written += n;
+    }
+    ::fsync(fd);
+    ::close(fd);
+    return written;
+}
+
+// A file system at a size it accepts.
+struct Kind
+{
+    const char* name;
+    int megabytes;
+};
+
+void PrintTo(const Kind& kind, std::ostream* out)
+{
+    *out << kind.name << ", " << kind.megabytes << " MiB";
+}
+
+std::string kindName(const ::testing::TestParamInfo<Kind>& info)
+{
+    return info.param.name;
+}
+
+// A fresh volume of the kind; `secret` is where the file to be deleted goes.
+class OnVolume : public ::testing::TestWithParam<Kind>
+{
+protected:
+    void SetUp() override
+    {
+        QString why;
+        mount =
+            ov::test::LoopMount::create(GetParam().name, qint64(GetParam().megabytes) << 20, &why);
+        if (!mount)
+            GTEST_SKIP() << why.toStdString();
+        secret = mount->mountPoint() + "/secret.bin";
+    }
+    std::unique_ptr<ov::test::LoopMount> mount;
+    QByteArray secret;
+};
+class StoppedRun : public OnVolume
+{
+};
+class FullRun : public OnVolume
+{
+};
+
+// A run stopped in the middle leaves its filler on the disk before its file goes, or the
+// file system drops what it had not written yet, and whatever the filler had covered is
+// found again. The volume is read at once, as it is, without the writes an unmount
+// would make; no ballast, and the volume is never full.
+TEST_P(StoppedRun, ItsFillerIsOnTheDiskBeforeItsFileGoes)
+{
+    ASSERT_EQ(writeFlushed(secret, kMarker, 8 << 20), 8 << 20);
+    syncVolume(mount->mountPoint());
+    ASSERT_EQ(countOccurrences(mount->imagePath(), kMarker), (8 << 20) / 32);
+    ASSERT_EQ(::unlink(secret.constData()), 0);
+    syncVolume(mount->mountPoint());
+    // Mounted afresh, the file system allocates from the start again, where the
+    // deleted file was.
+    ASSERT_TRUE(mount->unmount());
+    ASSERT_TRUE(mount->remount());
+
+    RealRun real(mount->mountPoint());
+    std::int64_t sizeAtStop = 0;
+    real.loop.onBlocking = [&] {
+        const qint64 size = QFileInfo(QFile::decodeName(real.tempFile())).size();
+        if (sizeAtStop == 0 && size >= (20 << 20)) {
+            sizeAtStop = size;
+            real.run.requestStop();
+        }
+    };
+    real.run.run();
+    real.expectCleanEnd(Outcome::Stopped);
+    ASSERT_GT(sizeAtStop, 0);
+    EXPECT_LT(real.run.cleanedBytes(), 24 << 20) << "stopped after the write in hand";
+    EXPECT_EQ(countOccurrences(mount->imagePath(), kMarker), 0);
+}
+
+// A run to the end reaches as far as any writer could: of a deleted file that had filled
+// the volume, no more survives than the threshold and one unit of allocation. (xfs sets
+// space aside for writes in flight, which the run has to wait for to reach the last of
+// it; the run ends by the threshold there, not by a refused write.)
+TEST_P(FullRun, LeavesNoMoreOfADeletedFileThanTheThreshold)
+{
+    const Kind kind = GetParam();
+    const qint64 written = writeFlushed(secret, kMarker, qint64(kind.megabytes) << 20);
+    ASSERT_GT(written, qint64(kind.megabytes) << 19);
+    ASSERT_TRUE(mount->unmount());
+    ASSERT_GE(countOccurrences(mount->imagePath(), kMarker), written / 32);
+    ASSERT_TRUE(mount->remount());
+    ASSERT_EQ(::unlink(secret.constData()), 0);
+    // xfs and btrfs hand freed blocks back only once the volume is synced.
+    syncVolume(mount->mountPoint());
+
+    RealRun real(mount->mountPoint());
+    const std::int64_t freeBefore = real.info.FreeSpace();
+    real.run.run();
+    real.expectCleanEnd(Outcome::Finished);
+    EXPECT_GT(real.run.cleanedBytes(), written / 2);
+    syncVolume(mount->mountPoint());
+    EXPECT_GT(real.info.FreeSpace(), freeBefore - (1 << 20)) << "the filler is gone";
+    ASSERT_TRUE(mount->unmount());
+    const long long left = countOccurrences(mount->imagePath(), kMarker);
+    EXPECT_LE(left * 32, FreeSpaceRun::kEndThreshold + 4096) << left << " markers survived";
+}
+
+INSTANTIATE_TEST_SUITE_P(DiskRunForensic, StoppedRun,
+                         ::testing::Values(Kind{"ext4", 64}, Kind{"xfs", 300}), kindName);
+INSTANTIATE_TEST_SUITE_P(DiskRunForensic, FullRun,
+                         ::testing::Values(Kind{"ext4", 64}, Kind{"xfs", 300}, Kind{"btrfs", 256}),
+                         kindName);
+
+// Reserves every block left with a flushed ballast file, the way a full volume is.
+bool fillUp(const QByteArray& mountPoint)
+{
+    const int fd = ::open((mountPoint + "/ballast").constData(), O_WRONLY | O_CREAT, 0600);
+    if (fd < 0)
+        return false;
+    off_t size = 0;
+    for (off_t step : {off_t(1) << 20, off_t(4096)}) {
+        while (::posix_fallocate(fd, size, step) == 0)
+            size += step;
+    }
+    const bool flushed = ::fsync(fd) == 0;
+    ::close(fd);
+    return flushed && size > 0;
+}
+
+// The file of a killed run holds filler that may never have reached the disk. A new run
+// takes it up and deletes it: flushed first, even when the volume is full and nothing is
+// added to it, or the filler in memory only goes with it. The disk keeps only what was
+// flushed, and is looked at the moment the run has ended.
+TEST(DiskRunForensic, ALeftoverIsFlushedBeforeItGoesEvenWhenNothingIsAdded)
+{
+    QString why;
+    auto disk = ov::test::PowerCutDisk::create(QStringLiteral("ext4"), 48 << 20, &why);
+    if (!disk)
+        GTEST_SKIP() << why.toStdString();
+    // Its own lines: what the killed run had written, still in memory.
+    const QByteArray line = "<OV~a~killed~run~wrote~this~line>";
+    ov::test::writeFile(disk->mountPoint() + "/" + FreeSpaceRun::tempFileName(0),
+                        line.repeated(2000));
+    ASSERT_TRUE(fillUp(disk->mountPoint()));
+
+    RealRun real(disk->mountPoint());
+    real.run.run();
+    real.expectCleanEnd(Outcome::Finished);
+    EXPECT_EQ(real.run.cleanedBytes(), line.size() * 2000) << "nothing added, all counted";
+    const QByteArray image = disk->snapshot(QStringLiteral("after-the-run"));
+    ASSERT_FALSE(image.isEmpty());
+    EXPECT_GE(countOccurrences(image, line), 2000) << "the leftover was on the disk first";
+    EXPECT_FALSE(disk->namesAfterReboot(image).contains(QStringLiteral("ovtempx.dat")));
+}
+
+// Where the file system compresses, the filler (long runs of equal bytes) would shrink to
+// almost nothing: counted as cleaned would be gigabytes that are not on the disk, and the
+// run would write them all. The temporary file refuses compression.
+TEST(DiskRunMounted, ACompressedBtrfsGetsFillerAsLargeAsTheSpaceItFills)
+{
+    for (const char* options : {"compress=zstd", "compress-force=zlib"}) {
+        SCOPED_TRACE(options);
+        QString why;
+        auto mount = ov::test::LoopMount::create("btrfs", 256 << 20, &why, options);
+        if (!mount)
+            GTEST_SKIP() << why.toStdString();
+        RealRun real(mount->mountPoint());
+        const std::int64_t freeBefore = real.info.FreeSpace();
+        ASSERT_TRUE(real.info.FileSystemFlag(ov::kVolumeIsCompressed));
+        int flags = -1;
+        real.loop.onYield = [&] {
+            const int fd = ::open(real.tempFile().constData(), O_RDONLY);
+            if (flags < 0 && fd >= 0)
+                ::ioctl(fd, FS_IOC_GETFLAGS, &flags);
+            if (fd >= 0)
+                ::close(fd);
+        };
+        real.run.run();
+        real.expectCleanEnd(Outcome::Finished);
+        ASSERT_GE(flags, 0);
+        EXPECT_TRUE(flags & (FS_NOCOMP_FL | FS_NOCOW_FL)) << std::hex << flags;
+        EXPECT_LE(real.run.cleanedBytes(), freeBefore);
+        EXPECT_GT(real.run.cleanedBytes(), freeBefore / 2);
+    }
+}
+
+} // namespace
