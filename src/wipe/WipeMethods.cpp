@@ -45,23 +45,27 @@ long long roundedChunkCount(long long length, long long divisor)
     return quotient;
 }
 
-WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings)
+WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings,
+                            bool giveOwnerWrite)
 {
     WipeTarget::Rules rules;
     rules.deleteAfter = deleteAfter;
+    rules.giveOwnerWrite = giveOwnerWrite;
     switch (level) {
     case WipeLevel::Least:
         rules.scramble = deleteAfter && settings.ScrambleNames;
-        rules.refuseReadOnly = true;
+        rules.refuseReadOnly = !giveOwnerWrite;
         break;
     case WipeLevel::Medium:
         // The block pass grows the file to whole blocks, the pattern passes once more and
-        // by the run of "u": the length must leave room for both. It never renames.
+        // by the run of "u": the length must leave room for both. It never renames, and
+        // it always makes the file writable first.
         rules.maxLength = kMaxOffset - 2 * kBlockSize - kRunOfU;
+        rules.giveOwnerWrite = true;
         break;
     case WipeLevel::High:
         rules.scramble = deleteAfter && settings.ScrambleNames;
-        rules.refuseReadOnly = true;
+        rules.refuseReadOnly = !giveOwnerWrite;
         rules.maxLength = kMaxOffset - 14;
         break;
     }
@@ -112,19 +116,52 @@ void highPasses(WipeTarget& target, int passes)
     }
 }
 
-// The medium level's whole course on a prepared file: the owner may write it, and gets
-// the old mode back when the wipe fails.
-WipeOutcome mediumCourse(WipeTarget& target)
+// A level's course on a prepared file. When the rules say so, the owner may write the
+// file first, and it gets its old mode back when the wipe fails or keeps the file: a
+// file that stays keeps the permissions it had.
+template <class Course> WipeOutcome withOwnerWrite(WipeTarget& target, Course&& course)
 {
+    if (!target.rules().giveOwnerWrite)
+        return course();
     target.makeOwnerWritable();
     try {
-        OverwriteMedium(target);
+        const WipeOutcome outcome = course();
+        if (!target.rules().deleteAfter)
+            target.restoreMode();
+        return outcome;
     } catch (...) {
-        // A file that stays keeps the permissions it had.
         target.restoreMode();
         throw;
     }
-    return WipeOutcome{true, target.otherNames()};
+}
+
+WipeOutcome mediumCourse(WipeTarget& target)
+{
+    return withOwnerWrite(target, [&] {
+        OverwriteMedium(target);
+        return WipeOutcome{true, target.otherNames()};
+    });
+}
+
+WipeOutcome leastCourse(WipeTarget& target, bool deleteAfter)
+{
+    return withOwnerWrite(target, [&] {
+        leastPasses(target);
+        return finish(target, deleteAfter);
+    });
+}
+
+WipeOutcome highCourse(WipeTarget& target, int passes, bool deleteAfter)
+{
+    return withOwnerWrite(target, [&] {
+        highPasses(target, passes);
+        return finish(target, deleteAfter);
+    });
+}
+
+WipeTarget::Rules rulesFor(WipeLevel level, bool deleteAfter, const WipeEnv& env)
+{
+    return WipeRules(level, deleteAfter, env.settings, env.giveOwnerWrite);
 }
 
 } // namespace
@@ -132,9 +169,8 @@ WipeOutcome mediumCourse(WipeTarget& target)
 WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEnv& env)
 {
     WipeTarget target =
-        WipeTarget::prepare(path, WipeRules(WipeLevel::Least, deleteAfter, env.settings), env);
-    leastPasses(target);
-    return finish(target, deleteAfter);
+        WipeTarget::prepare(path, rulesFor(WipeLevel::Least, deleteAfter, env), env);
+    return leastCourse(target, deleteAfter);
 }
 
 WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
@@ -143,8 +179,7 @@ WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
         env.host.yield();
         return WipeOutcome{};
     }
-    WipeTarget target =
-        WipeTarget::prepare(path, WipeRules(WipeLevel::Medium, true, env.settings), env);
+    WipeTarget target = WipeTarget::prepare(path, rulesFor(WipeLevel::Medium, true, env), env);
     return mediumCourse(target);
 }
 
@@ -185,21 +220,17 @@ void OverwriteMedium(WipeTarget& target)
 
 WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const WipeEnv& env)
 {
-    WipeTarget target =
-        WipeTarget::prepare(path, WipeRules(WipeLevel::High, deleteAfter, env.settings), env);
-    highPasses(target, passes);
-    return finish(target, deleteAfter);
+    WipeTarget target = WipeTarget::prepare(path, rulesFor(WipeLevel::High, deleteAfter, env), env);
+    return highCourse(target, passes, deleteAfter);
 }
 
 WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level)
 {
     switch (level) {
     case WipeLevel::Least:
-        leastPasses(target);
-        return finish(target, true);
+        return leastCourse(target, true);
     case WipeLevel::High:
-        highPasses(target, 11);
-        return finish(target, true);
+        return highCourse(target, 11, true);
     case WipeLevel::Medium:
         break;
     }
@@ -210,7 +241,7 @@ WipeOutcome WipeAtLevel(const QByteArray& path, WipeLevel level, const WipeEnv& 
 {
     if (level == WipeLevel::Medium)
         return WipeFileMedium(path, env);
-    WipeTarget target = WipeTarget::prepare(path, WipeRules(level, true, env.settings), env);
+    WipeTarget target = WipeTarget::prepare(path, rulesFor(level, true, env), env);
     return WipePrepared(target, level);
 }
 
@@ -218,7 +249,7 @@ WipeOutcome WipeInFolder(const fs::Folder& folder, const QByteArray& name, WipeL
                          const WipeEnv& env)
 {
     WipeTarget target =
-        WipeTarget::prepareIn(folder.duplicate(), name, WipeRules(level, true, env.settings), env);
+        WipeTarget::prepareIn(folder.duplicate(), name, rulesFor(level, true, env), env);
     return WipePrepared(target, level);
 }
 

@@ -27,8 +27,11 @@ WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, c
 // The medium method's overwriting and deletion of a held file (it never renames).
 void OverwriteMedium(WipeTarget& target);
 
-// What a level checks before the first byte and does at the end.
-WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings);
+// What a level checks before the first byte and does at the end; with giveOwnerWrite
+// every level makes a read-only file writable by its owner first (the medium level
+// always does).
+WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings,
+                            bool giveOwnerWrite = false);
 // The method of a level (least, medium, or high with 11 passes) on a prepared file, which
 // its rules (WipeRules) say to delete.
 WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level);

@@ -230,6 +230,8 @@ void WipePass::write(const char* data, size_t length, off_t at)
         m_target.m_changed = true;
     m_file->writeAt(data, length, at);
     m_end = std::max(m_end, at + off_t(length));
+    if (m_target.m_env.onWritten)
+        m_target.m_env.onWritten(length);
 }
 
 void WipePass::finish()

@@ -7,6 +7,8 @@
 
 #include <QByteArray>
 
+#include <cstddef>
+#include <functional>
 #include <limits>
 
 namespace ov {
@@ -22,6 +24,11 @@ struct WipeEnv
     const StopChannel& stop;
     // A relative path is taken from this folder (the one the program was started in).
     QByteArray startFolder;
+    // Every level gives the owner write permission first (as the medium level always
+    // does), and takes it back when the wipe fails: a read-only file is destroyed too.
+    bool giveOwnerWrite = false;
+    // Told the size of every write as it is made (progress by bytes); may be empty.
+    std::function<void(std::size_t)> onWritten = {};
 };
 
 // One file named for destruction, held from the first look to the delete. Its folder is
@@ -36,6 +43,7 @@ public:
         bool deleteAfter = true;
         bool scramble = false;       // renamed to "ovlxx.ovl" before the delete
         bool refuseReadOnly = false; // a file without owner write permission is refused
+        bool giveOwnerWrite = false; // made writable by its owner first, restored on failure
         off_t maxLength = std::numeric_limits<off_t>::max(); // room for the method's rounding
     };
 
@@ -53,6 +61,7 @@ public:
     // The whole path as resolved (the name it has now).
     QByteArray path() const { return m_folder.pathOf(m_name); }
     const WipeEnv& env() const { return m_env; }
+    const Rules& rules() const { return m_rules; }
     off_t initialLength() const { return m_initialLength; }
     // How many other names point at the file's contents (hard links).
     nlink_t otherNames() const { return m_links > 0 ? m_links - 1 : 0; }
