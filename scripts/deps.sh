@@ -16,7 +16,7 @@ OV_TEST_PACKAGES=(
     libgtest-dev libgmock-dev
     xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
     e2fsprogs xfsprogs btrfs-progs dosfstools util-linux
-    dpkg-dev lintian desktop-file-utils appstream mandoc zsh
+    dpkg-dev lintian desktop-file-utils appstream mandoc man-db zsh
     libfuse3-dev fuse3
 )
 
