@@ -129,6 +129,12 @@ TEST_F(CliSignal, ProgressIsOneLineFittedToTheTerminal)
             EXPECT_TRUE(last.endsWith(shown)) << last.constData();
         }
     }
+    // Nothing of it where standard error is not a terminal (a log, a pipe).
+    const QString file = make("plain", kBig);
+    auto child = spawn({"wipe", "--level", "least", file});
+    ASSERT_TRUE(child->wait());
+    EXPECT_TRUE(child->exitedWith(0)) << child->err.constData();
+    EXPECT_TRUE(child->err.isEmpty()) << child->err.constData();
 }
 
 } // namespace

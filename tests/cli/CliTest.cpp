@@ -2,6 +2,9 @@
 #include "cli/CliFixture.h"
 #include "support/Tmpfs.h"
 
+#include <pwd.h>
+#include <sys/stat.h>
+
 namespace ov {
 namespace {
 
@@ -344,6 +347,30 @@ TEST_F(Cli, ForceMakesReadOnlyFilesWritableAtEveryLevel)
     QFile::setPermissions(file, QFile::ReadOwner);
     EXPECT_EQ(wipe({"-l", "medium", file}).exitCode, 0);
     EXPECT_FALSE(exists(file.toUtf8()));
+
+    // For its owner, not root, the permission is what lets the passes write at all.
+    const passwd* nobody = ::getpwnam("nobody");
+    if (!test::runningAsRoot() || !nobody)
+        GTEST_SKIP() << "needs root, to run the command as the user nobody";
+    ASSERT_EQ(::chmod(dir.path().constData(), 0755), 0);
+    const QByteArray own = dir.file("own");
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(own)));
+    test::writeFile(own + "/ro", "confidential");
+    for (const QByteArray& path : {own, own + "/ro"})
+        ASSERT_EQ(::chown(path.constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_EQ(::chmod((own + "/ro").constData(), 0444), 0);
+    test::Child::Options options;
+    options.user = nobody->pw_uid;
+    for (const char* level : {"least", "high"}) {
+        auto child =
+            spawn({"wipe", "--no-log", "-f", "-l", level, QFile::decodeName(own + "/ro")}, options);
+        ASSERT_TRUE(child->wait());
+        EXPECT_TRUE(child->exitedWith(0)) << level << child->err.constData();
+        EXPECT_FALSE(exists(own + "/ro")) << level;
+        test::writeFile(own + "/ro", "confidential");
+        ASSERT_EQ(::chown((own + "/ro").constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(::chmod((own + "/ro").constData(), 0444), 0);
+    }
 }
 
 // Output: "destroyed" lines on stdout only without -q; -q leaves failures alone; a note
