@@ -547,6 +547,25 @@ EntryInfo entryInfo(const Descriptor& entry, const QByteArray& path, EngineHost&
     });
 }
 
+namespace {
+
+long fileSystemMagic(const Descriptor& entry, const QByteArray& path, EngineHost& host)
+{
+    return host.blocking([&] {
+        struct statfs st;
+        if (::fstatfs(entry.get(), &st) != 0)
+            throwErrno(path);
+        return long(st.f_type);
+    });
+}
+
+} // namespace
+
+FileSystemKind fileSystemOf(const Descriptor& entry, const QByteArray& path, EngineHost& host)
+{
+    return fileSystemKindByMagic(fileSystemMagic(entry, path, host));
+}
+
 std::optional<QByteArray> pseudoFileSystem(const Descriptor& entry, const QByteArray& path,
                                            EngineHost& host)
 {
@@ -581,12 +600,7 @@ std::optional<QByteArray> pseudoFileSystem(const Descriptor& entry, const QByteA
         {0x6e667364, "nfsd"},
         {AUTOFS_SUPER_MAGIC, "autofs"},
     };
-    const long magic = host.blocking([&] {
-        struct statfs st;
-        if (::fstatfs(entry.get(), &st) != 0)
-            throwErrno(path);
-        return long(st.f_type);
-    });
+    const long magic = fileSystemMagic(entry, path, host);
     for (const Kind& kind : kinds) {
         if (kind.magic == magic)
             return QByteArray(kind.name);
