@@ -165,10 +165,6 @@ private:
 
 // Facts of an entry held by a descriptor (Folder::openEntry); `path` names it in errors.
 EntryInfo entryInfo(const Descriptor& entry, const QByteArray& path, EngineHost& host);
-// The name of the kernel's pseudo file system the entry lives on (proc, sysfs, ...),
-// whose files are the kernel's interfaces, not stored data; nothing for a storage one.
-std::optional<QByteArray> pseudoFileSystem(const Descriptor& entry, const QByteArray& path,
-                                           EngineHost& host);
 // The kind of file system the entry lives on (fstatfs).
 FileSystemKind fileSystemOf(const Descriptor& entry, const QByteArray& path, EngineHost& host);
 // Sets the permission bits of the held entry (never a link's target).

@@ -72,11 +72,11 @@ WipeTarget WipeTarget::prepareIn(fs::Folder folder, const QByteArray& name, cons
     if (info.id != look->id || !info.isRegular())
         throw Error(EAGAIN, kReplaced, path);
     target.m_kind = fs::fileSystemOf(target.m_entry, path, env.host);
-    if (const auto kind = fs::pseudoFileSystem(target.m_entry, path, env.host))
+    if (target.m_kind.writes == WriteKind::KernelInterface)
         throw Error(EINVAL,
                     QStringLiteral("Is a file of the kernel's %1 file system, not stored data; "
                                    "it is left alone")
-                        .arg(QString::fromLatin1(*kind)),
+                        .arg(QString::fromLatin1(target.m_kind.name)),
                     path);
     if (rules.refuseReadOnly && !info.ownerWritable())
         throw Error(EACCES, QStringLiteral("The file is read-only"), path);
