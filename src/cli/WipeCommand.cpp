@@ -41,6 +41,7 @@ enum OptionId
     kNoScramble = 256,
     kLog,
     kNoLog,
+    kNoVerify,
 };
 
 const std::vector<OptionSpec> kOptions = {
@@ -49,6 +50,7 @@ const std::vector<OptionSpec> kOptions = {
     {kNoScramble, "no-scramble", 0, false},
     {kLog, "log", 0, false},
     {kNoLog, "no-log", 0, false},
+    {kNoVerify, "no-verify", 0, false},
     {kRecursive, "recursive", 'r', false},
     {kOneFileSystem, "one-file-system", 'x', false},
     {kForce, "force", 'f', false},
@@ -73,6 +75,7 @@ struct Request
     bool oneFileSystem = false;
     bool dryRun = false;
     bool interactive = false;
+    bool readBack = true;
     std::vector<QByteArray> paths;
 };
 
@@ -260,7 +263,7 @@ public:
     }
 
     int failures = 0;
-    qint64 destroyed = 0, removedOthers = 0, removedFolders = 0;
+    qint64 destroyed = 0, notReached = 0, removedOthers = 0, removedFolders = 0;
 
 protected:
     // A line of stdout: the record of what was done.
@@ -379,8 +382,19 @@ private:
             if (m_log)
                 m_log->AppendLog(DeletionLogMessage(path, m_request.settings.SecurityLevel));
             const WipeOutcome outcome = wipe();
-            ++destroyed;
-            record("destroyed " + quotedPathBytes(path), true);
+            if (outcome.verdict.destroyed()) {
+                ++destroyed;
+                record("destroyed " + quotedPathBytes(path) + ": " + local(outcome.verdict.text()),
+                       true);
+            } else {
+                // Deleted as asked, but the old bytes are still on the device: a failure,
+                // told even with --quiet.
+                ++notReached;
+                m_progress.clear();
+                std::printf("deleted %s, NOT destroyed: %s\n", quotedPathBytes(path).constData(),
+                            local(outcome.verdict.explained()).constData());
+                std::fflush(stdout);
+            }
             if (outcome.otherNames > 0) {
                 // Never silent, not even with --quiet: the contents are overwritten, but
                 // the other names still lead to the file.
@@ -447,6 +461,9 @@ std::optional<int> parse(const std::vector<QByteArray>& words, Request& request)
             break;
         case kInteractive:
             request.interactive = true;
+            break;
+        case kNoVerify:
+            request.readBack = false;
             break;
         case kHelp:
             std::fputs(wipeHelp().constData(), stdout);
@@ -538,6 +555,7 @@ int wipeCommand(const std::vector<QByteArray>& words)
         log.emplace(OperationLog::resolvedPath());
     WipeEnv env{progress, request.settings, stop, currentDirectory()};
     env.giveOwnerWrite = request.force;
+    env.readBack = request.readBack;
     env.onWritten = [&](std::size_t bytes) { progress.wrote(bytes); };
     const TreeWalk::Rules walkRules{request.recursive, request.oneFileSystem};
 
@@ -594,6 +612,7 @@ int wipeCommand(const std::vector<QByteArray>& words)
     progress.clear();
     if (request.verbose)
         say(QByteArray::number(destroyer.destroyed) + " file(s) destroyed, " +
+            QByteArray::number(destroyer.notReached) + " deleted but not destroyed, " +
             QByteArray::number(destroyer.removedFolders) + " folder(s) and " +
             QByteArray::number(destroyer.removedOthers) + " link(s), FIFO(s) or socket(s) " +
             "removed, " + QByteArray::number(destroyer.failures) + " failure(s)");
@@ -601,7 +620,7 @@ int wipeCommand(const std::vector<QByteArray>& words)
     // that ran this still learns that it was asked to stop.
     if (stop.requested())
         return endInterrupted(nullptr, std::nullopt);
-    return destroyer.failures == 0 ? 0 : 1;
+    return destroyer.failures == 0 && destroyer.notReached == 0 ? 0 : 1;
 }
 
 } // namespace ov::cli

@@ -17,23 +17,6 @@ constexpr off_t kBlockSize = 4096;
 constexpr off_t kRunOfU = 10000;
 constexpr off_t kMaxOffset = std::numeric_limits<off_t>::max();
 
-// The change that makes the wipe's end a failure, after everything was overwritten and
-// flushed: the appended or cut data is not known to be gone.
-void requireUnchanged(const WipeTarget& target)
-{
-    if (target.changed())
-        throw Error(EAGAIN, QStringLiteral("The file changed while it was being destroyed"),
-                    target.path());
-}
-
-WipeOutcome finish(WipeTarget& target, bool deleteAfter)
-{
-    requireUnchanged(target);
-    if (deleteAfter)
-        target.remove();
-    return WipeOutcome{true, target.otherNames()};
-}
-
 } // namespace
 
 long long roundedChunkCount(long long length, long long divisor)
@@ -137,25 +120,22 @@ template <class Course> WipeOutcome withOwnerWrite(WipeTarget& target, Course&& 
 
 WipeOutcome mediumCourse(WipeTarget& target)
 {
-    return withOwnerWrite(target, [&] {
-        OverwriteMedium(target);
-        return WipeOutcome{true, target.otherNames()};
-    });
+    return withOwnerWrite(target, [&] { return OverwriteMedium(target); });
 }
 
-WipeOutcome leastCourse(WipeTarget& target, bool deleteAfter)
+WipeOutcome leastCourse(WipeTarget& target)
 {
     return withOwnerWrite(target, [&] {
         leastPasses(target);
-        return finish(target, deleteAfter);
+        return target.conclude();
     });
 }
 
-WipeOutcome highCourse(WipeTarget& target, int passes, bool deleteAfter)
+WipeOutcome highCourse(WipeTarget& target, int passes)
 {
     return withOwnerWrite(target, [&] {
         highPasses(target, passes);
-        return finish(target, deleteAfter);
+        return target.conclude();
     });
 }
 
@@ -170,7 +150,7 @@ WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEn
 {
     WipeTarget target =
         WipeTarget::prepare(path, rulesFor(WipeLevel::Least, deleteAfter, env), env);
-    return leastCourse(target, deleteAfter);
+    return leastCourse(target);
 }
 
 WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
@@ -183,7 +163,7 @@ WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
     return mediumCourse(target);
 }
 
-void OverwriteMedium(WipeTarget& target)
+WipeOutcome OverwriteMedium(WipeTarget& target)
 {
     EngineHost& host = target.env().host;
     // Block pass: every block written with "X", then with "0", one block past the end.
@@ -214,23 +194,22 @@ void OverwriteMedium(WipeTarget& target)
         });
         host.yield();
     }
-    requireUnchanged(target);
-    target.remove();
+    return target.conclude();
 }
 
 WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const WipeEnv& env)
 {
     WipeTarget target = WipeTarget::prepare(path, rulesFor(WipeLevel::High, deleteAfter, env), env);
-    return highCourse(target, passes, deleteAfter);
+    return highCourse(target, passes);
 }
 
 WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level)
 {
     switch (level) {
     case WipeLevel::Least:
-        return leastCourse(target, true);
+        return leastCourse(target);
     case WipeLevel::High:
-        return highCourse(target, 11, true);
+        return highCourse(target, 11);
     case WipeLevel::Medium:
         break;
     }

@@ -105,7 +105,7 @@ TEST_F(CliSignal, ProgressIsOneLineFittedToTheTerminal)
         ASSERT_TRUE(child->wait());
         ASSERT_TRUE(child->exitedWith(0))
             << child->howItEnded().constData() << child->err.constData();
-        EXPECT_EQ(child->out, "destroyed " + quotedPathBytes(file) + "\n");
+        EXPECT_EQ(child->out, "destroyed " + quotedPathBytes(file) + ": verified on the device\n");
 
         EXPECT_FALSE(child->err.contains('\n')) << "the line is redrawn, never a new one";
         EXPECT_TRUE(child->err.endsWith("\r\033[K")) << "and taken away at the end";

@@ -1,5 +1,6 @@
 // ombrevault-cli run as a user would run it, with a settings store of the test's own.
 #include "cli/CliFixture.h"
+#include "support/LoopMount.h"
 #include "support/Tmpfs.h"
 
 #include <pwd.h>
@@ -99,7 +100,8 @@ TEST_F(Cli, WipeTakesNamesRelativeToTheCurrentFolderAlsoWhenScrambling)
         Result result = wipe({"--scramble", "--level", level, "plain"});
         EXPECT_EQ(result.exitCode, 0) << level << result.err.toStdString();
         EXPECT_FALSE(exists(dir.file("plain")) || exists(dir.file("ovlxx.ovl"))) << level;
-        EXPECT_EQ(result.out, "destroyed " + QString::fromUtf8(dir.file("plain")) + "\n");
+        EXPECT_EQ(result.out, "destroyed " + QString::fromUtf8(dir.file("plain")) +
+                                  ": verified on the device\n");
     }
 }
 
@@ -158,19 +160,11 @@ TEST_F(Cli, NamesArePrintedUnambiguously)
     const QByteArray out = shell.readAllStandardOutput();
     const QByteArray err = shell.readAllStandardError();
     const QByteArray at = dir.path() + "/";
-    EXPECT_EQ(out, "destroyed '" + at +
-                       "two'$'\\n''lines'\n"
-                       "destroyed '" +
-                       at +
-                       "bad'$'\\377''byte'\n"
-                       "destroyed '" +
-                       at +
-                       "esc'$'\\033''[31mred'\n"
-                       "destroyed '" +
-                       at +
-                       "a b'\n"
-                       "'" +
-                       at + "a b': 1 other name still points at the overwritten contents\n");
+    const QByteArray verdict = ": verified on the device\n";
+    EXPECT_EQ(out, "destroyed '" + at + "two'$'\\n''lines'" + verdict + "destroyed '" + at +
+                       "bad'$'\\377''byte'" + verdict + "destroyed '" + at +
+                       "esc'$'\\033''[31mred'" + verdict + "destroyed '" + at + "a b'" + verdict +
+                       "'" + at + "a b': 1 other name still points at the overwritten contents\n");
     EXPECT_EQ(err, "ombrevault-cli: '" + at + "gonetwo'$'\\n''lines': No such file or directory\n");
     EXPECT_EQ(readFile(dir.file("c d")), QByteArray(1, '\0'));
 }
@@ -388,7 +382,7 @@ TEST_F(Cli, QuietVerboseAndTheMediumLevelNote)
     result = wipe({"--scramble", "--level", "medium", a});
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(result.err.contains("the medium level never renames")) << result.err.toStdString();
-    EXPECT_EQ(result.out, "destroyed " + a + "\n");
+    EXPECT_EQ(result.out, "destroyed " + a + ": verified on the device\n");
     a = make("a");
     result = wipe({"-s", "-q", "-l2", a});
     EXPECT_TRUE(result.err.isEmpty()) << "--quiet says nothing but failures";
@@ -396,6 +390,31 @@ TEST_F(Cli, QuietVerboseAndTheMediumLevelNote)
     result = wipe({"-s", "-l1", a});
     EXPECT_FALSE(result.err.contains("never renames"));
     EXPECT_TRUE(result.err.isEmpty()) << "no progress line off a terminal";
+}
+
+// Each line carries the file's verdict. A file the overwrite did not reach is deleted as
+// asked but never called destroyed, even with --quiet, and fails the command.
+TEST_F(Cli, VerdictsOnEachLineAndNotReachedFails)
+{
+    QString file = make("plain");
+    Result result = wipe({"--no-verify", "-l", "least", file});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.out, "destroyed " + file + ": overwritten (not read back)\n");
+
+    QString why;
+    const auto btrfs = test::LoopMount::create("btrfs", qint64(256) << 20, &why);
+    if (!btrfs)
+        GTEST_SKIP() << why.toStdString();
+    for (const QStringList& options : {QStringList{"-l", "least"}, QStringList{"-q", "-l1"}}) {
+        file = QFile::decodeName(btrfs->mountPoint() + "/moved");
+        test::writeFile(file.toUtf8(), QByteArray(64 << 10, 'M'));
+        result = wipe(options + QStringList{file});
+        EXPECT_EQ(result.exitCode, 1) << result.err.toStdString();
+        EXPECT_TRUE(result.out.startsWith("deleted " + file + ", NOT destroyed: not reached ("))
+            << result.out.toStdString();
+        EXPECT_FALSE(result.out.contains("destroyed " + file + ":"));
+        EXPECT_FALSE(exists(file.toUtf8()));
+    }
 }
 
 } // namespace

@@ -42,9 +42,12 @@ protected:
         ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         ::close(fd);
     }
-    // The line a record of the command prints for a path below the test's folder.
-    QString line(const char* what, const QByteArray& name, const char* after = "") const
+    // The line a record of the command prints for a path below the test's folder; a
+    // destroyed file's line ends with its verdict.
+    QString line(const char* what, const QByteArray& name, const char* after = nullptr) const
     {
+        if (!after)
+            after = QByteArray(what) == "destroyed" ? ": verified on the device" : "";
         return QString(what) + ' ' + QString::fromUtf8(quotedPathBytes(at(name))) + after + '\n';
     }
 };
@@ -197,7 +200,7 @@ TEST_F(CliTree, OneFileSystemDoesNotEnterAMountPoint)
 
     result = wipe({"-r", "top"});
     EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(result.out, line("destroyed", "top/mnt/m"));
+    EXPECT_EQ(result.out, line("destroyed", "top/mnt/m", ": overwritten (memory only)"));
     EXPECT_TRUE(result.err.contains(at("top/mnt") + ": Device or resource busy"))
         << result.err.toStdString();
     EXPECT_FALSE(exists(at("top/mnt/m")));
