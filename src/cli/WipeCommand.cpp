@@ -11,10 +11,13 @@
 #include "settings/SettingsStore.h"
 #include "wipe/DeletionRun.h"
 #include "wipe/RemoveDuplicates.h"
+#include "wipe/WipeBatch.h"
 #include "wipe/WipeMethods.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <memory>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -254,6 +257,9 @@ public:
 
     void failed(const Error& error) override
     {
+        // A folder kept by a failure inside it, which was told already.
+        if (error.message().isEmpty())
+            return;
         ++failures;
         m_progress.clear();
         QByteArray text = local(error.text());
@@ -322,11 +328,11 @@ private:
     WipeTarget::Rules m_rules;
 };
 
-// The file in hand when a stop came, and whether any of it had been overwritten.
+// What a stop left: the files part-overwritten, and those taken in hand but not touched.
 struct Interrupted
 {
-    QByteArray path;
-    bool partOverwritten = false;
+    std::vector<QByteArray> partOverwritten;
+    qint64 untouched = 0;
 };
 
 class Destroyer : public Reporter
@@ -334,82 +340,212 @@ class Destroyer : public Reporter
 public:
     Destroyer(const Request& request, Progress& progress, const WipeEnv& env,
               const OperationLog* log)
-        : Reporter(request, progress), m_env(env), m_log(log)
+        : Reporter(request, progress), m_env(env), m_log(log), m_batch(env)
     {}
 
     void namedFile(const QByteArray& path) override
     {
         requireBlankFree(path);
+        if (batched())
+            return toBatch(path, [&] { m_batch.add(path); });
         destroy(path, [&] { return WipeAtLevel(path, m_request.level, m_env); });
     }
     void file(const fs::Folder& folder, const QByteArray& name, const fs::EntryInfo&) override
     {
-        destroy(folder.pathOf(name),
-                [&] { return WipeInFolder(folder, name, m_request.level, m_env); });
+        const QByteArray path = folder.pathOf(name);
+        if (batched())
+            return toBatch(path, [&] { m_batch.add(folder, name); });
+        destroy(path, [&] { return WipeInFolder(folder, name, m_request.level, m_env); });
     }
     void special(const fs::Folder& folder, const QByteArray& name,
                  const fs::EntryInfo& info) override
     {
-        // Only the name goes: whatever a link points at, and whatever is behind a FIFO or
-        // a socket, is left alone. A name that meanwhile leads elsewhere is left too.
-        const std::optional<fs::EntryInfo> now = folder.lookAt(name);
-        if (!now || now->id != info.id || now->mode != info.mode)
-            throw Error(EAGAIN, QStringLiteral("Was replaced while the folder was walked"),
-                        folder.pathOf(name));
-        folder.remove(name);
-        folder.sync();
-        ++removedOthers;
-        record("removed " + quotedPathBytes(folder.pathOf(name)) + " (" + kindOf(info) + ")");
+        step(folder, folder.pathOf(name), [this, name, info](const fs::Folder& held) {
+            // Only the name goes: whatever a link points at, and whatever is behind a
+            // FIFO or a socket, is left alone. A name that meanwhile leads elsewhere too.
+            const std::optional<fs::EntryInfo> now = held.lookAt(name);
+            if (!now || now->id != info.id || now->mode != info.mode)
+                throw Error(EAGAIN, QStringLiteral("Was replaced while the folder was walked"),
+                            held.pathOf(name));
+            held.remove(name);
+            held.sync();
+            ++removedOthers;
+            record("removed " + quotedPathBytes(held.pathOf(name)) + " (" + kindOf(info) + ")");
+        });
     }
     void emptied(const fs::Folder& parent, const QByteArray& name) override
     {
-        parent.removeFolder(name);
-        parent.sync();
-        ++removedFolders;
-        record("removed folder " + quotedPathBytes(parent.pathOf(name)));
+        step(parent, parent.pathOf(name), [this, name](const fs::Folder& held) {
+            // A file inside that failed keeps the folder; that failure has been told.
+            if (failedBelow(held.pathOf(name)))
+                throw Error(ENOTEMPTY, QString(), held.pathOf(name));
+            held.removeFolder(name);
+            held.sync();
+            ++removedFolders;
+            record("removed folder " + quotedPathBytes(held.pathOf(name)));
+        });
+    }
+    // What still waits for the batch.
+    void finish()
+    {
+        if (!m_waiting.empty())
+            runBatch();
+    }
+    // After a stop: the files waiting for the batch were not touched.
+    void dropWaiting()
+    {
+        interrupted.untouched += std::count_if(m_waiting.begin(), m_waiting.end(),
+                                               [](const Waiting& w) { return !w.step; });
+        m_waiting.clear();
     }
 
-    std::optional<Interrupted> interrupted;
-    qint64 attempted = 0; // files taken in hand, the one a stop came in included
+    Interrupted interrupted;
+    qint64 attempted = 0; // files taken in hand (or into the batch)
 
 private:
+    // Many files at the least level go together (WipeBatch): the same checks, passes and
+    // endings, with one flush of the volume per pass. What the walk meets meanwhile
+    // waits with them, so that everything happens in the walk's order.
+    bool batched() const { return m_request.level == WipeLevel::Least; }
+
+    // A file of the batch (no step), or a step to take once the files before it are done.
+    struct Waiting
+    {
+        QByteArray path;
+        std::function<void()> step;
+    };
+
+    void logLine(const QByteArray& path) const
+    {
+        // Written before the file is touched, as the window's run writes it.
+        if (m_log)
+            m_log->AppendLog(DeletionLogMessage(path, m_request.settings.SecurityLevel));
+    }
+
+    template <class Add> void toBatch(const QByteArray& path, Add&& add)
+    {
+        ++attempted;
+        logLine(path);
+        add();
+        m_waiting.push_back({path, {}});
+        if (m_batch.full() || m_waiting.size() >= kMostWaiting)
+            runBatch();
+    }
+
+    // A step in `folder` now, or, when files wait for the batch, after them (holding the
+    // folder meanwhile).
+    template <class Step> void step(const fs::Folder& folder, const QByteArray& path, Step&& act)
+    {
+        if (m_waiting.empty())
+            return act(folder);
+        auto held = std::make_shared<fs::Folder>(folder.duplicate());
+        m_waiting.push_back({path, [held, act] { act(*held); }});
+        if (m_waiting.size() >= kMostWaiting)
+            runBatch();
+    }
+
+    void runBatch()
+    {
+        std::vector<Waiting> waiting = std::move(m_waiting);
+        m_waiting.clear();
+        const std::vector<WipeBatch::Result> results =
+            m_batch.run([&](const QByteArray& path) { m_progress.startFile(path); });
+        auto result = results.begin();
+        bool stopped = false;
+        for (const Waiting& w : waiting) {
+            if (w.step) {
+                // After a stop nothing more is done.
+                if (!stopped && !attempt(w.step))
+                    m_failedPaths.push_back(w.path);
+                continue;
+            }
+            const WipeBatch::Result& r = *result++;
+            if (r.outcome) {
+                report(r.path, *r.outcome);
+            } else if (r.failure->code() == ECANCELED) {
+                stopped = true;
+                if (r.touched)
+                    interrupted.partOverwritten.push_back(r.path);
+                else
+                    ++interrupted.untouched;
+            } else {
+                m_failedPaths.push_back(r.path);
+                failed(*r.failure);
+            }
+        }
+        if (stopped)
+            throw Error(ECANCELED, QStringLiteral("Stopped"));
+    }
+
+    // Runs a waiting step; false when it failed (which is told).
+    bool attempt(const std::function<void()>& act)
+    {
+        try {
+            act();
+            return true;
+        } catch (const Error& error) {
+            failed(error);
+            return false;
+        }
+    }
+
+    bool failedBelow(const QByteArray& folderPath) const
+    {
+        return std::any_of(m_failedPaths.begin(), m_failedPaths.end(), [&](const QByteArray& path) {
+            return path.startsWith(folderPath + '/');
+        });
+    }
+
     template <class Wipe> void destroy(const QByteArray& path, Wipe&& wipe)
     {
         ++attempted;
         m_progress.startFile(path);
         try {
-            // Written before the file is touched, as the window's run writes it.
-            if (m_log)
-                m_log->AppendLog(DeletionLogMessage(path, m_request.settings.SecurityLevel));
-            const WipeOutcome outcome = wipe();
-            if (outcome.verdict.destroyed()) {
-                ++destroyed;
-                record("destroyed " + quotedPathBytes(path) + ": " + local(outcome.verdict.text()),
-                       true);
-            } else {
-                // Deleted as asked, but the old bytes are still on the device: a failure,
-                // told even with --quiet.
-                ++notReached;
-                m_progress.clear();
-                std::printf("deleted %s, NOT destroyed: %s\n", quotedPathBytes(path).constData(),
-                            local(outcome.verdict.explained()).constData());
-                std::fflush(stdout);
-            }
-            if (outcome.otherNames > 0) {
-                // Never silent, not even with --quiet: the contents are overwritten, but
-                // the other names still lead to the file.
-                m_progress.clear();
-                std::printf("%s\n", local(otherNamesNotice(path, outcome.otherNames)).constData());
-                std::fflush(stdout);
-            }
+            logLine(path);
+            report(path, wipe());
         } catch (const Error& error) {
-            if (error.code() == ECANCELED)
-                interrupted = Interrupted{path, m_progress.fileWritten() > 0};
+            if (error.code() == ECANCELED) {
+                if (m_progress.fileWritten() > 0)
+                    interrupted.partOverwritten.push_back(path);
+                else
+                    ++interrupted.untouched;
+            }
             throw;
         }
     }
+
+    void report(const QByteArray& path, const WipeOutcome& outcome)
+    {
+        if (outcome.verdict.destroyed()) {
+            ++destroyed;
+            record("destroyed " + quotedPathBytes(path) + ": " + local(outcome.verdict.text()),
+                   true);
+        } else {
+            // Deleted as asked, but the old bytes are still on the device: a failure, told
+            // even with --quiet.
+            ++notReached;
+            m_progress.clear();
+            std::printf("deleted %s, NOT destroyed: %s\n", quotedPathBytes(path).constData(),
+                        local(outcome.verdict.explained()).constData());
+            std::fflush(stdout);
+        }
+        if (outcome.otherNames > 0) {
+            // Never silent, not even with --quiet: the contents are overwritten, but the
+            // other names still lead to the file.
+            m_progress.clear();
+            std::printf("%s\n", local(otherNamesNotice(path, outcome.otherNames)).constData());
+            std::fflush(stdout);
+        }
+    }
+
+    // Each waiting step holds a folder open: a bound on descriptors.
+    static constexpr size_t kMostWaiting = 400;
+
     const WipeEnv& m_env;
     const OperationLog* m_log;
+    WipeBatch m_batch;
+    std::vector<Waiting> m_waiting;
+    std::vector<QByteArray> m_failedPaths;
 };
 
 // Parses the words into a request; an exit status when there is nothing more to do.
@@ -521,14 +657,19 @@ bool confirmed(const Request& request, const Counter& count)
 }
 
 // After a stop: what was left as it was, then the end by the signal that asked for it.
-int endInterrupted(const Interrupted* inHand, std::optional<qint64> filesLeft)
+int endInterrupted(const Interrupted& left, std::optional<qint64> filesLeft)
 {
     QByteArray text = "interrupted";
-    if (inHand && inHand->partOverwritten)
-        text += ": " + quotedPathBytes(inHand->path) +
-                " was left part-overwritten; running the same command again finishes it";
-    else if (inHand)
-        text += ": " + quotedPathBytes(inHand->path) + " was not touched";
+    const auto& part = left.partOverwritten;
+    if (!part.empty()) {
+        text += ": ";
+        for (size_t i = 0; i < part.size(); ++i)
+            text += (i > 0 ? ", " : "") + quotedPathBytes(part[i]);
+        text += part.size() == 1 ? " was left part-overwritten; running the same command "
+                                   "again finishes it"
+                                 : " were left part-overwritten; running the same command "
+                                   "again finishes them";
+    }
     if (filesLeft)
         text += "; " + QByteArray::number(std::max<qint64>(*filesLeft, 0)) +
                 " more file(s) not touched";
@@ -593,21 +734,23 @@ int wipeCommand(const std::vector<QByteArray>& words)
     TreeWalk walk(progress, stop, walkRules, destroyer);
     // How many files a stop leaves untouched, when that is known.
     const auto filesLeft = [&]() -> std::optional<qint64> {
+        const qint64 untouched = destroyer.interrupted.untouched;
         if (counted)
-            return count.files - destroyer.attempted;
+            return count.files - destroyer.attempted + untouched;
         if (!request.recursive)
-            return qint64(request.paths.size()) - destroyer.attempted;
+            return qint64(request.paths.size()) - destroyer.attempted + untouched;
         return std::nullopt;
     };
     try {
         for (const QByteArray& path : request.paths)
             walk.walk(path);
+        destroyer.finish();
     } catch (const Error& error) {
         if (error.code() != ECANCELED)
             throw;
         progress.clear();
-        return endInterrupted(destroyer.interrupted ? &*destroyer.interrupted : nullptr,
-                              filesLeft());
+        destroyer.dropWaiting();
+        return endInterrupted(destroyer.interrupted, filesLeft());
     }
     progress.clear();
     if (request.verbose)
@@ -619,7 +762,7 @@ int wipeCommand(const std::vector<QByteArray>& words)
     // A signal during the last file's last steps: everything was done, and the script
     // that ran this still learns that it was asked to stop.
     if (stop.requested())
-        return endInterrupted(nullptr, std::nullopt);
+        return endInterrupted({}, std::nullopt);
     return destroyer.failures == 0 && destroyer.notReached == 0 ? 0 : 1;
 }
 

@@ -484,6 +484,14 @@ void Folder::sync() const
     });
 }
 
+void Folder::syncVolume() const
+{
+    m_host->runBlocking([&] {
+        if (retry([&] { return ::syncfs(m_fd.get()); }) != 0)
+            throwErrno(m_path);
+    });
+}
+
 void Folder::requireNamesChangeable(const EntryInfo& file, const QByteArray& filePath) const
 {
     m_host->runBlocking([&] {

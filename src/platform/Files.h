@@ -145,6 +145,10 @@ public:
     void removeFolder(const QByteArray& name) const;
     // fsync() of the folder: created, renamed and removed names reach the disk.
     void sync() const;
+    // syncfs(): everything written on the folder's volume reaches the disk, data and names
+    // of every file alike. Fails when the volume has reported a write error since the
+    // folder was opened.
+    void syncVolume() const;
     // Throws a clear Error (naming filePath) when this user could not rename or remove the
     // file in this folder: a read-only volume, no write permission on the folder, a
     // sticky folder and another user's file, an immutable or append-only folder.

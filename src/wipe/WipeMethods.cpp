@@ -19,6 +19,16 @@ constexpr off_t kMaxOffset = std::numeric_limits<off_t>::max();
 
 } // namespace
 
+void LeastPass(WipeTarget& target, int pass)
+{
+    static const char passBytes[kLeastPasses] = {'\x00', '\xff', '\x00'};
+    // The whole file as it stands, its length unchanged.
+    WipePass::run(target, Access::ReadWrite, [&](WipePass& written) {
+        written.fill(passBytes[pass], 0, written.startLength());
+    });
+    target.env().host.yield();
+}
+
 long long roundedChunkCount(long long length, long long divisor)
 {
     long long quotient = length / divisor;
@@ -59,13 +69,8 @@ namespace {
 
 void leastPasses(WipeTarget& target)
 {
-    static const char passBytes[] = {'\x00', '\xff', '\x00'};
-    for (char byte : passBytes) {
-        // The whole file as it stands, its length unchanged.
-        WipePass::run(target, Access::ReadWrite,
-                      [&](WipePass& pass) { pass.fill(byte, 0, pass.startLength()); });
-        target.env().host.yield();
-    }
+    for (int pass = 0; pass < kLeastPasses; ++pass)
+        LeastPass(target, pass);
 }
 
 void highPasses(WipeTarget& target, int passes)

@@ -15,6 +15,10 @@ namespace ov {
 WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEnv& env);
 WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env);
 WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const WipeEnv& env);
+// The least method's passes one by one (0 to kLeastPasses - 1), for a batch that runs
+// each pass over many files before the next.
+inline constexpr int kLeastPasses = 3;
+void LeastPass(WipeTarget& target, int pass);
 // The medium method's overwriting and deletion of a held file (it never renames).
 WipeOutcome OverwriteMedium(WipeTarget& target);
 

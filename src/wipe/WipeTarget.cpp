@@ -134,12 +134,14 @@ void WipeTarget::remove()
 {
     if (m_rules.scramble && m_name != kScrambledName) {
         ScrambleName(*this);
-        m_folder.sync();
+        if (!m_rules.volumeFlush)
+            m_folder.sync();
     }
     requireSameFile(m_name);
     m_folder.remove(m_name);
     // The file is gone for good only once its folder says so on the disk.
-    m_folder.sync();
+    if (!m_rules.volumeFlush)
+        m_folder.sync();
 }
 
 void WipeTarget::renameTo(const QByteArray& name)
@@ -320,7 +322,8 @@ void WipePass::write(const char* data, size_t length, off_t at)
 
 void WipePass::finish()
 {
-    m_file->sync();
+    if (!m_target.m_rules.volumeFlush)
+        m_file->sync();
     // Grown or cut short by someone else since the pass began: the wipe cannot say the
     // file is destroyed.
     const off_t length = m_file->size();
@@ -336,7 +339,8 @@ void WipePass::abandon() noexcept
     if (!m_file)
         return;
     try {
-        m_file->sync();
+        if (!m_target.m_rules.volumeFlush)
+            m_file->sync();
     } catch (const Error&) {
     }
     try {

@@ -58,6 +58,9 @@ public:
         bool scramble = false;       // renamed to "ovlxx.ovl" before the delete
         bool refuseReadOnly = false; // a file without owner write permission is refused
         bool giveOwnerWrite = false; // made writable by its owner first, restored on failure
+        // A batch flushes the whole volume once after each pass and after the deletes
+        // (WipeBatch): the passes and the folder are then not flushed one by one here.
+        bool volumeFlush = false;
         off_t maxLength = std::numeric_limits<off_t>::max(); // room for the method's rounding
     };
 
@@ -76,6 +79,8 @@ public:
     QByteArray path() const { return m_folder.pathOf(m_name); }
     const WipeEnv& env() const { return m_env; }
     const Rules& rules() const { return m_rules; }
+    // The folder held, whose volume a batch flushes.
+    const fs::Folder& folder() const { return m_folder; }
     off_t initialLength() const { return m_initialLength; }
     // How many other names point at the file's contents (hard links).
     nlink_t otherNames() const { return m_links > 0 ? m_links - 1 : 0; }

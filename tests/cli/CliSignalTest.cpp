@@ -62,19 +62,44 @@ TEST_F(CliSignal, CtrlCStopsAShellLoop)
 }
 
 // -f gives a read-only file its owner's write permission for the wipe only: a wipe that
-// does not end with the file gone gives the old mode back.
+// does not end with the file gone gives the old mode back, alone or in a batch.
 TEST_F(CliSignal, ForcedPermissionIsTakenBackWhenTheWipeStops)
 {
-    const QString big = make("big", kBig);
-    QFile::setPermissions(big, QFile::ReadOwner | QFile::ReadGroup);
-    auto child = spawn({"wipe", "-f", "-l", "high", big});
-    ASSERT_TRUE(waitUntil(*child, [&] { return overwritingBegun(big, 'B'); }));
-    child->signalGroup(SIGTERM);
+    for (const char* level : {"high", "least"}) {
+        const QString big = make(QByteArray("big-") + level, kBig);
+        QFile::setPermissions(big, QFile::ReadOwner | QFile::ReadGroup);
+        auto child = spawn({"wipe", "-f", "-l", level, big});
+        ASSERT_TRUE(waitUntil(*child, [&] { return overwritingBegun(big, 'B'); })) << level;
+        child->signalGroup(SIGTERM);
+        ASSERT_TRUE(child->wait());
+        EXPECT_TRUE(child->killedBy(SIGTERM)) << level << child->howItEnded().constData();
+        struct stat st = {};
+        ASSERT_EQ(::stat(big.toUtf8().constData(), &st), 0) << level;
+        EXPECT_EQ(st.st_mode & 07777, 0440u) << level;
+    }
+}
+
+// Small files at the least level go pass by pass together: a stop names every one of them
+// that it left part-overwritten.
+TEST_F(CliSignal, AStopInABatchNamesEveryFileLeftPartOverwritten)
+{
+    QStringList files;
+    for (const char* name : {"f1", "f2", "f3"})
+        files << make(name, QByteArray(16 << 20, 'B'));
+    auto child = spawn(QStringList{"wipe", "-l", "least"} + files);
+    // The second pass has begun: every file holds the first.
+    ASSERT_TRUE(waitUntil(*child, [&] {
+        QFile first(files[0]);
+        return first.open(QIODevice::ReadOnly) && first.read(1) == "\xff";
+    }));
+    child->signalGroup(SIGINT);
     ASSERT_TRUE(child->wait());
-    EXPECT_TRUE(child->killedBy(SIGTERM)) << child->howItEnded().constData();
-    struct stat st = {};
-    ASSERT_EQ(::stat(big.toUtf8().constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0440u);
+    EXPECT_TRUE(child->killedBy(SIGINT)) << child->howItEnded().constData();
+    EXPECT_EQ(child->err, "ombrevault-cli: interrupted: " + files.join(", ").toUtf8() +
+                              " were left part-overwritten; running the same command again "
+                              "finishes them; 0 more file(s) not touched\n");
+    for (const QString& file : files)
+        EXPECT_TRUE(exists(file.toUtf8()));
 }
 
 // The parts of what a terminal received between carriage returns, the line-clearing
