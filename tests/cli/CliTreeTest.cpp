@@ -148,34 +148,43 @@ TEST_F(CliTree, DryRunWalksTheTreeAndTouchesNothing)
     EXPECT_TRUE(exists(at("top/sub/l")));
 }
 
-// A folder its user may not read: the rest is destroyed, it and the folders above it
-// stay, and the failure names it. Run as an ordinary user, for whom permissions count.
-TEST_F(CliTree, AnUnreadableFolderIsReportedAndTheRestDestroyed)
+// A folder its user may not read, a file whose permission cannot be changed: the rest is
+// destroyed, they and the folders above them stay, and each failure is told once. Run as
+// an ordinary user, for whom permissions count.
+TEST_F(CliTree, WhatCannotBeDestroyedIsReportedOnceAndTheRestDestroyed)
 {
     const passwd* nobody = ::getpwnam("nobody");
     if (!test::runningAsRoot() || !nobody)
         GTEST_SKIP() << "needs root, to run the command as the user nobody";
     folder("tree/open");
     folder("tree/locked");
+    folder("other");
     file("tree/open/f");
     file("tree/locked/secret");
     file("tree/z");
-    for (const char* name :
-         {"tree", "tree/open", "tree/locked", "tree/open/f", "tree/locked/secret", "tree/z"})
+    file("other/g");
+    file("other/theirs");
+    for (const char* name : {"tree", "tree/open", "tree/locked", "tree/open/f",
+                             "tree/locked/secret", "tree/z", "other", "other/g"})
         ASSERT_EQ(::chown(at(name).constData(), nobody->pw_uid, nobody->pw_gid), 0);
-    ASSERT_EQ(::chmod(at("tree/locked").constData(), 0300), 0); // no reading, no listing
+    ASSERT_EQ(::chmod(at("tree/locked").constData(), 0300), 0);  // no reading, no listing
+    ASSERT_EQ(::chmod(at("other/theirs").constData(), 0444), 0); // root's, read-only
     ASSERT_EQ(::chmod(dir.path().constData(), 0755), 0);
 
     test::Child::Options options;
     options.user = nobody->pw_uid;
-    auto child = spawn({"wipe", "-r", "--no-log", "-l", "least", "tree"}, options);
+    auto child = spawn({"wipe", "-r", "-f", "--no-log", "-l", "least", "tree", "other"}, options);
     ASSERT_TRUE(child->wait());
     EXPECT_TRUE(child->exitedWith(1)) << child->howItEnded().constData() << child->err.constData();
-    EXPECT_EQ(child->err, "ombrevault-cli: " + at("tree/locked") + ": Permission denied\n");
-    EXPECT_EQ(child->out,
-              line("destroyed", "tree/open/f").toUtf8() + line("destroyed", "tree/z").toUtf8());
-    EXPECT_FALSE(exists(at("tree/open")));
+    EXPECT_EQ(child->err, "ombrevault-cli: " + at("tree/locked") + ": Permission denied\n" +
+                              "ombrevault-cli: " + at("other/theirs") +
+                              ": Operation not permitted\n");
+    EXPECT_EQ(child->out, line("destroyed", "tree/open/f").toUtf8() +
+                              line("destroyed", "tree/z").toUtf8() +
+                              line("destroyed", "other/g").toUtf8());
     EXPECT_EQ(readFile(at("tree/locked/secret")), "confidential");
+    EXPECT_EQ(readFile(at("other/theirs")), "confidential");
+    EXPECT_FALSE(exists(at("tree/open")));
 }
 
 // A mount point inside the tree: with -x it is not entered (and said so), without it the
