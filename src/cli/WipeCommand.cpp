@@ -172,7 +172,8 @@ public:
 
     void yield() override
     {
-        if (m_line.due())
+        // Nothing to show before the first file is taken in hand (duplicates, counting).
+        if (m_clock.isValid() && m_line.due())
             draw();
     }
     void clear() { m_line.clear(); }
