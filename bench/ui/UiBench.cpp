@@ -7,6 +7,8 @@
 // Usage: ui_bench [FOLDER-FOR-THE-256-MIB-FILE]
 
 #include "platform/EngineHost.h"
+#include "platform/LinuxVolumes.h"
+#include "platform/qt/XdgOpener.h"
 #include "settings/OperationLog.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
@@ -175,12 +177,10 @@ void bandDuringAHighWipe(const QByteArray& folder)
     ov::SettingsStore store({base + "/etc", base + "/home"});
     ov::OperationLog log(base + "/log.txt");
     PrintingDialogs dialogs;
-    ov::AppContext context;
-    context.settings = &settings;
-    context.store = &store;
-    context.log = &log;
-    context.host = &ov::processEngineHost();
-    context.dialogs = &dialogs;
+    ov::QtEngineHost host;
+    ov::LinuxVolumes volumes(host);
+    ov::XdgOpener opener;
+    ov::AppContext context{settings, store, log, host, dialogs, volumes, opener};
 
     const QByteArray victim = makeFile(base + "/victim.bin", qint64(256) << 20);
     ov::frmMain window(context, {victim, true});

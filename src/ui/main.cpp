@@ -1,5 +1,7 @@
 #include "platform/EngineHost.h"
+#include "platform/LinuxVolumes.h"
 #include "platform/qt/QtDialogs.h"
+#include "platform/qt/XdgOpener.h"
 #include "settings/OperationLog.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
@@ -12,6 +14,7 @@
 
 #include <csignal>
 
+// The one place that chooses what the windows work with.
 int main(int argc, char** argv)
 {
     // A file-size limit (ulimit -f) must make writes fail with EFBIG, which the wipe and
@@ -24,15 +27,14 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Ombrevault"));
     QApplication::setApplicationVersion(QStringLiteral(OV_VERSION_STRING));
 
+    ov::Settings settings;
     ov::SettingsStore store;
     ov::OperationLog log(ov::OperationLog::resolvedPath());
+    ov::QtEngineHost host;
     ov::QtDialogs dialogs;
-    ov::AppContext context;
-    context.settings = &ov::processSettings();
-    context.store = &store;
-    context.log = &log;
-    context.host = &ov::processEngineHost();
-    context.dialogs = &dialogs;
+    ov::LinuxVolumes volumes(host);
+    ov::XdgOpener opener;
+    ov::AppContext context{settings, store, log, host, dialogs, volumes, opener};
 
     ov::frmMain window(context, commandLine);
     QApplication::setWindowIcon(window.windowIcon());

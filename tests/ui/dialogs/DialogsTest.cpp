@@ -200,7 +200,8 @@ private slots:
         QWidget* general = child<QWidget>(&dialog, "Frame2");
         QWidget* security = child<QWidget>(&dialog, "Frame1");
         // A point both pages cover, and the strip of the security page above the other.
-        const QPoint shared(300, 110), strip(300, 35);
+        const QPoint shared(300, general->geometry().center().y());
+        const QPoint strip(300, (security->y() + general->y()) / 2);
         auto frontPage = [&](QPoint at) {
             QWidget* hit = dialog.childAt(at);
             const auto on = [&](QWidget* page) { return hit == page || page->isAncestorOf(hit); };
@@ -224,19 +225,37 @@ private slots:
     {
         World world;
         frmOptions dialog(world.context);
-        // 6300 x 2520 twips inside, 15 to a pixel, and no way to change it.
-        QCOMPARE(dialog.minimumSize(), QSize(420, 168));
-        QCOMPARE(dialog.maximumSize(), QSize(420, 168));
+        // 6300 x 2520 twips inside at least, 15 to a pixel, and no way to change it; the
+        // controls as large as the table makes them at least, where it places them or
+        // further right and down.
+        QVERIFY(dialog.minimumSize().expandedTo(QSize(420, 168)) == dialog.minimumSize());
+        QCOMPARE(dialog.maximumSize(), dialog.minimumSize());
         QVERIFY(!(dialog.windowFlags() &
                   (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-        QCOMPARE(child<QWidget>(&dialog, "Frame1")->geometry(), QRect(8, 32, 401, 97));
+        const std::pair<const char*, QRect> table[] = {
+            {"Command2", {120, 120, 1215, 255}},   {"Command1", {1440, 120, 1215, 255}},
+            {"Frame2", {120, 600, 6015, 1335}},    {"Check2", {240, 0, 5055, 255}},
+            {"Check1", {240, 360, 2055, 255}},     {"Frame1", {120, 480, 6015, 1455}},
+            {"Option1_0", {120, 120, 5175, 255}},  {"Option1_1", {120, 360, 5535, 375}},
+            {"Option1_2", {120, 720, 5655, 375}},  {"Label1", {1560, 1200, 3735, 255}},
+            {"cmdCancel", {4080, 2160, 975, 255}}, {"cmdOK", {5160, 2160, 975, 255}}};
+        for (const auto& [name, twips] : table) {
+            const QRect least(twips.topLeft() / 15, twips.size() / 15);
+            const QRect placed = child<QWidget>(&dialog, name)->geometry();
+            QVERIFY2(placed.x() >= least.x() && placed.y() >= least.y() &&
+                         placed.width() >= least.width() && placed.height() >= least.height(),
+                     name);
+        }
 
         dialog.show();
         QWidget* w = child(&dialog, "cmdCancel");
         QCOMPARE(dialog.focusWidget(), w);
+        // The order of the Tab chain (what of it is covered is skipped by Tab).
+        const QStringList controls{"cmdCancel", "cmdOK",  "Option1_2", "Option1_1", "Option1_0",
+                                   "Check1",    "Check2", "Command1",  "Command2"};
         QStringList order;
         do {
-            if (w->focusPolicy() & Qt::TabFocus)
+            if (controls.contains(w->objectName()))
                 order << w->objectName();
             w = w->nextInFocusChain();
         } while (w != child(&dialog, "cmdCancel"));
@@ -267,12 +286,12 @@ private slots:
         const QByteArray locked = world.dir.file("locked");
         QVERIFY(QDir().mkpath(QFile::decodeName(locked)));
         SettingsStore store({locked, locked});
-        world.context.store = &store;
+        AppContext context = world.with(&store);
         Immutable guard(locked);
         if (!guard.ok())
             QSKIP("chattr +i is not available here");
 
-        QPointer<frmOptions> dialog = new frmOptions(world.context);
+        QPointer<frmOptions> dialog = new frmOptions(context);
         child<QCheckBox>(dialog, "Check1")->setChecked(true);
         dialog->Option1(0)->setChecked(true);
         dialog->cmdOK_Click();
@@ -316,10 +335,10 @@ private slots:
         QFETCH(QStringList, expected);
         World world;
         OperationLog log(path.startsWith('/') ? path : world.dir.file(path));
-        world.context.log = &log;
+        AppContext context = world.with(nullptr, &log);
         if (!content.isNull())
             writeFile(log.path(), content);
-        frmViewLog viewer(world.context);
+        frmViewLog viewer(context);
         QCOMPARE(items(&viewer), expected);
         // A file that is there is read without holding up the window.
         QCOMPARE(world.loop.blockingCalls, expected == QStringList{kNoLog} ? 0 : 1);
@@ -511,10 +530,11 @@ private slots:
     void openLinkWithTheRealOpenerMissingFromPath()
     {
         World world;
-        world.context.opener = nullptr; // the desktop's own opener
+        XdgOpener desktop; // the desktop's own opener
+        AppContext context = world.with(nullptr, nullptr, &desktop);
         const QByteArray savedPath = qgetenv("PATH");
         qputenv("PATH", world.dir.path()); // a folder without xdg-open
-        OpenLink(QStringLiteral("https://www.tallowbrookworks.example/"), world.context, nullptr);
+        OpenLink(QStringLiteral("https://www.tallowbrookworks.example/"), context, nullptr);
         qputenv("PATH", savedPath);
         QTRY_COMPARE(world.dialogs.messages.size(), 1);
         QVERIFY(world.dialogs.messages[0].startsWith("Exclamation|No Association In Registry|"));
