@@ -5,7 +5,9 @@ OV_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev libblkid-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
+    xvfb xauth xdotool x11-utils imagemagick
+    # The window tests lay the windows out in each font family a desktop may use.
+    fonts-dejavu-core fonts-liberation2 fonts-urw-base35
     e2fsprogs xfsprogs btrfs-progs dosfstools util-linux
 )
 

@@ -128,7 +128,9 @@ void EmbossedLabel::paintEvent(QPaintEvent*)
     QPainter painter(this);
     const QRect area = contentsRect().adjusted(0, 0, -1, -1);
     const int flags = int(alignment());
-    painter.setPen(palette().color(QPalette::Shadow));
+    // The copy in the window's own text colour: the label's is the light one.
+    const QWidget* window = parentWidget() ? parentWidget() : this;
+    painter.setPen(window->palette().color(QPalette::WindowText));
     painter.drawText(area.translated(1, 1), flags, text());
     painter.setPen(palette().color(foregroundRole()));
     painter.drawText(area, flags, text());

@@ -26,6 +26,9 @@ const char kNote[] =
     "programs while this procedure is being performed. This will ensure it will finish with "
     "out any problems.";
 
+// The largest byte count a volume's row shows.
+constexpr std::int64_t kLargestVolumeBytes = 922337203685477;
+
 // The fact rows, top to bottom, by the index of their caption and value box.
 struct Row
 {
@@ -64,6 +67,14 @@ protected:
         }
     }
 };
+
+// Wide enough for the longest size a volume can show, whole.
+int valueBoxWidth(const QLineEdit* box)
+{
+    const QFontMetrics metrics(box->font());
+    const int margins = box->sizeHint().width() - 17 * metrics.horizontalAdvance(QLatin1Char('x'));
+    return margins + metrics.horizontalAdvance(CDriveInfo::FormatSize(kLargestVolumeBytes, true));
+}
 
 // The run writes CR LF between the size and the word; a label breaks lines at LF.
 QString labelText(const QString& text)
@@ -193,6 +204,7 @@ void DiskPanel::buildControls()
         value->setReadOnly(true);
         value->setFocusPolicy(Qt::ClickFocus);
         value->unsetCursor(); // the window's pointer, the hourglass included
+        value->setMinimumWidth(valueBoxWidth(value));
         // Read by its caption.
         value->setAccessibleName(caption->text());
         caption->setBuddy(value);

@@ -1,5 +1,6 @@
 // The secondary windows: options, log viewer, About box, the links they open, and the
 // main window's menu commands that reach them.
+#include "platform/qt/QtDialogs.h"
 #include "platform/qt/XdgOpener.h"
 #include "ui/UiWorld.h"
 #include "ui/dialogs/OpenLink.h"
@@ -365,6 +366,24 @@ private slots:
         QTRY_VERIFY(viewer.isNull());
     }
 
+    void logViewerScrollsToTheEndOfTheLongestLine()
+    {
+        World world;
+        const QByteArray longLine =
+            "[1/2/26 - 10:00:00] : /" + QByteArray(200, 'd') + "/old.doc Deleted via ratio 3";
+        writeFile(world.log.path(), "[1 - 2] : short\r\n" + longLine + "\r\n[3 - 4] : short\r\n");
+        frmViewLog viewer(world.context);
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        auto* list = child<QListWidget>(&viewer, "List1");
+        QScrollBar* bar = list->horizontalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0);
+        bar->setValue(bar->maximum());
+        const QRect line = list->visualItemRect(list->item(1));
+        QVERIFY(line.width() >= list->fontMetrics().horizontalAdvance(list->item(1)->text()));
+        QVERIFY(line.right() <= list->viewport()->width()); // "ratio 3" in sight
+    }
+
     void logViewerAskedAgainWhileReading()
     {
         // The read serves events; a second View Logs in that time must not make a
@@ -438,6 +457,43 @@ private slots:
         QTest::mouseMove(&about, emptyArea);
         QTRY_COMPARE(about.linkColour(), QColor(Qt::blue));
         QCOMPARE(changes.count, 3);
+    }
+
+    // "4.2" keeps its light colour, standing on a darker copy of itself that makes it
+    // legible on the window's light background.
+    void aboutVersionIsLegible()
+    {
+        World world;
+        frmAbout about(world.context);
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        auto* version = child<QLabel>(&about, "Label4");
+        QCOMPARE(version->palette().color(QPalette::WindowText),
+                 about.palette().color(QPalette::Light));
+        const QImage shown = version->grab().toImage();
+        const auto luminance = [](QColor c) {
+            const auto channel = [](double v) {
+                v /= 255;
+                return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) +
+                   0.0722 * channel(c.blue());
+        };
+        const double background = luminance(about.palette().color(QPalette::Window));
+        int legible = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                const double l = luminance(shown.pixelColor(x, y));
+                const double contrast =
+                    (std::max(l, background) + 0.05) / (std::min(l, background) + 0.05);
+                legible += contrast >= 4.5;
+            }
+        }
+        // Strokes of the glyphs, not a stray pixel: at least a tenth of the text's area.
+        const QSize text =
+            version->fontMetrics().size(0, version->text()) * version->devicePixelRatioF();
+        QVERIFY2(legible * 10 >= text.width() * text.height() / 10,
+                 qPrintable(QString::number(legible)));
     }
 
     void aboutLinksOpenOnReleaseOfEitherButtonAndCloseCloses()
@@ -557,6 +613,31 @@ private slots:
         // The target travels as one argument, blanks and all.
         QCOMPARE(runOpener(script, "0 and more"), (QList<int>{int(Kind::Finished), 0}));
         QCOMPARE(readFile(seen), QByteArray("1|0 and more"));
+    }
+
+    // Add File takes a typed name of a file that is not there: the dialog completes it to a
+    // full path and that becomes the entry.
+    void openFileDialogTakesANameThatDoesNotExist()
+    {
+        TempDir dir;
+        const QByteArray missing = dir.file("not there yet.txt");
+        bool typed = false;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            typed = true;
+            dialog->selectFile(QFile::decodeName(missing));
+            QMetaObject::invokeMethod(dialog, "accept"); // as its Open button does
+            // A dialog that insists on an existing file stays open: give up on it.
+            QTimer::singleShot(200, dialog, &QDialog::reject);
+        });
+        QtDialogs dialogs;
+        const std::optional<QByteArray> chosen = dialogs.openFile(
+            nullptr, QStringLiteral("Select File"), dir.path(), QStringLiteral("All Files (*)"));
+        QVERIFY(typed);
+        QCOMPARE(chosen.value_or("(cancelled)"), missing);
+        QVERIFY(!exists(missing));
     }
 
     // The main window's menu commands.

@@ -230,6 +230,40 @@ private slots:
         QCOMPARE(h.window->horizontalExtent(), 0);
     }
 
+    // Entries that came without a recomputation of the extent (a drop, a folder) can be
+    // scrolled to their end all the same, whichever of them is the widest.
+    void aLongFirstEntryCanBeScrolledToItsEnd()
+    {
+        Harness h;
+        QVERIFY(h.show());
+        h.window->mnuFileCleaner_Click();
+        const QByteArray longName = h.dir.file(QByteArray(180, 'n') + ".txt");
+        for (const QByteArray& path : {longName, h.dir.file("b"), h.dir.file("c")})
+            writeFile(path, "x");
+        QVERIFY(dragAndDrop(h, urls({longName, h.dir.file("b"), h.dir.file("c")})));
+        PendingList* list = h.window->pendingList();
+        QScrollBar* bar = list->horizontalScrollBar();
+        QCOMPARE(h.window->horizontalExtent(), 0); // the drop did not recompute it
+        const int textWidth = list->fontMetrics().horizontalAdvance(list->item(0)->text());
+        QTRY_VERIFY(bar->maximum() > 0);
+        bar->setValue(bar->maximum());
+        const QRect first = list->visualItemRect(list->item(0));
+        QVERIFY2(first.width() >= textWidth && first.right() <= list->viewport()->width(),
+                 qPrintable(QStringLiteral("%1 wide, ends at %2 of %3")
+                                .arg(first.width())
+                                .arg(first.right())
+                                .arg(list->viewport()->width())));
+        // The extent Add File computes stays after the list is cleared, until the next one.
+        h.child<QPushButton>("cmdAddFile")->click(); // cancelled
+        QVERIFY(h.window->horizontalExtent() > list->viewport()->width());
+        h.child<QPushButton>("cmdClearList")->click();
+        list->doItemsLayout(); // laid out now, not at the next turn of the event loop
+        QVERIFY(bar->maximum() > 0);
+        h.child<QPushButton>("cmdAddFile")->click();
+        list->doItemsLayout();
+        QCOMPARE(bar->maximum(), 0);
+    }
+
     void addFolder()
     {
         Harness h;
@@ -373,14 +407,22 @@ private slots:
         Harness h;
         h.settings.SecurityLevel = QStringLiteral("1");
         h.addFiles({"a", "b", "c"});
+        QString said;
+        // Closed in the middle of the second file: the status line says what will happen.
+        int yieldsInB = 0;
         closeDuringRun(
-            h, [&] { return h.text("Label5") == QLatin1String("1"); },
-            [&] { h.child<QAction>("mnuExit")->trigger(); }, [&] { h.window->cmdDelete_Click(); });
-        QVERIFY(!exists(h.dir.file("a")));
-        QVERIFY(exists(h.dir.file("b")) && exists(h.dir.file("c"))); // none after the one in hand
-        QCOMPARE(h.entries(), (Paths{h.dir.file("b"), h.dir.file("c")}));
+            h, [&] { return h.text("Label5") == QLatin1String("1") && ++yieldsInB == 2; },
+            [&] {
+                h.child<QAction>("mnuExit")->trigger();
+                said = h.text("lblStatus");
+            },
+            [&] { h.window->cmdDelete_Click(); });
+        QCOMPARE(said, QStringLiteral("The window will close after the file in hand."));
+        QVERIFY(!exists(h.dir.file("a")) && !exists(h.dir.file("b")));
+        QVERIFY(exists(h.dir.file("c"))); // none after the one in hand
+        QCOMPARE(h.entries(), (Paths{h.dir.file("c")}));
         QVERIFY(h.text("lblStatus").startsWith(QStringLiteral("Stopped")));
-        QCOMPARE(h.text("Label5"), QStringLiteral("1"));
+        QCOMPARE(h.text("Label5"), QStringLiteral("2"));
         QVERIFY(!h.window->tooltip().tipWindow());
 
         Harness idle; // without a run the window closes at once
