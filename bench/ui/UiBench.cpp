@@ -180,7 +180,7 @@ void bandDuringAHighWipe(const QByteArray& folder)
     ov::QtEngineHost host;
     ov::LinuxVolumes volumes(host);
     ov::XdgOpener opener;
-    ov::AppContext context{settings, store, log, host, dialogs, volumes, opener};
+    ov::AppContext context{settings, store, log, host, dialogs, volumes, opener, base};
 
     const QByteArray victim = makeFile(base + "/victim.bin", qint64(256) << 20);
     ov::frmMain window(context, {victim, true});

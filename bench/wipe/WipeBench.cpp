@@ -55,15 +55,11 @@ void shell(const QString& command)
 }
 
 Settings settings;
+StopChannel noStop;
 
-void wipeAt(int level, const QByteArray& path, EngineHost& loop)
+void wipeAt(WipeLevel level, const QByteArray& path, EngineHost& host)
 {
-    if (level == 1)
-        WipeFileLeast(path, true, settings, loop);
-    else if (level == 2)
-        WipeFileMedium(path, loop);
-    else
-        WipeFileHigh(path, 11, true, settings, loop);
+    (void)WipeAtLevel(path, level, WipeEnv{host, settings, noStop, {}});
 }
 
 void leastAgainstTheDisk()
@@ -71,7 +67,7 @@ void leastAgainstTheDisk()
     const qint64 size = 256 << 20;
     DirectEngineHost loop;
     QByteArray path = makeFile("bench-least", size);
-    const double least = seconds([&] { WipeFileLeast(path, true, settings, loop); });
+    const double least = seconds([&] { wipeAt(WipeLevel::Least, path, loop); });
     path = makeFile("bench-dd", size);
     const QString dd = QStringLiteral("for i in 1 2 3; do dd if=/dev/zero of='%1' bs=1M count=256 "
                                       "conv=notrunc,fdatasync status=none; done; rm -f '%1'")
@@ -94,11 +90,11 @@ void highAgainstLeast()
     const qint64 size = 64 << 20;
     DirectEngineHost loop;
     QByteArray path = makeFile("bench-l64", size);
-    const double least = seconds([&] { WipeFileLeast(path, true, settings, loop); });
+    const double least = seconds([&] { wipeAt(WipeLevel::Least, path, loop); });
     path = makeFile("bench-h64", size);
-    const double high = seconds([&] { WipeFileHigh(path, 11, true, settings, loop); });
+    const double high = seconds([&] { wipeAt(WipeLevel::High, path, loop); });
     path = makeFile("bench-m64", size);
-    const double medium = seconds([&] { WipeFileMedium(path, loop); });
+    const double medium = seconds([&] { wipeAt(WipeLevel::Medium, path, loop); });
     std::printf(
         "64 MiB: least %.2f s, medium %.2f s, high %.2f s   high/least = %.2f (goal <= 12)\n",
         least, medium, high, high / least);
@@ -130,7 +126,7 @@ void peakMemory()
 void responsiveness()
 {
     QtEngineHost loop;
-    for (int level : {1, 2, 3}) {
+    for (WipeLevel level : {WipeLevel::Least, WipeLevel::Medium, WipeLevel::High}) {
         QByteArray path = makeFile("bench-resp", 256 << 20);
         QElapsedTimer sinceTick;
         qint64 longest = 0;
@@ -148,7 +144,7 @@ void responsiveness()
         timer.stop();
         std::printf("level %d, 256 MiB in the event loop: %.2f s, %d ticks, longest gap %lld ms "
                     "(goal <= 50)\n",
-                    level, took, ticks, longest);
+                    int(level), took, ticks, longest);
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/StopChannel.h"
+
 #include <QByteArray>
 #include <QElapsedTimer>
 
@@ -30,7 +32,8 @@ private:
     QElapsedTimer m_clock;
 };
 
-// Set by SIGINT; long commands look at it between writes.
+// Asked to stop by SIGINT or SIGTERM; long commands look at it between writes.
+StopChannel& interruptChannel();
 bool interruptRequested();
 void installInterruptHandler();
 

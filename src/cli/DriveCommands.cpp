@@ -4,6 +4,7 @@
 #include "drive/DriveInfo.h"
 #include "platform/Error.h"
 #include "platform/LinuxVolumes.h"
+#include "platform/Terminal.h"
 #include "settings/OperationLog.h"
 #include "settings/SettingsStore.h"
 
@@ -174,7 +175,7 @@ int cleanFreeSpaceCommand(const std::vector<QByteArray>& args)
         std::fputs(kCleanUsage, stderr);
         return 2;
     }
-    CleanLoop loop(::isatty(STDERR_FILENO) == 1);
+    CleanLoop loop(terminal::isTerminal(STDERR_FILENO));
     LinuxVolumes volumes(loop);
     try {
         SettingsStore store;

@@ -1,22 +1,26 @@
 #include "cli/Commands.h"
 
-#include <atomic>
 #include <csignal>
 
 namespace ov::cli {
 
 namespace {
-std::atomic<bool> g_interrupted{false};
+StopChannel g_interrupt;
 
 void onInterrupt(int)
 {
-    g_interrupted.store(true);
+    g_interrupt.request(StopChannel::When::AfterWrite);
 }
 } // namespace
 
+StopChannel& interruptChannel()
+{
+    return g_interrupt;
+}
+
 bool interruptRequested()
 {
-    return g_interrupted.load();
+    return g_interrupt.requested();
 }
 
 void installInterruptHandler()

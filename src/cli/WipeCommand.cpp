@@ -1,9 +1,12 @@
 #include "cli/Commands.h"
 
 #include "platform/Error.h"
+#include "platform/PathText.h"
 #include "platform/Paths.h"
+#include "platform/Terminal.h"
 #include "settings/OperationLog.h"
 #include "settings/SettingsStore.h"
+#include "wipe/DeletionRun.h"
 #include "wipe/RemoveDuplicates.h"
 #include "wipe/WipeMethods.h"
 
@@ -18,12 +21,7 @@ namespace ov::cli {
 
 namespace {
 
-struct Interrupted
-{
-};
-
-// Yields are where a wipe has just finished a write: the place to show progress and to
-// notice Ctrl-C.
+// Yields are where a wipe has just finished a write: the place to show progress.
 class CliLoop : public DirectEngineHost
 {
 public:
@@ -31,8 +29,6 @@ public:
 
     void yield() override
     {
-        if (interruptRequested())
-            throw Interrupted{};
         if (m_line.due())
             draw();
     }
@@ -51,7 +47,7 @@ private:
     void draw()
     {
         static const char spinner[] = "|/-\\";
-        QByteArray name = m_path;
+        QByteArray name = quotedPathBytes(m_path);
         if (name.size() > 40)
             name = "..." + name.right(37);
         m_line.draw(m_count > 0 ? double(m_index) / m_count : 0.0,
@@ -76,15 +72,9 @@ int usage(const char* problem, const QByteArray& detail = {})
     return 2;
 }
 
-std::optional<QString> levelFromArgument(const QByteArray& text)
+QByteArray quoted(const QByteArray& path)
 {
-    if (text == "1" || text == "least")
-        return QStringLiteral("1");
-    if (text == "2" || text == "medium")
-        return QStringLiteral("2");
-    if (text == "3" || text == "high")
-        return QStringLiteral("3");
-    return std::nullopt;
+    return quotedPathBytes(path);
 }
 
 } // namespace
@@ -112,10 +102,10 @@ int wipeCommand(const std::vector<QByteArray>& args)
             } else {
                 value = arg.mid(8);
             }
-            auto level = levelFromArgument(value);
-            if (!level)
+            const auto level = parseWipeLevel(QString::fromLocal8Bit(value), true);
+            if (!level || value.isEmpty())
                 return usage("unknown level ", value);
-            settings.SecurityLevel = *level;
+            settings.SecurityLevel = wipeLevelText(*level);
         } else if (arg == "--scramble") {
             settings.ScrambleNames = true;
         } else if (arg == "--no-scramble") {
@@ -135,63 +125,64 @@ int wipeCommand(const std::vector<QByteArray>& args)
     }
     if (paths.empty())
         return usage("no file given");
-    // Relative names are made whole: scrambling renames within the file's folder, and
-    // "a" and "$PWD/a" are one file.
-    const QByteArray here = currentDirectory();
-    for (QByteArray& path : paths) {
-        if (!path.startsWith('/') && !path.trimmed().isEmpty())
-            path = joinPath(here, path);
-    }
-    const QString level = settings.SecurityLevel;
-    if (!level.isEmpty() && !levelFromArgument(level.toUtf8())) {
+    // Only a stored text that stands for a level: anything else would destroy nothing
+    // and must not be reported as done.
+    const QString levelText = settings.SecurityLevel;
+    const std::optional<WipeLevel> level = parseWipeLevel(levelText);
+    if (!level) {
         std::fprintf(stderr,
                      "ombrevault-cli wipe: the stored security level \"%s\" is none of 1, 2, 3; "
                      "choose one with --level\n",
-                     level.toUtf8().constData());
+                     levelText.toUtf8().constData());
         return 2;
     }
 
-    CliLoop loop(!quiet && ::isatty(STDERR_FILENO));
-    try {
-        RemoveDuplicates(paths, loop);
-    } catch (const Interrupted&) {
-        loop.finish();
-        std::fputs("ombrevault-cli: interrupted; no file was touched\n", stderr);
-        return 1;
-    }
+    CliLoop host(!quiet && terminal::isTerminal(STDERR_FILENO));
+    StopChannel& stop = interruptChannel();
+    RemoveDuplicates(paths, host);
     const OperationLog log(OperationLog::resolvedPath());
+    const WipeEnv env{host, settings, stop, currentDirectory()};
     int failures = 0;
     const int count = int(paths.size());
     for (int i = 0; i < count; ++i) {
         const QByteArray& path = paths[size_t(i)];
-        loop.setFile(i, count, path);
+        if (stop.requested()) {
+            host.finish();
+            std::fprintf(stderr, "ombrevault-cli: interrupted; %d file(s) not touched\n",
+                         count - i);
+            return 1;
+        }
+        host.setFile(i, count, path);
         try {
             // The window's run passes a blank entry over at the medium level; here it
             // would be reported as destroyed although no file was touched.
             if (path.trimmed().isEmpty())
                 throw Error(ENOENT, QStringLiteral("No file name given"), path);
             if (settings.LogOperations)
-                log.AppendLog(DeletionLogMessage(path, level));
-            WipeAtLevel(path, level, settings, loop); // the level was checked above
-            loop.finish();
+                log.AppendLog(DeletionLogMessage(path, levelText));
+            const WipeOutcome outcome = WipeAtLevel(path, *level, env);
+            host.finish();
             if (!quiet)
-                std::printf("destroyed %s\n", path.constData());
+                std::printf("destroyed %s\n", quoted(path).constData());
+            if (outcome.otherNames > 0)
+                std::printf("%s\n",
+                            otherNamesNotice(path, outcome.otherNames).toUtf8().constData());
         } catch (const Error& error) {
-            loop.finish();
+            host.finish();
+            if (error.code() == ECANCELED) {
+                std::fprintf(stderr,
+                             "ombrevault-cli: interrupted; %s was left part-overwritten (the "
+                             "same command again finishes it), %d file(s) not touched\n",
+                             quoted(path).constData(), count - i - 1);
+                return 1;
+            }
             ++failures;
             std::fprintf(stderr, "ombrevault-cli: %s\n", error.text().toUtf8().constData());
-        } catch (const Interrupted&) {
-            loop.finish();
-            std::fprintf(stderr,
-                         "ombrevault-cli: interrupted; %s was left half-wiped, %d file(s) "
-                         "not touched\n",
-                         path.constData(), count - i - 1);
-            return 1;
         }
         std::fflush(stdout);
     }
-    loop.setFile(count, count, {});
-    loop.finish();
+    host.setFile(count, count, {});
+    host.finish();
     return failures == 0 ? 0 : 1;
 }
 

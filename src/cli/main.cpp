@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "platform/Files.h"
 
 #include <csignal>
 #include <cstdio>
@@ -43,9 +44,7 @@ int main(int argc, char** argv)
         std::printf("ombrevault-cli %s\n", OV_VERSION_STRING);
         return 0;
     }
-    // A file-size limit (ulimit -f) must make writes fail with EFBIG, which the wipe and
-    // the free-space run report, instead of killing the program half-way.
-    std::signal(SIGXFSZ, SIG_IGN);
+    ov::fs::ignoreFileSizeLimitSignal();
     std::vector<QByteArray> args;
     for (int i = 2; i < argc; ++i)
         args.emplace_back(argv[i]);

@@ -4,10 +4,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <csignal>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace ov {
 
@@ -31,25 +27,6 @@ void syncFiller(fs::File& file)
         if (!volumeFull(error.code()) && error.code() != EFBIG)
             throw;
     }
-}
-
-struct EntryId
-{
-    bool regularOwned = false;
-    dev_t device = 0;
-    ino_t inode = 0;
-};
-
-EntryId lookAt(const QByteArray& path)
-{
-    EntryId id;
-    struct stat st;
-    if (::lstat(path.constData(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
-        id.regularOwned = true;
-        id.device = st.st_dev;
-        id.inode = st.st_ino;
-    }
-    return id;
 }
 
 } // namespace
@@ -77,15 +54,23 @@ FreeSpaceRun::~FreeSpaceRun()
     // (it should stop the run first): do not leave the filler behind.
     for (TempFile& temp : m_files) {
         temp.file.reset();
-        if (stillOurs(temp))
-            ::unlink(temp.path.constData());
+        try {
+            if (stillOurs(temp))
+                m_root->remove(temp.name);
+        } catch (const Error&) {
+        }
     }
 }
 
-bool FreeSpaceRun::stillOurs(const TempFile& temp)
+bool FreeSpaceRun::stillOurs(const TempFile& temp) const
 {
-    const EntryId id = lookAt(temp.path);
-    return id.regularOwned && id.device == temp.device && id.inode == temp.inode;
+    const std::optional<fs::EntryInfo> now = m_root->lookAt(temp.name);
+    return now && now->id == temp.id;
+}
+
+QByteArray FreeSpaceRun::pathOf(const TempFile& temp) const
+{
+    return m_root->pathOf(temp.name);
 }
 
 QByteArray FreeSpaceRun::fillerBlock()
@@ -176,7 +161,7 @@ bool FreeSpaceRun::StillSpace()
         // A volume that stops answering once the filler is on it (unmounted, hung) reads
         // as 0 free, which is no proof that it is full.
         if (!m_info.Present() && anyWritten())
-            throw Error(EIO, QStringLiteral("The volume no longer answers"), m_folder);
+            throw Error(EIO, QStringLiteral("The volume no longer answers"), m_folderPath);
         m_lastFree = free;
         if (free < kEndThreshold) {
             step = 12;
@@ -200,17 +185,18 @@ bool FreeSpaceRun::anyWritten() const
 
 void FreeSpaceRun::openNextFile()
 {
+    // The volume's root is held for the whole run: every temporary file is made, looked
+    // at and removed through it, whatever happens to the path meanwhile.
+    if (!m_root)
+        m_root.emplace(fs::Folder::open(m_folderPath, m_host));
     TempFile temp;
-    temp.path = joinPath(m_folder, tempFileName(int(m_files.size())));
-    // Refuses a link, a folder or another user's file of that name: appending through a
-    // planted link would fill, and then delete, a file elsewhere.
-    temp.file.emplace(fs::File::openAppendOwned(temp.path, m_host));
-    struct stat st;
-    if (::fstat(temp.file->fd(), &st) != 0)
-        throwErrno(temp.path);
-    temp.device = st.st_dev;
-    temp.inode = st.st_ino;
-    m_writebackFrom = st.st_size;
+    temp.name = tempFileName(int(m_files.size()));
+    // Refuses a link, a folder, another user's file or a file with other names: appending
+    // through any of them would fill, and then delete, a file elsewhere.
+    temp.file.emplace(m_root->openAppendOwned(temp.name));
+    const fs::EntryInfo info = temp.file->info();
+    temp.id = info.id;
+    m_writebackFrom = info.size;
     m_sinceSync = 0;
     m_files.push_back(std::move(temp));
 }
@@ -226,17 +212,9 @@ void FreeSpaceRun::startWriteback()
     // Starts the disk writing what was appended since the last time, without waiting for
     // it: dirty memory stays small and the disk stays busy while the next blocks are
     // written. The flush at the end waits for all of it and reports what failed.
-    const int fd = m_files.back().file->fd();
-    const std::int64_t from = m_writebackFrom;
-    std::int64_t to = from;
-    m_host.runBlocking([&] {
-        struct stat st;
-        if (::fstat(fd, &st) != 0)
-            return;
-        to = st.st_size;
-        if (to > from)
-            ::sync_file_range(fd, from, to - from, SYNC_FILE_RANGE_WRITE);
-    });
+    fs::File& file = *m_files.back().file;
+    const std::int64_t to = file.size();
+    file.startWriteback(m_writebackFrom, to);
     m_writebackFrom = to;
     m_sinceSync = 0;
 }
@@ -246,17 +224,13 @@ void FreeSpaceRun::appendBlocks(std::int64_t length, int* step)
     std::int64_t offset = 0;
     while (offset < length) {
         TempFile& temp = m_files.back();
-        const int fd = temp.file->fd();
-        const char* data = m_buffer.constData() + offset;
-        const size_t count = size_t(length - offset);
-        ssize_t written = 0;
+        size_t written = 0;
         int failure = 0;
-        m_host.runBlocking([&] {
-            do {
-                written = ::write(fd, data, count);
-            } while (written < 0 && errno == EINTR);
-            failure = written < 0 ? errno : (written == 0 ? ENOSPC : 0);
-        });
+        try {
+            written = temp.file->appendSome(m_buffer.constData() + offset, size_t(length - offset));
+        } catch (const Error& error) {
+            failure = error.code();
+        }
         if (!failure) {
             offset += written;
             m_sinceSync += written;
@@ -281,7 +255,7 @@ void FreeSpaceRun::appendBlocks(std::int64_t length, int* step)
             continue;
         }
         *step = writeStepAt(int(offset % kBlockSize));
-        throwError(failure, temp.path);
+        throwError(failure, pathOf(temp));
     }
 }
 
@@ -312,7 +286,7 @@ void FreeSpaceRun::UpdateScreen()
 {
     bool anyFile = false;
     for (const TempFile& temp : m_files)
-        anyFile = anyFile || fs::entryExists(temp.path);
+        anyFile = anyFile || (m_root && m_root->lookAt(temp.name).has_value());
     if (anyFile)
         m_view.setCleanedText(CDriveInfo::FormatSize(cleanedBytes(), false) + kCrLf +
                               QStringLiteral("Cleaned"));
@@ -340,10 +314,11 @@ std::optional<Error> FreeSpaceRun::removeTempFiles()
         if (!firstFailure)
             firstFailure = error;
     };
-    auto remove = [&](const QByteArray& path) {
+    auto remove = [&](const QByteArray& name) {
         try {
-            // Freeing a large file's blocks takes the file system a while.
-            m_host.runBlocking([&] { fs::removeFile(path); });
+            // Freeing a large file's blocks takes the file system a while: off the
+            // interface thread like every call on the folder.
+            m_root->remove(name);
             return true;
         } catch (const Error& error) {
             keep(error);
@@ -368,15 +343,40 @@ std::optional<Error> FreeSpaceRun::removeTempFiles()
             }
             temp.file.reset();
         }
-        if (stillOurs(temp))
-            remove(temp.path);
+        try {
+            if (stillOurs(temp))
+                remove(temp.name);
+        } catch (const Error& error) {
+            keep(error);
+        }
     }
-    // A file left by a run that was killed, never reached by this one, goes too; links
-    // and other users' files of those names are left alone.
-    for (int index = int(m_files.size());; ++index) {
-        const QByteArray path = joinPath(m_folder, tempFileName(index));
-        if (!lookAt(path).regularOwned || !remove(path))
+    // A file left by a run that was killed, never reached by this one, goes too; links,
+    // other users' files and files with other names are left alone. A volume whose root
+    // cannot be opened holds nothing this run could remove.
+    if (!m_root) {
+        try {
+            m_root.emplace(fs::Folder::open(m_folderPath, m_host));
+        } catch (const Error&) {
+        }
+    }
+    for (int index = int(m_files.size()); m_root; ++index) {
+        try {
+            const QByteArray name = tempFileName(index);
+            const std::optional<fs::EntryInfo> look = m_root->lookAt(name);
+            if (!look || !look->isRegular() || !look->ownedByThisUser() || look->links != 1 ||
+                !remove(name))
+                break;
+        } catch (const Error& error) {
+            keep(error);
             break;
+        }
+    }
+    // The names are gone for good only once the folder says so on the disk.
+    try {
+        if (m_root)
+            m_root->sync();
+    } catch (const Error& error) {
+        keep(error);
     }
     m_cleanedAtEnd = 0;
     for (const TempFile& temp : m_files)
@@ -390,6 +390,8 @@ void FreeSpaceRun::end(Outcome outcome)
     if (m_outcome == Outcome::None)
         m_outcome = outcome;
     m_buffer = QByteArray();
+    // The root is held for one run only: a held folder would keep the volume busy.
+    m_root.reset();
     m_driveWorking = false;
     m_running = false;
     m_view.setStartEnabled(true);
@@ -401,9 +403,6 @@ void FreeSpaceRun::Command1_Click()
 {
     if (m_running)
         return;
-    // Past a file-size limit (ulimit -f) the write has to fail with EFBIG, not kill the
-    // process with the filler left on the volume.
-    ::signal(SIGXFSZ, SIG_IGN);
     m_running = true;
     // Before the first step: a Stop clicked while the run still prepares counts too.
     m_driveWorking = true;
@@ -416,7 +415,8 @@ void FreeSpaceRun::Command1_Click()
     m_cleanedAtEnd = 0;
     m_screenClock.invalidate();
     m_screenDue = false;
-    m_folder = designator();
+    m_root.reset();
+    m_folderPath = designator();
 
     int step = 0;
     try {
@@ -437,10 +437,11 @@ void FreeSpaceRun::Command1_Click()
         step = 31;
         m_view.setStatusText(QStringLiteral("Working..."));
         step = 33;
-        m_folder = designator();
+        m_folderPath = designator();
         step = 40;
         if (m_settings.LogOperations && m_log)
-            m_log->AppendLog("Cleaning Free Space on drive " + m_folder);
+            m_host.runBlocking(
+                [&] { m_log->AppendLog("Cleaning Free Space on drive " + m_folderPath); });
         for (;;) {
             step = 42;
             if (!StillSpace())

@@ -105,10 +105,9 @@ public:
 private:
     struct TempFile
     {
-        QByteArray path;
+        QByteArray name; // in the volume's root
         std::optional<fs::File> file;
-        dev_t device = 0;
-        ino_t inode = 0;
+        fs::Identity id;
         std::int64_t closedSize = 0; // length once closed
         bool written = false;
     };
@@ -122,7 +121,8 @@ private:
     QByteArray designator() const { return m_view.driveDesignator(); }
     // The temporary file is still the one this run made (no link or other file swapped
     // in under its name).
-    static bool stillOurs(const TempFile& temp);
+    bool stillOurs(const TempFile& temp) const;
+    QByteArray pathOf(const TempFile& temp) const;
     void report(int step, const Error& error);
     bool anyWritten() const;
     void openNextFile();
@@ -150,7 +150,8 @@ private:
     bool m_reported = false;
     Outcome m_outcome = Outcome::None;
     WriteState m_writeState = WriteState::Ok;
-    QByteArray m_folder;
+    QByteArray m_folderPath;
+    std::optional<fs::Folder> m_root;
     std::vector<TempFile> m_files;
     std::int64_t m_lastFree = 0;
     std::int64_t m_cleanedAtEnd = 0;

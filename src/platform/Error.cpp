@@ -1,5 +1,7 @@
 #include "platform/Error.h"
 
+#include "platform/PathText.h"
+
 #include <cerrno>
 #include <cstring>
 
@@ -39,6 +41,11 @@ void throwError(int code, const QByteArray& path)
 }
 
 QString displayPath(const QByteArray& path)
+{
+    return quotedPath(path);
+}
+
+QString plainPathText(const QByteArray& path)
 {
     return QString::fromUtf8(path);
 }

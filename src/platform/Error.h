@@ -21,7 +21,7 @@ public:
     int code() const noexcept { return m_code; }
     const QString& message() const noexcept { return m_message; }
     const QByteArray& path() const noexcept { return m_path; }
-    // The path as a person reads it (invalid UTF-8 shown as replacement characters).
+    // The path as a person reads it, quoted where that is needed to be unambiguous.
     QString displayPath() const;
     // "path: message", or the message alone without a path.
     QString text() const;
@@ -39,6 +39,10 @@ private:
 [[noreturn]] void throwErrno(const QByteArray& path);
 [[noreturn]] void throwError(int code, const QByteArray& path);
 
+// A path in a message: quoted where needed, so that it names the real file unambiguously.
 QString displayPath(const QByteArray& path);
+// A path as an entry of a list shows it: the text alone (bytes that are not UTF-8 show
+// as replacement characters).
+QString plainPathText(const QByteArray& path);
 
 } // namespace ov

@@ -3,9 +3,14 @@
 #include "platform/Error.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <linux/fs.h>
+#include <linux/magic.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace ov::fs {
@@ -14,9 +19,17 @@ bool EntryInfo::isRegular() const
 {
     return S_ISREG(mode);
 }
+bool EntryInfo::isFolder() const
+{
+    return S_ISDIR(mode);
+}
 bool EntryInfo::ownerWritable() const
 {
     return (mode & S_IWUSR) != 0;
+}
+bool EntryInfo::ownedByThisUser() const
+{
+    return owner == ::geteuid();
 }
 
 namespace {
@@ -26,7 +39,114 @@ EntryInfo fromStat(const struct stat& st)
     EntryInfo info;
     info.size = st.st_size;
     info.mode = st.st_mode;
+    info.owner = st.st_uid;
+    info.links = st.st_nlink;
+    info.id = Identity{st.st_dev, st.st_ino};
     return info;
+}
+
+// Repeats a system call that was interrupted by a signal before it did anything.
+template <class Call> auto retry(Call call)
+{
+    decltype(call()) rc;
+    do {
+        rc = call();
+    } while (rc < 0 && errno == EINTR);
+    return rc;
+}
+
+bool validName(const QByteArray& name)
+{
+    return !name.isEmpty() && !name.contains('/') && !name.contains('\0');
+}
+
+void requireName(const QByteArray& name, const QByteArray& path)
+{
+    if (!validName(name))
+        throw Error(EINVAL, QStringLiteral("Is not a name within its folder"), path);
+}
+
+int accessFlags(File::Access access)
+{
+    switch (access) {
+    case File::Access::ReadOnly:
+        return O_RDONLY;
+    case File::Access::WriteOnly:
+        return O_WRONLY;
+    case File::Access::ReadWrite:
+        break;
+    }
+    return O_RDWR;
+}
+
+// After an O_NONBLOCK open of what is now known to be a regular file, ordinary
+// blocking writes again.
+void clearNonBlocking(int fd)
+{
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+}
+
+Error notOwned(const QByteArray& path)
+{
+    return Error(EPERM, QStringLiteral("Belongs to another user; it is left alone"), path);
+}
+
+Error moreNames(const QByteArray& path)
+{
+    return Error(EMLINK, QStringLiteral("Has other names (hard links); it is left alone"), path);
+}
+
+// pwrite()/write() until everything is written; a write that makes no progress is
+// ENOSPC, as most file systems mean by it.
+void writeAll(int fd, const char* data, size_t length, off_t offset, bool positioned,
+              const QByteArray& path)
+{
+    while (length > 0) {
+        const ssize_t n =
+            positioned ? ::pwrite(fd, data, length, offset) : ::write(fd, data, length);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            throwErrno(path);
+        if (n == 0)
+            throwError(ENOSPC, path);
+        data += n;
+        length -= size_t(n);
+        offset += n;
+    }
+}
+
+} // namespace
+
+EntryInfo entryInfo(const QByteArray& path)
+{
+    struct stat st;
+    if (path.isEmpty())
+        throwError(ENOENT, path);
+    if (::lstat(path.constData(), &st) != 0)
+        throwErrno(path);
+    return fromStat(st);
+}
+
+std::optional<EntryInfo> lookAt(const QByteArray& path)
+{
+    struct stat st;
+    if (path.isEmpty() || path.contains('\0') || ::lstat(path.constData(), &st) != 0)
+        return std::nullopt;
+    return fromStat(st);
+}
+
+bool entryExists(const QByteArray& path)
+{
+    return lookAt(path).has_value();
+}
+
+bool isFolder(const QByteArray& path)
+{
+    struct stat st;
+    return !path.isEmpty() && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 Error notRegular(const QByteArray& path, mode_t mode)
@@ -44,233 +164,395 @@ Error notRegular(const QByteArray& path, mode_t mode)
     return Error(EINVAL, QStringLiteral("Is not a regular file"), path);
 }
 
-int retryOpen(const QByteArray& path, int flags, mode_t mode = 0)
-{
-    int fd;
-    do {
-        fd = ::open(path.constData(), flags, mode);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
-}
-
-// After an O_NONBLOCK open of something we now know is a regular file, go back to
-// ordinary blocking writes.
-void clearNonBlocking(int fd)
-{
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-}
-
-} // namespace
-
-EntryInfo entryInfo(const QByteArray& path)
-{
-    struct stat st;
-    if (path.isEmpty())
-        throwError(ENOENT, path);
-    if (::lstat(path.constData(), &st) != 0)
-        throwErrno(path);
-    return fromStat(st);
-}
-
 void requireRegular(const QByteArray& path, const EntryInfo& info)
 {
     if (!info.isRegular())
         throw notRegular(path, info.mode);
 }
 
-bool entryExists(const QByteArray& path)
-{
-    struct stat st;
-    return !path.isEmpty() && ::lstat(path.constData(), &st) == 0;
-}
-
-namespace {
-
-Error notOwned(const QByteArray& path)
-{
-    return Error(EPERM, QStringLiteral("Belongs to another user; it is left alone"), path);
-}
-
-} // namespace
-
-// Opens without following a link and without blocking (a FIFO), then checks the open
-// descriptor itself, so that nothing can have been swapped in after the first look.
-File File::openChecked(const QByteArray& path, int flags, bool mustBeOwned, EngineHost& host)
-{
-    flags |= O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    int fd = -1;
-    int failure = 0;
-    host.runBlocking([&] {
-        fd = retryOpen(path, flags, 0600);
-        failure = fd < 0 ? errno : 0;
-    });
-    if (fd < 0)
-        throwError(failure, path);
-    File file(fd, path, host);
-    struct stat st;
-    if (::fstat(fd, &st) != 0)
-        throwErrno(path);
-    if (!S_ISREG(st.st_mode))
-        throw notRegular(path, st.st_mode);
-    if (mustBeOwned && st.st_uid != ::geteuid())
-        throw notOwned(path);
-    clearNonBlocking(fd);
-    return file;
-}
-
-File File::openRegular(const QByteArray& path, Access access, EngineHost& host, bool refuseReadOnly)
-{
-    const EntryInfo info = entryInfo(path);
-    requireRegular(path, info);
-    if (refuseReadOnly && !info.ownerWritable())
-        throw Error(EACCES, QStringLiteral("The file is read-only"), path);
-    return openChecked(path, access == Access::ReadWrite ? O_RDWR : O_WRONLY, false, host);
-}
+// --- File ---------------------------------------------------------------------------
 
 File File::openAppendOwned(const QByteArray& path, EngineHost& host)
 {
-    // A look first, so that a FIFO or device of that name is never opened at all.
-    struct stat st;
-    if (::lstat(path.constData(), &st) == 0) {
-        if (!S_ISREG(st.st_mode))
-            throw notRegular(path, st.st_mode);
-        if (st.st_uid != ::geteuid())
-            throw notOwned(path);
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? "/" : path.left(slash);
+    try {
+        File file = Folder::open(folder, host).openAppendOwned(path.mid(slash + 1));
+        file.m_path = path;
+        return file;
+    } catch (const Error& error) {
+        // Named by the file, whatever on the way to it failed.
+        throw Error(error.code(), error.message(), path);
     }
-    return openChecked(path, O_WRONLY | O_APPEND | O_CREAT, true, host);
 }
 
-File::File(File&& other) noexcept
-    : m_fd(other.m_fd), m_path(std::move(other.m_path)), m_host(other.m_host)
+EntryInfo File::info() const
 {
-    other.m_fd = -1;
-}
-
-File& File::operator=(File&& other) noexcept
-{
-    if (this != &other) {
-        if (m_fd >= 0)
-            ::close(m_fd);
-        m_fd = other.m_fd;
-        m_path = std::move(other.m_path);
-        m_host = other.m_host;
-        other.m_fd = -1;
-    }
-    return *this;
-}
-
-File::~File()
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
+    return entryInfo(m_fd, m_path, *m_host);
 }
 
 off_t File::size() const
 {
-    struct stat st;
-    if (::fstat(m_fd, &st) != 0)
-        throwErrno(m_path);
-    return st.st_size;
+    return info().size;
 }
 
-namespace {
-
-// pwrite()/write() until everything is written; a short write is retried, a write
-// that makes no progress is a failure (ENOSPC on most file systems).
-int writeAll(int fd, const char* data, size_t length, off_t offset, bool positioned)
+std::optional<std::pair<off_t, off_t>> File::nextData(off_t from, off_t to) const
 {
-    while (length > 0) {
-        ssize_t n = positioned ? ::pwrite(fd, data, length, offset) : ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return errno;
+    if (from >= to)
+        return std::nullopt;
+    return m_host->blocking([&]() -> std::optional<std::pair<off_t, off_t>> {
+        const off_t start = ::lseek(m_fd.get(), from, SEEK_DATA);
+        if (start < 0) {
+            if (errno == ENXIO)
+                return std::nullopt; // a hole up to the end
+            return std::pair(from, to);
         }
-        if (n == 0)
-            return ENOSPC;
-        data += n;
-        length -= size_t(n);
-        offset += n;
-    }
-    return 0;
+        if (start >= to)
+            return std::nullopt;
+        off_t end = ::lseek(m_fd.get(), start, SEEK_HOLE);
+        if (end < 0 || end > to)
+            end = to;
+        return std::pair(start, end);
+    });
 }
-
-} // namespace
 
 void File::writeAt(const char* data, size_t length, off_t offset)
 {
-    int failure = 0;
-    m_host->runBlocking([&] { failure = writeAll(m_fd, data, length, offset, true); });
-    if (failure)
-        throwError(failure, m_path);
+    m_host->runBlocking([&] { writeAll(m_fd.get(), data, length, offset, true, m_path); });
 }
 
 void File::append(const char* data, size_t length)
 {
-    int failure = 0;
-    m_host->runBlocking([&] { failure = writeAll(m_fd, data, length, 0, false); });
-    if (failure)
-        throwError(failure, m_path);
+    m_host->runBlocking([&] { writeAll(m_fd.get(), data, length, 0, false, m_path); });
+}
+
+size_t File::appendSome(const char* data, size_t length)
+{
+    return m_host->blocking([&] {
+        const ssize_t n = retry([&] { return ::write(m_fd.get(), data, length); });
+        if (n < 0)
+            throwErrno(m_path);
+        if (n == 0)
+            throwError(ENOSPC, m_path);
+        return size_t(n);
+    });
+}
+
+void File::startWriteback(off_t from, off_t to)
+{
+    if (to <= from)
+        return;
+    m_host->runBlocking([&] {
+        // Only a hint: a failure here shows again, and is reported, at the flush.
+        ::sync_file_range(m_fd.get(), from, to - from, SYNC_FILE_RANGE_WRITE);
+    });
 }
 
 void File::sync()
 {
-    int failure = 0;
     m_host->runBlocking([&] {
-        int rc;
-        do {
-            rc = ::fdatasync(m_fd);
-        } while (rc != 0 && errno == EINTR);
-        failure = rc != 0 ? errno : 0;
+        if (retry([&] { return ::fdatasync(m_fd.get()); }) != 0)
+            throwErrno(m_path);
     });
-    if (failure)
-        throwError(failure, m_path);
 }
 
 void File::close()
 {
-    if (m_fd < 0)
+    if (!m_fd.valid())
         return;
-    int fd = m_fd;
-    m_fd = -1;
-    // close() may flush and report a deferred write error (NFS), so it runs off-thread;
-    // EINTR still releases the descriptor.
-    int failure = 0;
-    m_host->runBlocking([&] { failure = ::close(fd) != 0 && errno != EINTR ? errno : 0; });
-    if (failure)
-        throwError(failure, m_path);
+    // close() may flush and report a deferred write error (NFS): off the interface
+    // thread, and reported.
+    m_host->runBlocking([&] {
+        if (const int failure = m_fd.close())
+            throwError(failure, m_path);
+    });
 }
 
-void renameNoReplace(const QByteArray& from, const QByteArray& to)
+// --- Folder -------------------------------------------------------------------------
+
+Folder Folder::open(const QByteArray& path, EngineHost& host)
 {
-    if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0)
-        return;
-    int failure = errno;
-    if (failure != EINVAL && failure != ENOSYS && failure != ENOTSUP)
-        throwError(failure, from);
-    // The file system cannot rename without replacing: a hard link fails on an existing
-    // name by itself.
-    if (::link(from.constData(), to.constData()) == 0) {
-        if (::unlink(from.constData()) != 0) {
-            int unlinkFailure = errno;
-            ::unlink(to.constData());
-            throwError(unlinkFailure, from);
+    if (path.isEmpty())
+        throwError(ENOENT, path);
+    if (path.contains('\0'))
+        throw Error(EINVAL, QStringLiteral("The name holds a NUL byte"), path);
+    return host.blocking([&] {
+        Descriptor fd(retry([&] {
+            return ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
+        }));
+        if (!fd.valid())
+            throwErrno(path);
+        struct stat st;
+        if (::fstat(fd.get(), &st) != 0)
+            throwErrno(path);
+        return Folder(std::move(fd), path, Identity{st.st_dev, st.st_ino}, host);
+    });
+}
+
+QByteArray Folder::pathOf(const QByteArray& name) const
+{
+    return m_path.endsWith('/') ? m_path + name : m_path + '/' + name;
+}
+
+bool Folder::stillAt(const QByteArray& path) const
+{
+    return m_host->blocking([&] {
+        struct stat st;
+        return ::stat(path.constData(), &st) == 0 && Identity{st.st_dev, st.st_ino} == m_id;
+    });
+}
+
+std::optional<EntryInfo> Folder::lookAt(const QByteArray& name) const
+{
+    if (!validName(name))
+        return std::nullopt;
+    return m_host->blocking([&]() -> std::optional<EntryInfo> {
+        struct stat st;
+        if (::fstatat(m_fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT || errno == ENOTDIR)
+                return std::nullopt;
+            throwErrno(pathOf(name));
         }
-        return;
+        return fromStat(st);
+    });
+}
+
+File Folder::openFile(const QByteArray& name, File::Access access) const
+{
+    return openChecked(name, accessFlags(access), false);
+}
+
+File Folder::openAppendOwned(const QByteArray& name) const
+{
+    return openChecked(name, O_WRONLY | O_APPEND | O_CREAT, true);
+}
+
+File Folder::openChecked(const QByteArray& name, int flags, bool appendOwned) const
+{
+    const QByteArray path = pathOf(name);
+    requireName(name, path);
+    return m_host->blocking([&] {
+        // Refused unless a regular file (and, for the append files, this user's alone).
+        auto check = [&](const struct stat& st, bool opened) {
+            if (!S_ISREG(st.st_mode))
+                throw notRegular(path, st.st_mode);
+            if (appendOwned && st.st_uid != ::geteuid())
+                throw notOwned(path);
+            // Appending to a file with another name would write into that other file too.
+            if (appendOwned && opened && st.st_nlink > 1)
+                throw moreNames(path);
+        };
+        // A look first, so that a device or FIFO of that name is never opened at all; the
+        // check of the open descriptor below catches anything swapped in meanwhile.
+        struct stat st;
+        if (::fstatat(m_fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            check(st, false);
+        else if (!appendOwned)
+            throwErrno(path);
+        const int all = flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+        Descriptor fd(retry([&] { return ::openat(m_fd.get(), name.constData(), all, 0600); }));
+        if (!fd.valid())
+            throwErrno(path);
+        if (::fstat(fd.get(), &st) != 0)
+            throwErrno(path);
+        check(st, true);
+        clearNonBlocking(fd.get());
+        return File(std::move(fd), path, *m_host);
+    });
+}
+
+Descriptor Folder::openEntry(const QByteArray& name) const
+{
+    const QByteArray path = pathOf(name);
+    requireName(name, path);
+    return m_host->blocking([&] {
+        Descriptor fd(retry([&] {
+            return ::openat(m_fd.get(), name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+        }));
+        if (!fd.valid())
+            throwErrno(path);
+        return fd;
+    });
+}
+
+void Folder::rename(const QByteArray& from, const QByteArray& to) const
+{
+    requireName(from, pathOf(from));
+    requireName(to, pathOf(to));
+    m_host->runBlocking([&] {
+        const int fd = m_fd.get();
+        if (::renameat2(fd, from.constData(), fd, to.constData(), RENAME_NOREPLACE) == 0)
+            return;
+        int failure = errno;
+        if (failure == EEXIST)
+            throwError(EEXIST, pathOf(to));
+        if (failure != EINVAL && failure != ENOSYS && failure != ENOTSUP)
+            throwError(failure, pathOf(from));
+        // The file system cannot rename without replacing: a hard link fails on an
+        // existing name by itself.
+        if (::linkat(fd, from.constData(), fd, to.constData(), 0) == 0) {
+            if (::unlinkat(fd, from.constData(), 0) != 0) {
+                failure = errno;
+                ::unlinkat(fd, to.constData(), 0);
+                throwError(failure, pathOf(from));
+            }
+            return;
+        }
+        failure = errno;
+        if (failure == EEXIST)
+            throwError(EEXIST, pathOf(to));
+        if (failure != EPERM && failure != ENOTSUP && failure != EOPNOTSUPP)
+            throwError(failure, pathOf(from));
+        // No hard links either (FAT): look first, then rename. The gap between the two
+        // is the best such a file system allows.
+        struct stat st;
+        if (::fstatat(fd, to.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+            throwError(EEXIST, pathOf(to));
+        if (::renameat(fd, from.constData(), fd, to.constData()) != 0)
+            throwErrno(pathOf(from));
+    });
+}
+
+void Folder::remove(const QByteArray& name) const
+{
+    const QByteArray path = pathOf(name);
+    requireName(name, path);
+    m_host->runBlocking([&] {
+        if (::unlinkat(m_fd.get(), name.constData(), 0) != 0)
+            throwErrno(path);
+    });
+}
+
+void Folder::sync() const
+{
+    m_host->runBlocking([&] {
+        if (retry([&] { return ::fsync(m_fd.get()); }) == 0)
+            return;
+        // A file system that keeps nothing to flush for folders says so; that is no
+        // failure of the operation.
+        if (errno != EINVAL && errno != ENOTSUP)
+            throwErrno(m_path);
+    });
+}
+
+void Folder::requireNamesChangeable(const EntryInfo& file, const QByteArray& filePath) const
+{
+    m_host->runBlocking([&] {
+        const int fd = m_fd.get();
+        struct statvfs volume;
+        if (::fstatvfs(fd, &volume) == 0 && (volume.f_flag & ST_RDONLY))
+            throwError(EROFS, filePath);
+        auto cannot = [&](int code, const char* why) {
+            throw Error(code, QLatin1String(why) + QStringLiteral(", so it could not be deleted"),
+                        filePath);
+        };
+        if (::faccessat(fd, ".", W_OK | X_OK, AT_EACCESS) != 0) {
+            if (errno == EPERM)
+                cannot(EPERM, "Its folder is immutable or append-only");
+            cannot(errno, "Its folder may not be written by this user");
+        }
+        struct stat folder;
+        const uid_t user = ::geteuid();
+        if (::fstat(fd, &folder) == 0 && (folder.st_mode & S_ISVTX) && user != 0 &&
+            file.owner != user && folder.st_uid != user)
+            cannot(EPERM, "Its folder is sticky and the file belongs to another user");
+        int flags = 0;
+        if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)))
+            cannot(EPERM, "Its folder is immutable or append-only");
+    });
+}
+
+std::vector<QByteArray> Folder::names() const
+{
+    return m_host->blocking([&] {
+        std::vector<QByteArray> names;
+        DIR* stream = m_fd.stream();
+        if (!stream)
+            throwErrno(m_path);
+        for (;;) {
+            errno = 0;
+            const dirent* entry = ::readdir(stream);
+            if (!entry) {
+                if (errno != 0)
+                    throwErrno(m_path);
+                break;
+            }
+            const QByteArray name(entry->d_name);
+            if (name != "." && name != "..")
+                names.push_back(name);
+        }
+        return names;
+    });
+}
+
+// --- Held entries -------------------------------------------------------------------
+
+EntryInfo entryInfo(const Descriptor& entry, const QByteArray& path, EngineHost& host)
+{
+    return host.blocking([&] {
+        struct stat st;
+        if (::fstat(entry.get(), &st) != 0)
+            throwErrno(path);
+        return fromStat(st);
+    });
+}
+
+std::optional<QByteArray> pseudoFileSystem(const Descriptor& entry, const QByteArray& path,
+                                           EngineHost& host)
+{
+    struct Kind
+    {
+        long magic;
+        const char* name;
+    };
+    // The kernel's interfaces: writing there is talking to the kernel, not overwriting
+    // data. tmpfs and ramfs hold real (if volatile) files and stay allowed.
+    static const Kind kinds[] = {
+        {PROC_SUPER_MAGIC, "proc"},
+        {SYSFS_MAGIC, "sysfs"},
+        {DEBUGFS_MAGIC, "debugfs"},
+        {TRACEFS_MAGIC, "tracefs"},
+        {SECURITYFS_MAGIC, "securityfs"},
+        {CGROUP_SUPER_MAGIC, "cgroup"},
+        {CGROUP2_SUPER_MAGIC, "cgroup2"},
+        {DEVPTS_SUPER_MAGIC, "devpts"},
+        {PSTOREFS_MAGIC, "pstore"},
+        {BPF_FS_MAGIC, "bpf"},
+        {0x62656570, "configfs"},
+        {EFIVARFS_MAGIC, "efivarfs"},
+        {HUGETLBFS_MAGIC, "hugetlbfs"},
+        {0x19800202, "mqueue"},
+        {SELINUX_MAGIC, "selinuxfs"},
+        {SMACK_MAGIC, "smackfs"},
+        {0x65735543, "fusectl"},
+        {BINFMTFS_MAGIC, "binfmt_misc"},
+        {NSFS_MAGIC, "nsfs"},
+        {0x67596969, "rpc_pipefs"},
+        {0x6e667364, "nfsd"},
+        {AUTOFS_SUPER_MAGIC, "autofs"},
+    };
+    const long magic = host.blocking([&] {
+        struct statfs st;
+        if (::fstatfs(entry.get(), &st) != 0)
+            throwErrno(path);
+        return long(st.f_type);
+    });
+    for (const Kind& kind : kinds) {
+        if (kind.magic == magic)
+            return QByteArray(kind.name);
     }
-    failure = errno;
-    if (failure == EEXIST)
-        throwError(EEXIST, to);
-    if (failure != EPERM && failure != ENOTSUP && failure != EOPNOTSUPP)
-        throwError(failure, from);
-    // No hard links either (FAT): look first, then rename. The gap between the two is
-    // the best such a file system allows.
-    if (entryExists(to))
-        throwError(EEXIST, to);
-    if (::rename(from.constData(), to.constData()) != 0)
-        throwErrno(from);
+    return std::nullopt;
+}
+
+void setMode(const Descriptor& entry, mode_t mode, const QByteArray& path, EngineHost& host)
+{
+    host.runBlocking([&] {
+        // chmod through the descriptor's /proc entry reaches the inode held, never the
+        // target of a link planted meanwhile (fchmod does not take an O_PATH descriptor).
+        const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(entry.get());
+        if (::chmod(procPath.constData(), mode & 07777) != 0)
+            throwErrno(path);
+    });
 }
 
 void removeFile(const QByteArray& path)
@@ -281,56 +563,38 @@ void removeFile(const QByteArray& path)
         throwErrno(path);
 }
 
-void makeOwnerWritable(const QByteArray& path)
-{
-    // O_PATH opens the entry itself, never a link's target, a FIFO's writer or a device.
-    struct Descriptor
-    {
-        int fd;
-        ~Descriptor()
-        {
-            if (fd >= 0)
-                ::close(fd);
-        }
-    } entry{retryOpen(path, O_PATH | O_NOFOLLOW | O_CLOEXEC)};
-    if (entry.fd < 0)
-        throwErrno(path);
-    struct stat st;
-    if (::fstat(entry.fd, &st) != 0)
-        throwErrno(path);
-    if (!S_ISREG(st.st_mode))
-        throw notRegular(path, st.st_mode);
-    if (st.st_mode & S_IWUSR)
-        return;
-    // chmod through the descriptor's /proc entry reaches the inode we checked, never the
-    // target of a link planted meanwhile.
-    const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(entry.fd);
-    if (::chmod(procPath.constData(), (st.st_mode & 07777) | S_IWUSR) != 0)
-        throwErrno(path);
-}
-
 QByteArray readFile(const QByteArray& path)
 {
-    const int fd = retryOpen(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
+    Descriptor fd(retry([&] { return ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY); }));
+    if (!fd.valid())
         throwErrno(path);
     QByteArray content;
     char buffer[65536];
     for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const int code = errno;
-            ::close(fd);
-            throw Error::fromErrno(code, path);
-        }
+        const ssize_t n = retry([&] { return ::read(fd.get(), buffer, sizeof buffer); });
+        if (n < 0)
+            throwErrno(path);
         if (n == 0)
             break;
         content.append(buffer, n);
     }
-    ::close(fd);
     return content;
+}
+
+int writeAccessFailure(const QByteArray& path)
+{
+    return ::access(path.constData(), W_OK) == 0 ? 0 : errno;
+}
+
+bool existsFollowingLinks(const QByteArray& path)
+{
+    struct stat st;
+    return !path.isEmpty() && ::stat(path.constData(), &st) == 0;
+}
+
+void ignoreFileSizeLimitSignal()
+{
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 } // namespace ov::fs

@@ -1,87 +1,179 @@
 #pragma once
 
+#include "platform/Descriptor.h"
 #include "platform/EngineHost.h"
 
 #include <QByteArray>
 
+#include <optional>
 #include <sys/types.h>
+#include <utility>
+#include <vector>
+
+namespace ov {
+class Error;
+}
 
 namespace ov::fs {
 
-// The facts of one directory entry, links not followed.
+// What makes a file that file: its device and inode, whatever its names.
+struct Identity
+{
+    dev_t device = 0;
+    ino_t inode = 0;
+    friend bool operator==(const Identity&, const Identity&) = default;
+};
+
+// The facts of one directory entry (links not followed) or of an open descriptor.
 struct EntryInfo
 {
     off_t size = 0;
     mode_t mode = 0;
+    uid_t owner = 0;
+    nlink_t links = 0;
+    Identity id;
     bool isRegular() const;
+    bool isFolder() const;
     bool ownerWritable() const;
+    bool ownedByThisUser() const;
 };
 
 // lstat(); throws Error on failure.
 EntryInfo entryInfo(const QByteArray& path);
+// lstat(); nothing when there is no such name (or it cannot be looked at).
+std::optional<EntryInfo> lookAt(const QByteArray& path);
+// True when a name can be lstat'ed.
+bool entryExists(const QByteArray& path);
+// True when the path leads to a folder (links followed).
+bool isFolder(const QByteArray& path);
 
-// Throws a clear Error unless the entry is a regular file (a link, folder, device,
-// FIFO or socket is refused without being opened).
+// The clear refusal of anything that is not a regular file (link, folder, device, ...).
+Error notRegular(const QByteArray& path, mode_t mode);
 void requireRegular(const QByteArray& path, const EntryInfo& info);
 
-// An open file descriptor that is closed when it goes away. Blocking calls go through
-// the event host given at opening.
+// An open regular file. Blocking calls go through the engine host given at opening,
+// and a failure is thrown from inside them.
 class File
 {
 public:
     enum class Access
     {
+        ReadOnly,
         ReadWrite,
         WriteOnly
     };
 
-    // Opens a regular file without following a link and without blocking on a FIFO;
-    // the descriptor is checked again (fstat), so nothing can be swapped in between.
-    // With refuseReadOnly, a file whose owner may not write it is refused as the old
-    // platform refused it, even where root could write it.
-    static File openRegular(const QByteArray& path, Access access, EngineHost& host,
-                            bool refuseReadOnly = false);
-    // Creates (0600) or opens a file for appending; refuses anything that is not a
-    // regular file owned by this user.
+    // Creates (0600) or opens a file for appending; see Folder::openAppendOwned.
     static File openAppendOwned(const QByteArray& path, EngineHost& host);
 
-    File(File&& other) noexcept;
-    File& operator=(File&& other) noexcept;
-    File(const File&) = delete;
-    File& operator=(const File&) = delete;
-    ~File();
+    File(File&& other) noexcept = default;
+    File& operator=(File&& other) noexcept = default;
 
     const QByteArray& path() const { return m_path; }
-    int fd() const { return m_fd; }
+    int fd() const { return m_fd.get(); }
+    EntryInfo info() const;
     off_t size() const;
 
-    // Writes all of data at offset (or at the end for an append file); off-thread.
+    // The next stretch of data in [from, to), holes skipped; nothing when only holes are
+    // left. A file system that cannot tell holes gives the whole range.
+    std::optional<std::pair<off_t, off_t>> nextData(off_t from, off_t to) const;
+
+    // Writes all of data at offset; a short write is continued, no progress is ENOSPC.
     void writeAt(const char* data, size_t length, off_t offset);
+    // Appends all of data (an append file).
     void append(const char* data, size_t length);
-    // fdatasync(); off-thread.
+    // One append write: how many bytes went in (at least one).
+    size_t appendSome(const char* data, size_t length);
+    // Starts the disk writing [from, to) without waiting for it.
+    void startWriteback(off_t from, off_t to);
+    // fdatasync().
     void sync();
-    // Closes and reports a failure of close() itself.
+    // Closes and reports a failure of close() itself (a deferred write error).
     void close();
 
 private:
-    static File openChecked(const QByteArray& path, int flags, bool mustBeOwned, EngineHost& host);
-    File(int fd, QByteArray path, EngineHost& host)
-        : m_fd(fd), m_path(std::move(path)), m_host(&host)
+    friend class Folder;
+    File(Descriptor fd, QByteArray path, EngineHost& host)
+        : m_fd(std::move(fd)), m_path(std::move(path)), m_host(&host)
     {}
-    int m_fd = -1;
+    Descriptor m_fd;
     QByteArray m_path;
     EngineHost* m_host = nullptr;
 };
 
-// Renames within a folder and fails when the new name exists: never replaces.
-void renameNoReplace(const QByteArray& from, const QByteArray& to);
+// A folder held open for the length of one operation. Names are looked up, opened,
+// renamed and removed relative to it, so a folder swapped for a link (or moved) on the
+// way to it afterwards cannot redirect the operation to another file.
+class Folder
+{
+public:
+    // Opens the folder, following links as the path names them.
+    static Folder open(const QByteArray& path, EngineHost& host);
+
+    Folder(Folder&& other) noexcept = default;
+    Folder& operator=(Folder&& other) noexcept = default;
+
+    const QByteArray& path() const { return m_path; }
+    QByteArray pathOf(const QByteArray& name) const;
+    Identity identity() const { return m_id; }
+    // Whether the folder's path still leads to this folder.
+    bool stillAt(const QByteArray& path) const;
+
+    // fstatat() without following a link; nothing when there is no such name.
+    std::optional<EntryInfo> lookAt(const QByteArray& name) const;
+    // Opens a regular file of this folder, never through a link and never blocking on a
+    // FIFO; anything else is refused with a clear message.
+    File openFile(const QByteArray& name, File::Access access) const;
+    // Creates a file (0600) or opens one for appending; refuses a link, anything but a
+    // regular file, another user's file and a file with more than one name.
+    File openAppendOwned(const QByteArray& name) const;
+    // A descriptor of the entry itself (O_PATH): it holds the inode without opening its
+    // contents, and never follows a link.
+    Descriptor openEntry(const QByteArray& name) const;
+
+    // Renames within the folder; fails when the new name exists: never replaces.
+    void rename(const QByteArray& from, const QByteArray& to) const;
+    void remove(const QByteArray& name) const;
+    // fsync() of the folder: created, renamed and removed names reach the disk.
+    void sync() const;
+    // Throws a clear Error (naming filePath) when this user could not rename or remove the
+    // file in this folder: a read-only volume, no write permission on the folder, a
+    // sticky folder and another user's file, an immutable or append-only folder.
+    void requireNamesChangeable(const EntryInfo& file, const QByteArray& filePath) const;
+    // The names in the folder, "." and ".." left out.
+    std::vector<QByteArray> names() const;
+
+private:
+    File openChecked(const QByteArray& name, int flags, bool appendOwned) const;
+    Folder(Descriptor fd, QByteArray path, Identity id, EngineHost& host)
+        : m_fd(std::move(fd)), m_path(std::move(path)), m_id(id), m_host(&host)
+    {}
+    mutable Descriptor m_fd;
+    QByteArray m_path;
+    Identity m_id;
+    EngineHost* m_host = nullptr;
+};
+
+// Facts of an entry held by a descriptor (Folder::openEntry); `path` names it in errors.
+EntryInfo entryInfo(const Descriptor& entry, const QByteArray& path, EngineHost& host);
+// The name of the kernel's pseudo file system the entry lives on (proc, sysfs, ...),
+// whose files are the kernel's interfaces, not stored data; nothing for a storage one.
+std::optional<QByteArray> pseudoFileSystem(const Descriptor& entry, const QByteArray& path,
+                                           EngineHost& host);
+// Sets the permission bits of the held entry (never a link's target).
+void setMode(const Descriptor& entry, mode_t mode, const QByteArray& path, EngineHost& host);
+
 // unlink(); throws on failure.
 void removeFile(const QByteArray& path);
-// Gives the owner write permission (chmod u+w) without following a link.
-void makeOwnerWritable(const QByteArray& path);
 // The whole file; throws Error when it cannot be opened or read.
 QByteArray readFile(const QByteArray& path);
-// True when a name can be lstat'ed.
-bool entryExists(const QByteArray& path);
+// 0 when this user may write the file or folder, otherwise why not (an errno value).
+int writeAccessFailure(const QByteArray& path);
+// Whether the path leads to something (links followed).
+bool existsFollowingLinks(const QByteArray& path);
+
+// A file-size limit (ulimit -f) must make a write fail with EFBIG, which is reported,
+// instead of killing the process half-way with its files left behind.
+void ignoreFileSizeLimitSignal();
 
 } // namespace ov::fs

@@ -1,6 +1,7 @@
 #include "settings/SettingsStore.h"
 
 #include "platform/Error.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
 
 #include <QDir>
@@ -10,7 +11,6 @@
 
 #include <cerrno>
 #include <optional>
-#include <unistd.h>
 
 namespace ov {
 
@@ -93,7 +93,7 @@ bool mayWrite(const QByteArray& file)
     const std::optional<QByteArray> folder = nearestExistingFolder(file);
     if (!folder || !folderWritable(*folder))
         return false;
-    return !QFileInfo::exists(QFile::decodeName(file)) || ::access(file.constData(), W_OK) == 0;
+    return !QFileInfo::exists(QFile::decodeName(file)) || fs::writeAccessFailure(file) == 0;
 }
 
 // Why the file cannot be written, as an errno value.
@@ -102,10 +102,11 @@ int writeFailureCode(const QByteArray& file)
     const std::optional<QByteArray> folder = nearestExistingFolder(file);
     if (!folder)
         return ENOENT;
-    if (::access(folder->constData(), W_OK) != 0)
-        return errno;
-    if (QFileInfo::exists(QFile::decodeName(file)) && ::access(file.constData(), W_OK) != 0)
-        return errno;
+    if (const int failure = fs::writeAccessFailure(*folder))
+        return failure;
+    if (QFileInfo::exists(QFile::decodeName(file)))
+        if (const int failure = fs::writeAccessFailure(file))
+            return failure;
     return EIO;
 }
 

@@ -21,6 +21,8 @@ struct AppContext
     Dialogs& dialogs;
     VolumePlatform& volumes; // the volume queries of the Disk Cleaner
     LinkOpener& opener;      // hands documents and addresses to the desktop
+    // The folder the program was started in: relative entries are wiped from there.
+    QByteArray startFolder;
 };
 
 } // namespace ov

@@ -1,5 +1,7 @@
 #include "platform/EngineHost.h"
+#include "platform/Files.h"
 #include "platform/LinuxVolumes.h"
+#include "platform/Paths.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/XdgOpener.h"
 #include "settings/OperationLog.h"
@@ -12,14 +14,10 @@
 #include <QApplication>
 #include <QIcon>
 
-#include <csignal>
-
 // The one place that chooses what the windows work with.
 int main(int argc, char** argv)
 {
-    // A file-size limit (ulimit -f) must make writes fail with EFBIG, which the wipe and
-    // the free-space run report, instead of killing the program half-way.
-    std::signal(SIGXFSZ, SIG_IGN);
+    ov::fs::ignoreFileSizeLimitSignal();
     // The argument text as given, before QApplication takes out the options it knows.
     const ov::CommandLine commandLine = ov::commandLineText(argc, argv);
 
@@ -34,7 +32,8 @@ int main(int argc, char** argv)
     ov::QtDialogs dialogs;
     ov::LinuxVolumes volumes(host);
     ov::XdgOpener opener;
-    ov::AppContext context{settings, store, log, host, dialogs, volumes, opener};
+    ov::AppContext context{settings, store,   log,    host,
+                           dialogs,  volumes, opener, ov::currentDirectory()};
 
     ov::frmMain window(context, commandLine);
     QApplication::setWindowIcon(window.windowIcon());

@@ -1,44 +1,79 @@
 #include "wipe/DeletionRun.h"
 
+#include "settings/WipeLevel.h"
 #include "wipe/RemoveDuplicates.h"
 #include "wipe/WipeMethods.h"
 
 #include <QScopedValueRollback>
 
+#include <cerrno>
+
 namespace ov {
 
-DeletionRun::DeletionRun(DeletionView& view, const Settings& settings, const OperationLog& log,
-                         EngineHost& host)
-    : m_view(view), m_settings(settings), m_log(log), m_host(host)
-{}
+namespace {
 
-DeletionRun::Outcome DeletionRun::cmdDelete_Click()
+// The pointer and the timer are the run's for as long as it runs, however it ends.
+class RunningScope
 {
-    // Runs do not nest: a second press inside a yield of the first is ignored.
-    if (m_running || m_view.count() == 0)
-        return Outcome::NothingToDo;
-    QScopedValueRollback running(m_running, true);
-    m_stopRequested = false;
-    return run();
+public:
+    explicit RunningScope(DeletionView& view) : m_view(view) { m_view.setRunning(true); }
+    ~RunningScope() { m_view.setRunning(false); }
+    RunningScope(const RunningScope&) = delete;
+    RunningScope& operator=(const RunningScope&) = delete;
+
+private:
+    DeletionView& m_view;
+};
+
+} // namespace
+
+QString otherNamesNotice(const QByteArray& path, unsigned long long otherNames)
+{
+    return displayPath(path) + QStringLiteral(": ") + QString::number(otherNames) +
+           (otherNames == 1 ? QStringLiteral(" other name still points")
+                            : QStringLiteral(" other names still point")) +
+           QStringLiteral(" at the overwritten contents");
 }
 
-DeletionRun::Outcome DeletionRun::run()
+DeletionRun::DeletionRun(DeletionView& view, const Settings& settings, const OperationLog& log,
+                         EngineHost& host, QByteArray startFolder)
+    : m_view(view), m_settings(settings), m_log(log), m_host(host),
+      m_startFolder(std::move(startFolder))
+{}
+
+DeletionRun::Outcome DeletionRun::run(std::vector<QByteArray> entries)
 {
-    m_view.setTimerRunning(true);
-    m_view.setBusy(true);
+    // Runs do not nest: a second press inside a yield of the first is ignored.
+    if (m_running || entries.empty())
+        return Outcome::NothingToDo;
+    QScopedValueRollback running(m_running, true);
+    m_stop.reset();
+    QStringList notices;
+    std::optional<Error> failure;
+    Outcome outcome;
+    {
+        RunningScope scope(m_view);
+        outcome = work(entries, notices, failure);
+    }
+    // Told once the window is back to normal: the failure first, then what else to know.
+    if (failure)
+        m_view.reportError(*failure);
+    if (!notices.isEmpty())
+        m_view.reportNotices(notices);
+    return outcome;
+}
+
+DeletionRun::Outcome DeletionRun::work(std::vector<QByteArray>& entries, QStringList& notices,
+                                       std::optional<Error>& failure)
+{
     m_view.setStatus(QStringLiteral("Preparing and checking for duplicate entries."));
     m_host.yield();
 
     int done = 0;
     m_view.setFilesDeleted(QStringLiteral("0"));
 
-    std::vector<QByteArray> entries;
-    entries.reserve(size_t(m_view.count()));
-    for (int i = 0; i < m_view.count(); ++i)
-        entries.push_back(m_view.item(i));
     const int removed = RemoveDuplicates(entries, m_host);
-    if (removed > 0)
-        m_view.setItems(entries);
+    m_view.setPending(entries);
     m_view.setStatus(QString::number(removed) +
                      QStringLiteral(" Duplicate entries found and removed"));
 
@@ -50,33 +85,42 @@ DeletionRun::Outcome DeletionRun::run()
 
     m_view.setStatus(QStringLiteral(" Working.."));
 
-    auto endEarly = [&](int next) {
-        // The entries already destroyed leave the list; the rest stay for another run.
-        m_view.setItems(std::vector<QByteArray>(entries.begin() + next, entries.end()));
-        m_view.setBusy(false);
-        m_view.setTimerRunning(false);
+    // The entries already destroyed leave the list; the rest stay for another run.
+    auto keepFrom = [&](int next) {
+        m_view.setPending(std::vector<QByteArray>(entries.begin() + next, entries.end()));
     };
 
+    const WipeEnv env{m_host, m_settings, m_stop, m_startFolder};
     for (int i = 0; i < total; ++i) {
         m_host.yield();
-        if (m_stopRequested) {
-            endEarly(i);
+        if (m_stop.requested()) {
+            keepFrom(i);
             m_view.setStatus(QStringLiteral("Stopped: ") + QString::number(done) +
                              QStringLiteral(" of ") + QString::number(total) +
                              QStringLiteral(" files destroyed"));
             return Outcome::Stopped;
         }
         const QByteArray& path = entries[size_t(i)];
-        const QString level = m_settings.SecurityLevel;
+        // Read afresh for every entry: a level saved in the options meanwhile applies.
+        const QString levelText = m_settings.SecurityLevel;
         try {
+            // A level no method stands for destroys nothing, so nothing may be logged or
+            // counted as destroyed either.
+            const std::optional<WipeLevel> level = parseWipeLevel(levelText);
+            if (!level)
+                throw Error(EINVAL,
+                            QStringLiteral("The stored security level \"%1\" is none of 1, 2 "
+                                           "and 3; choose one in the options")
+                                .arg(levelText));
             if (m_settings.LogOperations)
-                m_log.AppendLog(DeletionLogMessage(path, level));
-            // Any other level leaves the file alone and counts it, as it always has.
-            WipeAtLevel(path, level, m_settings, m_host);
+                m_host.runBlocking([&] { m_log.AppendLog(DeletionLogMessage(path, levelText)); });
+            const WipeOutcome outcome = WipeAtLevel(path, *level, env);
+            if (outcome.otherNames > 0)
+                notices << otherNamesNotice(path, outcome.otherNames);
         } catch (const Error& error) {
-            endEarly(i);
+            keepFrom(i);
             m_view.setStatus(QStringLiteral("Failed: ") + error.text());
-            m_view.reportError(error);
+            failure = error;
             return Outcome::Failed;
         }
         m_host.yield();
@@ -87,10 +131,8 @@ DeletionRun::Outcome DeletionRun::run()
         m_view.setFilesLeft(QString::number(left));
     }
 
-    m_view.clear();
+    m_view.setPending({});
     m_view.setStatus(QStringLiteral("Done"));
-    m_view.setBusy(false);
-    m_view.setTimerRunning(false);
     return Outcome::Done;
 }
 

@@ -2,6 +2,7 @@
 
 #include "platform/Error.h"
 #include "platform/Files.h"
+#include "wipe/WipeTarget.h"
 
 #include <cerrno>
 
@@ -33,12 +34,11 @@ QByteArray PathPart(const QByteArray& path, int mode)
     }
 }
 
-QByteArray ScrambleName(const QByteArray& path, EngineHost& host)
+QByteArray ScrambleName(WipeTarget& target)
 {
-    const QByteArray scrambled = PathPart(path, 1) + '/' + kScrambledName;
-    host.yield();
-    fs::renameNoReplace(path, scrambled);
-    return scrambled;
+    target.env().host.yield();
+    target.renameTo(kScrambledName);
+    return target.path();
 }
 
 bool FileExists(const QByteArray& path)

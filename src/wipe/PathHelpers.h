@@ -11,9 +11,11 @@ namespace ov {
 // last "." (the whole path without one); any other mode gives "".
 QByteArray PathPart(const QByteArray& path, int mode);
 
-// Renames the file to "ovlxx.ovl" in its own folder, never replacing an existing file of
-// that name, and returns the new path.
-QByteArray ScrambleName(const QByteArray& path, EngineHost& host);
+class WipeTarget;
+
+// Renames the held file to "ovlxx.ovl" in its own folder, never replacing an existing
+// file of that name, and returns the new path.
+QByteArray ScrambleName(WipeTarget& target);
 
 // A regular file (not a link, folder or device) whose name does not begin with ".".
 bool FileExists(const QByteArray& path);

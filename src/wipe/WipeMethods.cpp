@@ -1,55 +1,37 @@
 #include "wipe/WipeMethods.h"
 
 #include "platform/Error.h"
-#include "platform/Files.h"
 #include "wipe/PathHelpers.h"
 
 #include <algorithm>
 #include <cerrno>
-#include <vector>
+#include <limits>
 
 namespace ov {
 
 namespace {
 
-using fs::File;
+using Access = fs::File::Access;
 
 constexpr off_t kBlockSize = 4096;
 constexpr off_t kRunOfU = 10000;
+constexpr off_t kMaxOffset = std::numeric_limits<off_t>::max();
 
-// Writes `byte` over [from, to) in large pieces, yielding between them. The bytes the
-// pass leaves are what counts; how many writes it takes is only a cost.
-void fillRange(File& file, char byte, off_t from, off_t to, EngineHost& host)
+// The change that makes the wipe's end a failure, after everything was overwritten and
+// flushed: the appended or cut data is not known to be gone.
+void requireUnchanged(const WipeTarget& target)
 {
-    if (to <= from)
-        return;
-    const size_t piece = size_t(std::min<off_t>(to - from, off_t(kWriteChunk)));
-    const std::vector<char> buffer(piece, byte);
-    for (off_t at = from; at < to;) {
-        const size_t length = size_t(std::min<off_t>(to - at, off_t(piece)));
-        file.writeAt(buffer.data(), length, at);
-        at += off_t(length);
-        host.yield();
-    }
+    if (target.changed())
+        throw Error(EAGAIN, QStringLiteral("The file changed while it was being destroyed"),
+                    target.path());
 }
 
-// The read-only attribute is the owner's write permission; like the old platform, the
-// least and high methods refuse such a file even where the system would let root write.
-File openForWipe(const QByteArray& path, File::Access access, EngineHost& host)
+WipeOutcome finish(WipeTarget& target, bool deleteAfter)
 {
-    return File::openRegular(path, access, host, true);
-}
-
-// Freeing the blocks of a large file can take a while: off the interface thread.
-void removeWiped(const QByteArray& path, EngineHost& host)
-{
-    host.runBlocking([&] { fs::removeFile(path); });
-}
-
-// Flushes are done by the caller's passes; here only the name goes, then the file.
-void deleteWiped(const QByteArray& path, const Settings& settings, EngineHost& host)
-{
-    removeWiped(settings.ScrambleNames ? ScrambleName(path, host) : path, host);
+    requireUnchanged(target);
+    if (deleteAfter)
+        target.remove();
+    return WipeOutcome{true, target.otherNames()};
 }
 
 } // namespace
@@ -63,117 +45,133 @@ long long roundedChunkCount(long long length, long long divisor)
     return quotient;
 }
 
-void WipeFileLeast(const QByteArray& path, bool deleteAfter, const Settings& settings,
-                   EngineHost& host)
+WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEnv& env)
 {
+    WipeTarget::Rules rules;
+    rules.deleteAfter = deleteAfter;
+    rules.scramble = deleteAfter && env.settings.ScrambleNames;
+    rules.refuseReadOnly = true;
+    WipeTarget target = WipeTarget::prepare(path, rules, env);
     static const char passBytes[] = {'\x00', '\xff', '\x00'};
     for (char byte : passBytes) {
-        File file = openForWipe(path, File::Access::ReadWrite, host);
         // The whole file as it stands, its length unchanged.
-        fillRange(file, byte, 0, file.size(), host);
-        file.sync();
-        file.close();
-        host.yield();
+        WipePass::run(target, Access::ReadWrite,
+                      [&](WipePass& pass) { pass.fill(byte, 0, pass.startLength()); });
+        env.host.yield();
     }
-    if (deleteAfter)
-        deleteWiped(path, settings, host);
+    return finish(target, deleteAfter);
 }
 
-void WipeFileMedium(const QByteArray& path, EngineHost& host)
+WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
 {
     if (path == " " || path.isEmpty()) {
-        host.yield();
-        return;
+        env.host.yield();
+        return WipeOutcome{};
     }
-    fs::makeOwnerWritable(path);
-    OverwriteMedium(path, host);
+    WipeTarget::Rules rules;
+    // The block pass grows the file to whole blocks, the pattern passes once more and by
+    // the run of "u": the length must leave room for both.
+    rules.maxLength = kMaxOffset - 2 * kBlockSize - kRunOfU;
+    WipeTarget target = WipeTarget::prepare(path, rules, env);
+    target.makeOwnerWritable();
+    try {
+        OverwriteMedium(target);
+    } catch (...) {
+        // A file that stays keeps the permissions it had.
+        target.restoreMode();
+        throw;
+    }
+    return WipeOutcome{true, target.otherNames()};
 }
 
-void OverwriteMedium(const QByteArray& path, EngineHost& host)
+void OverwriteMedium(WipeTarget& target)
 {
+    EngineHost& host = target.env().host;
     // Block pass: every block written with "X", then with "0", one block past the end.
-    {
-        File file = File::openRegular(path, File::Access::ReadWrite, host);
-        const off_t blocks = file.size() / kBlockSize + 1;
-        const off_t end = blocks * kBlockSize;
-        const std::vector<char> xs(size_t(std::min<off_t>(end, off_t(kWriteChunk))), 'X');
-        const std::vector<char> zeros(xs.size(), '0');
+    WipePass::run(target, Access::ReadWrite, [&](WipePass& pass) {
+        const off_t end = (pass.startLength() / kBlockSize + 1) * kBlockSize;
+        // Piece by piece, "X" then "0" over the same piece, as block by block would.
         for (off_t at = 0; at < end;) {
-            const size_t length = size_t(std::min<off_t>(end - at, off_t(xs.size())));
-            file.writeAt(xs.data(), length, at);
-            file.writeAt(zeros.data(), length, at);
-            at += off_t(length);
-            host.yield();
+            const off_t to = std::min<off_t>(end, at + off_t(kWriteChunk));
+            pass.fill('X', at, to);
+            pass.fill('0', at, to);
+            at = to;
         }
-        file.sync();
-        file.close();
-    }
+    });
     // Four pattern passes. Each step k writes the pattern at k and then "x" at k, so the
     // steps leave B - 1 bytes "x"; the run of "u" at the last step's offset then covers
     // what remained of the last pattern.
     for (int pass = 0; pass < 4; ++pass) {
         host.yield();
-        File file = File::openRegular(path, File::Access::ReadWrite, host);
-        const off_t blocks = file.size() / kBlockSize + 1;
-        const off_t last = blocks - 1;
-        fillRange(file, 'x', 0, last, host);
-        host.yield();
-        const std::vector<char> us(size_t(kRunOfU), 'u');
-        file.writeAt(us.data(), us.size(), last);
-        file.sync();
-        file.close();
+        WipePass::run(target, Access::ReadWrite, [&](WipePass& pattern) {
+            const off_t last = pattern.startLength() / kBlockSize;
+            pattern.fill('x', 0, last);
+            host.yield();
+            const QByteArray us(kRunOfU, 'u');
+            pattern.write(us.constData(), size_t(us.size()), last);
+            // Someone else's appended data past the run is overwritten too.
+            if (target.changed())
+                pattern.fill('u', last + kRunOfU, pattern.startLength());
+        });
         host.yield();
     }
-    removeWiped(path, host);
+    requireUnchanged(target);
+    target.remove();
 }
 
-void WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const Settings& settings,
-                  EngineHost& host)
+WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const WipeEnv& env)
 {
-    // The length is read once, by name, and serves every pass.
-    const off_t length = fs::entryInfo(path).size;
+    WipeTarget::Rules rules;
+    rules.deleteAfter = deleteAfter;
+    rules.scramble = deleteAfter && env.settings.ScrambleNames;
+    rules.refuseReadOnly = true;
+    rules.maxLength = kMaxOffset - 14;
+    WipeTarget target = WipeTarget::prepare(path, rules, env);
+    // The length is read once and serves every pass.
+    const off_t length = target.initialLength();
     const off_t fourteens = off_t(roundedChunkCount(length, 14)) * 14;
     const off_t tens = off_t(roundedChunkCount(length, 10)) * 10;
 
     // A phase writes its chunks, which the rounding may end short of the length or past
-    // it; the bytes between the last chunk and the length are written too, so nothing
-    // of the original survives.
+    // it; the bytes between the last chunk and the length are written too, so nothing of
+    // the original survives.
     auto phase = [&](char byte, off_t chunksEnd, bool yieldAfterOpening, bool yieldBeforeClosing) {
-        File file = openForWipe(path, File::Access::WriteOnly, host);
-        if (yieldAfterOpening)
-            host.yield();
-        fillRange(file, byte, 0, std::max(chunksEnd, length), host);
-        if (yieldBeforeClosing)
-            host.yield();
-        file.sync();
-        file.close();
+        WipePass::run(target, Access::WriteOnly, [&](WipePass& pass) {
+            if (yieldAfterOpening)
+                env.host.yield();
+            off_t end = std::max(chunksEnd, length);
+            // Data someone else appended is overwritten too.
+            if (target.changed())
+                end = std::max(end, pass.startLength());
+            pass.fill(byte, 0, end);
+            if (yieldBeforeClosing)
+                env.host.yield();
+        });
     };
     for (int pass = 1; pass <= passes; ++pass) {
         phase('\x00', fourteens, true, false);
         phase('\xff', fourteens, false, false);
         phase('\x00', tens, true, true);
     }
-    if (deleteAfter)
-        deleteWiped(path, settings, host);
+    return finish(target, deleteAfter);
 }
 
-bool WipeAtLevel(const QByteArray& path, const QString& level, const Settings& settings,
-                 EngineHost& host)
+WipeOutcome WipeAtLevel(const QByteArray& path, WipeLevel level, const WipeEnv& env)
 {
-    if (level == QLatin1String("1"))
-        WipeFileLeast(path, true, settings, host);
-    else if (level == QLatin1String("2") || level.isEmpty())
-        WipeFileMedium(path, host);
-    else if (level == QLatin1String("3"))
-        WipeFileHigh(path, 11, true, settings, host);
-    else
-        return false;
-    return true;
+    switch (level) {
+    case WipeLevel::Least:
+        return WipeFileLeast(path, true, env);
+    case WipeLevel::High:
+        return WipeFileHigh(path, 11, true, env);
+    case WipeLevel::Medium:
+        break;
+    }
+    return WipeFileMedium(path, env);
 }
 
-QByteArray DeletionLogMessage(const QByteArray& path, const QString& level)
+QByteArray DeletionLogMessage(const QByteArray& path, const QString& levelText)
 {
-    return path + " Deleted via ratio " + level.toUtf8();
+    return path + " Deleted via ratio " + levelText.toUtf8();
 }
 
 bool FileAccessible(const QByteArray& path)

@@ -1,38 +1,42 @@
 #pragma once
 
-#include "platform/EngineHost.h"
-#include "settings/Settings.h"
+#include "settings/WipeLevel.h"
+#include "wipe/WipeTarget.h"
 
 #include <QByteArray>
+#include <QString>
 
 namespace ov {
 
-// The three ways the File Cleaner destroys one file. Each overwrites the file in place
-// with fixed byte patterns, flushing every pass to the disk, and then deletes it. A
-// failure throws Error at the failing step. Only regular files are touched.
-// `settings` is read at the moment of deletion (ScrambleNames).
-void WipeFileLeast(const QByteArray& path, bool deleteAfter, const Settings& settings,
-                   EngineHost& host);
-void WipeFileMedium(const QByteArray& path, EngineHost& host);
-void OverwriteMedium(const QByteArray& path, EngineHost& host);
-void WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const Settings& settings,
-                  EngineHost& host);
+// What the user must know about a file once it has been destroyed.
+struct [[nodiscard]] WipeOutcome
+{
+    // False only for a blank entry at the medium level, which touches nothing.
+    bool touched = false;
+    // Other names (hard links) that still point at the overwritten contents.
+    nlink_t otherNames = 0;
+};
 
-// The method of a stored level text: "1" least, "2" or the empty text medium, "3" high
-// with 11 passes. Any other text touches nothing and gives false.
-bool WipeAtLevel(const QByteArray& path, const QString& level, const Settings& settings,
-                 EngineHost& host);
+// The three ways the File Cleaner destroys one file. Each checks everything it can
+// before the first write, overwrites the file in place with fixed byte patterns through
+// the folder it holds, flushing every pass to the disk, and then deletes it, flushing the
+// folder. A failure throws Error at the failing step, after flushing what was written.
+WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEnv& env);
+WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env);
+WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const WipeEnv& env);
+// The medium method's overwriting and deletion of a held file (it never renames).
+void OverwriteMedium(WipeTarget& target);
 
-// The operation log's message for a file about to be wiped at `level`.
-QByteArray DeletionLogMessage(const QByteArray& path, const QString& level);
+// The method of a level: least, medium, or high with 11 passes.
+WipeOutcome WipeAtLevel(const QByteArray& path, WipeLevel level, const WipeEnv& env);
+
+// The operation log's message for a file about to be wiped at the stored level text.
+QByteArray DeletionLogMessage(const QByteArray& path, const QString& levelText);
 
 // The length can be read twice, with the same result.
 bool FileAccessible(const QByteArray& path);
 
 // Half-to-even rounding of length / divisor, as the high method counts its chunks.
 long long roundedChunkCount(long long length, long long divisor);
-
-// The size of the pieces every pass is written in.
-inline constexpr size_t kWriteChunk = 1u << 20;
 
 } // namespace ov

@@ -2,6 +2,7 @@
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "support/LoopMount.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -132,41 +134,132 @@ protected:
     DirectEngineHost loop;
 };
 
-TEST_F(Files, RenameNeverReplacesAndMakeOwnerWritableDoesNotFollowLinks)
+// The held folder: every name is looked up in the folder that was opened, whatever the
+// path leads to by now, and nothing reaches through a link.
+TEST_F(Files, AHeldFolderIsTheOneOpenedAndNothingGoesThroughALink)
 {
-    writeFile(dir.file("a"), "A");
-    writeFile(dir.file("b"), "B");
-    EXPECT_THROW(fs::renameNoReplace(dir.file("a"), dir.file("b")), Error);
-    EXPECT_EQ(readFile(dir.file("a")), "A");
-    EXPECT_EQ(readFile(dir.file("b")), "B");
-    fs::renameNoReplace(dir.file("a"), dir.file("c"));
-    EXPECT_FALSE(test::exists(dir.file("a")));
-    EXPECT_EQ(readFile(dir.file("c")), "A");
+    ASSERT_EQ(::mkdir(dir.file("a").constData(), 0755), 0);
+    ASSERT_EQ(::mkdir(dir.file("b").constData(), 0755), 0);
+    writeFile(dir.file("a/victim"), "named");
+    writeFile(dir.file("b/victim"), "unrelated");
+    const fs::Folder folder = fs::Folder::open(dir.file("a"), loop);
+    EXPECT_TRUE(folder.stillAt(dir.file("a")));
+    // The folder is swapped for a link to another one.
+    ASSERT_EQ(::rename(dir.file("a").constData(), dir.file("a.old").constData()), 0);
+    ASSERT_EQ(::symlink(dir.file("b").constData(), dir.file("a").constData()), 0);
+    EXPECT_FALSE(folder.stillAt(dir.file("a")));
+    fs::File file = folder.openFile("victim", fs::File::Access::ReadWrite);
+    file.writeAt("NAMED", 5, 0);
+    file.close();
+    EXPECT_EQ(readFile(dir.file("a.old/victim")), "NAMED");
+    EXPECT_EQ(readFile(dir.file("b/victim")), "unrelated");
 
-    // Nor does making a file writable follow a link.
-    writeFile(dir.file("target"), "t");
-    ASSERT_EQ(::chmod(dir.file("target").constData(), 0444), 0);
-    ASSERT_EQ(::symlink(dir.file("target").constData(), dir.file("link").constData()), 0);
-    EXPECT_THROW(fs::makeOwnerWritable(dir.file("link")), Error);
-    EXPECT_EQ(modeOf("target"), 0444u);
-    fs::makeOwnerWritable(dir.file("target"));
-    EXPECT_EQ(modeOf("target"), 0644u);
+    // Renames never replace; the entry of a link is the link, never its target.
+    writeFile(dir.file("a.old/other"), "other");
+    EXPECT_THAT([&] { folder.rename("victim", "other"); },
+                Throws<Error>(AllOf(Property(&Error::code, EEXIST),
+                                    Property(&Error::path, dir.file("a/other")))));
+    EXPECT_EQ(readFile(dir.file("a.old/other")), "other");
+    folder.rename("victim", "renamed");
+    EXPECT_EQ(readFile(dir.file("a.old/renamed")), "NAMED");
+    ASSERT_EQ(::chmod(dir.file("b/victim").constData(), 0444), 0);
+    ASSERT_EQ(::symlink(dir.file("b/victim").constData(), dir.file("a.old/link").constData()), 0);
+    const fs::Descriptor link = folder.openEntry("link");
+    EXPECT_TRUE(S_ISLNK(fs::entryInfo(link, "link", loop).mode));
+    EXPECT_THROW(fs::setMode(link, 0644, "link", loop), Error);
+    EXPECT_EQ(modeOf("b/victim"), 0444u);
+    const fs::Descriptor entry = folder.openEntry("renamed");
+    fs::setMode(entry, 0600, "renamed", loop);
+    EXPECT_EQ(modeOf("a.old/renamed"), 0600u);
+    EXPECT_THAT(folder.names(), UnorderedElementsAre("renamed", "other", "link"));
 }
 
-TEST_F(Files, AppendOwnedRefusesLinksAndCreatesPrivateFiles)
+TEST_F(Files, OpeningRefusesAllButRegularFilesWithoutOpeningThem)
 {
-    writeFile(dir.file("victim"), "v");
-    ASSERT_EQ(::symlink(dir.file("victim").constData(), dir.file("planted").constData()), 0);
-    EXPECT_THROW(fs::File::openAppendOwned(dir.file("planted"), loop), Error);
-    EXPECT_EQ(readFile(dir.file("victim")), "v");
+    const fs::Folder folder = fs::Folder::open(dir.path(), loop);
+    writeFile(dir.file("target"), "t");
+    ASSERT_EQ(::symlink(dir.file("target").constData(), dir.file("link").constData()), 0);
+    ASSERT_EQ(::mkfifo(dir.file("fifo").constData(), 0644), 0);
+    ASSERT_EQ(::mkdir(dir.file("folder").constData(), 0755), 0);
+    // A FIFO opened for writing would block for ever without a reader.
+    const std::pair<const char*, const char*> refused[] = {
+        {"link", "symbolic link"}, {"fifo", "FIFO"}, {"folder", "folder"}};
+    for (auto [name, what] : refused)
+        try {
+            folder.openFile(name, fs::File::Access::WriteOnly);
+            ADD_FAILURE() << name << " was opened";
+        } catch (const Error& error) {
+            EXPECT_TRUE(error.message().contains(QString::fromUtf8(what))) << name;
+        }
+    EXPECT_THROW(folder.openFile("no/such", fs::File::Access::ReadOnly), Error);
 
+    // The append files of the log and the free-space run: no link, no other name, private.
+    EXPECT_THROW(folder.openAppendOwned("link"), Error);
+    writeFile(dir.file("linked"), "v");
+    ASSERT_EQ(::link(dir.file("linked").constData(), dir.file("second").constData()), 0);
+    EXPECT_THAT([&] { folder.openAppendOwned("second"); },
+                Throws<Error>(Property(&Error::code, EMLINK)));
+    EXPECT_EQ(readFile(dir.file("linked")), "v");
+    EXPECT_EQ(readFile(dir.file("target")), "t");
     fs::File file = fs::File::openAppendOwned(dir.file("new"), loop);
     file.append("abc", 3);
-    file.append("de", 2);
+    EXPECT_EQ(file.appendSome("de", 2), 2u);
     file.sync();
     file.close();
     EXPECT_EQ(readFile(dir.file("new")), "abcde");
     EXPECT_EQ(modeOf("new"), 0600u);
+}
+
+TEST_F(Files, DataStretchesSkipHolesAndPseudoFileSystemsAreKnown)
+{
+    const QByteArray path = dir.file("sparse");
+    writeFile(path, QByteArray(4096, 'a'));
+    ASSERT_EQ(::truncate(path.constData(), 64 << 20), 0);
+    {
+        const int fd = ::open(path.constData(), O_WRONLY);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::pwrite(fd, "zz", 2, (32 << 20) + 5), 2);
+        ::close(fd);
+    }
+    const fs::Folder folder = fs::Folder::open(dir.path(), loop);
+    const fs::File file = folder.openFile("sparse", fs::File::Access::ReadOnly);
+    std::vector<std::pair<off_t, off_t>> stretches;
+    for (off_t at = 0;;) {
+        const auto data = file.nextData(at, 64 << 20);
+        if (!data)
+            break;
+        stretches.push_back(*data);
+        at = data->second;
+    }
+    // Where the file system keeps holes, only the two written stretches (in whole blocks).
+    ASSERT_FALSE(stretches.empty());
+    EXPECT_EQ(stretches.front().first, 0);
+    off_t covered = 0;
+    for (auto [from, to] : stretches) {
+        EXPECT_LT(from, to);
+        covered += to - from;
+    }
+    EXPECT_TRUE(covered == (64 << 20) || covered <= (1 << 20)) << covered;
+    EXPECT_FALSE(file.nextData(64 << 20, 64 << 20).has_value());
+
+    const fs::Folder proc = fs::Folder::open("/proc/self", loop);
+    EXPECT_EQ(fs::pseudoFileSystem(proc.openEntry("comm"), "comm", loop), QByteArray("proc"));
+    EXPECT_EQ(fs::pseudoFileSystem(folder.openEntry("sparse"), "sparse", loop), std::nullopt);
+}
+
+// Whatever would make the rename or the delete fail is found before anything is written.
+TEST_F(Files, NamesThatCannotBeChangedAreFoundBeforehand)
+{
+    writeFile(dir.file("file"), "f");
+    const fs::Folder folder = fs::Folder::open(dir.path(), loop);
+    const fs::EntryInfo info = fs::entryInfo(dir.file("file"));
+    EXPECT_NO_THROW(folder.requireNamesChangeable(info, dir.file("file")));
+    test::Immutable frozen(dir.path());
+    if (!frozen.ok())
+        GTEST_SKIP() << "chattr +i needs root and a file system that keeps the flag";
+    EXPECT_THAT([&] { folder.requireNamesChangeable(info, dir.file("file")); },
+                Throws<Error>(AllOf(Property(&Error::code, EPERM),
+                                    Property(&Error::path, dir.file("file")))));
 }
 
 TEST(Paths, JoinAndFolders)

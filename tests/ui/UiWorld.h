@@ -85,11 +85,11 @@ struct World
     FakeDialogs dialogs;
     FakeOpener opener;
     FakeVolumes volumes = volumeAt(dir.path());
-    AppContext context{settings, store, log, loop, dialogs, volumes, opener};
-    QString startFolder = QDir::currentPath();
+    AppContext context{settings, store, log, loop, dialogs, volumes, opener, dir.path()};
+    QString previousFolder = QDir::currentPath();
 
     World() { QDir::setCurrent(QFile::decodeName(dir.path())); }
-    ~World() { QDir::setCurrent(startFolder); }
+    ~World() { QDir::setCurrent(previousFolder); }
     World(const World&) = delete;
     World& operator=(const World&) = delete;
 
@@ -103,9 +103,14 @@ struct World
     AppContext with(SettingsStore* otherStore, OperationLog* otherLog = nullptr,
                     LinkOpener* otherOpener = nullptr)
     {
-        return {
-            settings, otherStore ? *otherStore : store,   otherLog ? *otherLog : log, loop, dialogs,
-            volumes,  otherOpener ? *otherOpener : opener};
+        return {settings,
+                otherStore ? *otherStore : store,
+                otherLog ? *otherLog : log,
+                loop,
+                dialogs,
+                volumes,
+                otherOpener ? *otherOpener : opener,
+                dir.path()};
     }
 };
 

@@ -122,26 +122,28 @@ public:
     void setTotalFiles(const QString& text) override { total = text; }
     void setFilesDeleted(const QString& text) override { deleted = text; }
     void setFilesLeft(const QString& text) override { left = text; }
-    void setBusy(bool value) override { busy = value; }
-    void setTimerRunning(bool value) override { timer = value; }
-    int count() const override { return int(items.size()); }
-    QByteArray item(int index) const override { return items.at(size_t(index)); }
-    void setItems(const std::vector<QByteArray>& value) override { items = value; }
-    void clear() override { items.clear(); }
-    void reportError(const Error& error) override { errors.push_back(error); }
+    void setRunning(bool value) override { running = value; }
+    void setPending(const std::vector<QByteArray>& value) override { items = value; }
+    void reportError(const Error& error) override
+    {
+        EXPECT_FALSE(running) << "the failure is told once the window is idle again";
+        errors.push_back(error);
+    }
+    void reportNotices(const QStringList& lines) override { notices.push_back(lines); }
 
     QString status = QStringLiteral("Ready...");
     std::vector<QString> statusHistory;
     QString total = QStringLiteral("0"), deleted = QStringLiteral("0"), left = QStringLiteral("0");
-    bool busy = false, timer = false;
+    bool running = false;
     std::vector<QByteArray> items;
     std::vector<Error> errors;
+    std::vector<QStringList> notices;
 };
 
 class DeletionRunTest : public ::testing::Test
 {
 protected:
-    DeletionRunTest() : log(dir.file("log.txt")), run(view, settings, log, loop) {}
+    DeletionRunTest() : log(dir.file("log.txt")), run(view, settings, log, loop, dir.path()) {}
 
     // The files, made, and the list showing them.
     std::vector<QByteArray> listFiles(std::initializer_list<const char*> names)
@@ -153,11 +155,7 @@ protected:
         }
         return view.items;
     }
-    void expectIdle() const
-    {
-        EXPECT_FALSE(view.busy);
-        EXPECT_FALSE(view.timer);
-    }
+    DeletionRun::Outcome press() { return run.run(view.items); }
 
     test::TempDir dir;
     FakeView view;
@@ -170,27 +168,25 @@ protected:
 TEST_F(DeletionRunTest, WipesEveryEntryAndCounts)
 {
     // An empty list changes nothing.
-    EXPECT_EQ(run.cmdDelete_Click(), DeletionRun::Outcome::NothingToDo);
+    EXPECT_EQ(press(), DeletionRun::Outcome::NothingToDo);
     EXPECT_TRUE(view.statusHistory.empty());
     EXPECT_EQ(loop.yields, 0);
 
     const auto files = listFiles({"1", "2", "3", "4", "5"});
-    bool busyDuringRun = false, timerDuringRun = false;
-    loop.onYield = [&] {
-        busyDuringRun |= view.busy;
-        timerDuringRun |= view.timer;
-    };
-    EXPECT_EQ(run.cmdDelete_Click(), DeletionRun::Outcome::Done);
+    bool runningDuringRun = false;
+    loop.onYield = [&] { runningDuringRun |= view.running; };
+    EXPECT_EQ(press(), DeletionRun::Outcome::Done);
     for (const QByteArray& file : files)
         EXPECT_FALSE(test::exists(file));
     EXPECT_EQ(QStringList({view.total, view.deleted, view.left}), QStringList({"5", "5", "0"}));
     EXPECT_TRUE(view.items.empty());
-    EXPECT_TRUE(busyDuringRun && timerDuringRun);
-    expectIdle();
+    EXPECT_TRUE(runningDuringRun);
+    EXPECT_FALSE(view.running);
     const std::vector<QString> expected{"Preparing and checking for duplicate entries.",
                                         "0 Duplicate entries found and removed", " Working..",
                                         "Done"};
     EXPECT_EQ(view.statusHistory, expected);
+    EXPECT_TRUE(view.notices.empty());
 }
 
 TEST_F(DeletionRunTest, DuplicatesGoAndEachLineIsLoggedBeforeItsFileIsTouched)
@@ -201,11 +197,11 @@ TEST_F(DeletionRunTest, DuplicatesGoAndEachLineIsLoggedBeforeItsFileIsTouched)
     settings.LogOperations = true;
     bool loggedBeforeTouched = false, firstCall = true;
     loop.onBlocking = [&] {
-        // The first blocking call of the wipe opens the file: the line must be there.
+        // The first blocking call appends the line, the wipe only follows.
         if (std::exchange(firstCall, false))
-            loggedBeforeTouched = test::exists(log.path()) && readFile(b) == "secret data";
+            loggedBeforeTouched = !test::exists(log.path()) && readFile(b) == "secret data";
     };
-    EXPECT_EQ(run.cmdDelete_Click(), DeletionRun::Outcome::Done);
+    EXPECT_EQ(press(), DeletionRun::Outcome::Done);
     EXPECT_TRUE(loggedBeforeTouched);
     EXPECT_EQ(view.statusHistory.at(1), "1 Duplicate entries found and removed");
     EXPECT_EQ(view.total, "2");
@@ -219,28 +215,34 @@ TEST_F(DeletionRunTest, DuplicatesGoAndEachLineIsLoggedBeforeItsFileIsTouched)
     // A line that cannot be written leaves its file untouched.
     const QByteArray kept = listFiles({"kept"})[0];
     OperationLog broken(kept + "/log.txt"); // below a file, not a folder
-    DeletionRun failing(view, settings, broken, loop);
-    EXPECT_EQ(failing.cmdDelete_Click(), DeletionRun::Outcome::Failed);
+    DeletionRun failing(view, settings, broken, loop, dir.path());
+    EXPECT_EQ(failing.run(view.items), DeletionRun::Outcome::Failed);
     EXPECT_EQ(readFile(kept), "secret data");
     ASSERT_EQ(view.errors.size(), 1u);
     EXPECT_EQ(view.errors[0].path(), broken.path());
 }
 
-TEST_F(DeletionRunTest, AnUnknownLevelWipesNothingButCountsAndIsReadForEveryEntry)
+// A stored level that names no method would destroy nothing: nothing may then be logged
+// or counted as destroyed. The level is read for every entry.
+TEST_F(DeletionRunTest, AnUnknownLevelDestroysLogsAndCountsNothing)
 {
     const auto files = listFiles({"one", "two", "three"});
-    settings.SecurityLevel = "4";
-    // The level changes (in the options dialog, say) once two files are counted.
+    settings.SecurityLevel = "1";
+    settings.LogOperations = true;
+    // The level changes once a file is counted (a hand-edited store, say).
     loop.onYield = [&] {
-        if (view.deleted == "2")
-            settings.SecurityLevel = "1";
+        if (view.deleted == "1")
+            settings.SecurityLevel = "least";
     };
-    EXPECT_EQ(run.cmdDelete_Click(), DeletionRun::Outcome::Done);
-    EXPECT_EQ(readFile(files[0]), "secret data");
+    EXPECT_EQ(press(), DeletionRun::Outcome::Failed);
+    EXPECT_FALSE(test::exists(files[0]));
     EXPECT_EQ(readFile(files[1]), "secret data");
-    EXPECT_FALSE(test::exists(files[2]));
-    EXPECT_EQ(view.deleted, "3");
-    EXPECT_TRUE(view.items.empty());
+    EXPECT_EQ(readFile(files[2]), "secret data");
+    EXPECT_EQ(view.deleted, "1");
+    EXPECT_EQ(view.items, (std::vector<QByteArray>{files[1], files[2]}));
+    EXPECT_EQ(readFile(log.path()).count('\n'), 1);
+    ASSERT_EQ(view.errors.size(), 1u);
+    EXPECT_TRUE(view.errors[0].message().contains(QStringLiteral("\"least\"")));
 }
 
 TEST_F(DeletionRunTest, AFailureOrAStopEndsTheRunAndKeepsTheRest)
@@ -248,7 +250,7 @@ TEST_F(DeletionRunTest, AFailureOrAStopEndsTheRunAndKeepsTheRest)
     const auto files = listFiles({"first", "missing", "third"});
     ASSERT_EQ(::unlink(files[1].constData()), 0);
     settings.SecurityLevel = "1";
-    EXPECT_EQ(run.cmdDelete_Click(), DeletionRun::Outcome::Failed);
+    EXPECT_EQ(press(), DeletionRun::Outcome::Failed);
     EXPECT_FALSE(test::exists(files[0]));
     EXPECT_EQ(readFile(files[2]), "secret data");
     ASSERT_EQ(view.errors.size(), 1u);
@@ -258,7 +260,7 @@ TEST_F(DeletionRunTest, AFailureOrAStopEndsTheRunAndKeepsTheRest)
     EXPECT_EQ(view.items, (std::vector<QByteArray>{files[1], files[2]}));
     EXPECT_TRUE(view.status.startsWith("Failed: "));
     EXPECT_TRUE(view.status.contains(QString::fromUtf8(files[1])));
-    expectIdle();
+    EXPECT_FALSE(view.running);
 
     // A stop ends the run after the file in hand.
     const auto stopped = listFiles({"s1", "s2", "s3"});
@@ -266,11 +268,38 @@ TEST_F(DeletionRunTest, AFailureOrAStopEndsTheRunAndKeepsTheRest)
         if (!test::exists(stopped[0]))
             run.requestStop();
     };
-    EXPECT_EQ(run.cmdDelete_Click(), DeletionRun::Outcome::Stopped);
+    EXPECT_EQ(press(), DeletionRun::Outcome::Stopped);
     EXPECT_FALSE(test::exists(stopped[0]));
     EXPECT_TRUE(test::exists(stopped[1]) && test::exists(stopped[2]));
     EXPECT_EQ(view.items, (std::vector<QByteArray>{stopped[1], stopped[2]}));
-    expectIdle();
+    EXPECT_FALSE(view.running);
+}
+
+// A relative entry (from the command line) is destroyed in the folder the program was
+// started in, renamed there when scrambling; the entry keeps its text. Files with other
+// names are destroyed for every name, and the user is told which.
+TEST_F(DeletionRunTest, RelativeEntriesAndFilesWithOtherNames)
+{
+    settings.ScrambleNames = true;
+    for (const char* level : {"1", "3"}) {
+        settings.SecurityLevel = QString::fromLatin1(level);
+        writeFile(dir.file("bare.txt"), "secret data");
+        view.items = {"bare.txt"};
+        EXPECT_EQ(press(), DeletionRun::Outcome::Done) << level;
+        EXPECT_FALSE(test::exists(dir.file("bare.txt")) || test::exists(dir.file("ovlxx.ovl")));
+        EXPECT_TRUE(view.errors.empty());
+    }
+
+    settings.SecurityLevel = "1";
+    const auto files = listFiles({"linked", "alone"});
+    ASSERT_EQ(::link(files[0].constData(), dir.file("second name").constData()), 0);
+    ASSERT_EQ(::link(files[0].constData(), dir.file("third").constData()), 0);
+    EXPECT_EQ(press(), DeletionRun::Outcome::Done);
+    EXPECT_EQ(readFile(dir.file("second name")), QByteArray(11, '\0'));
+    ASSERT_EQ(view.notices.size(), 1u);
+    EXPECT_EQ(view.notices[0], QStringList{otherNamesNotice(files[0], 2)});
+    EXPECT_EQ(otherNamesNotice("/d/a b", 1),
+              QStringLiteral("'/d/a b': 1 other name still points at the overwritten contents"));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "ui/dialogs/OpenLink.h"
 
 #include "platform/Dialogs.h"
+#include "platform/Files.h"
 #include "platform/LinkOpener.h"
 #include "platform/Paths.h"
 #include "ui/AppContext.h"
@@ -11,8 +12,6 @@
 #include <QWidget>
 
 #include <optional>
-
-#include <sys/stat.h>
 
 namespace ov {
 
@@ -60,8 +59,7 @@ std::optional<QByteArray> localPath(const QString& target)
 
 bool pathExists(const QByteArray& path)
 {
-    struct stat info;
-    return ::stat(path.constData(), &info) == 0;
+    return fs::existsFollowingLinks(path);
 }
 
 void showNotFound(Dialogs& dialogs, QWidget* parent, const QString& target)

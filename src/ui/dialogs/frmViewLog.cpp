@@ -15,8 +15,6 @@
 #include <QPushButton>
 
 #include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace ov {
 
@@ -105,10 +103,9 @@ void frmViewLog::Command2_Click()
     const QByteArray path = m_context.log.path();
     if (!FileAccessible(path))
         return;
-    int failure = 0;
-    m_context.host.runBlocking([&] { failure = ::unlink(path.constData()) == 0 ? 0 : errno; });
-    if (failure != 0) {
-        const Error error = Error::fromErrno(failure, path);
+    try {
+        m_context.host.runBlocking([&] { fs::removeFile(path); });
+    } catch (const Error& error) {
         m_context.dialogs.messageBox(this, Dialogs::Icon::Exclamation, QStringLiteral("Ombrevault"),
                                      QStringLiteral("The log file could not be deleted.\n") +
                                          error.text());

@@ -253,7 +253,7 @@ void DiskPanel::selectMountPoint(const QByteArray& mountPoint)
     if (index < 0 && !mountPoint.isEmpty()) {
         // The current volume has gone since the list was read: it stays the current
         // entry, so that its notice can show, until another one is picked.
-        Drive1->addItem(displayPath(mountPoint), mountPoint);
+        Drive1->addItem(plainPathText(mountPoint), mountPoint);
         index = Drive1->count() - 1;
     }
     Drive1->setCurrentIndex(index);
@@ -267,7 +267,7 @@ void DiskPanel::refreshDriveList()
     m_refreshing = true;
     Drive1->clear();
     for (const MountEntry& entry : entries)
-        Drive1->addItem(displayPath(entry.entryText()), entry.mountPoint);
+        Drive1->addItem(plainPathText(entry.entryText()), entry.mountPoint);
     selectMountPoint(current);
     m_refreshing = false;
 }
@@ -315,7 +315,7 @@ void DiskPanel::ShowDriveInfo()
             txt[3]->setText(CDriveInfo::FormatSize(objDriveInfo->FreeSpace(), true));
             txt[4]->setText(CDriveInfo::FormatSize(objDriveInfo->AvailableSpace(), true));
             step = 11;
-            txt[6]->setText(displayPath(objDriveInfo->FileSystem()));
+            txt[6]->setText(plainPathText(objDriveInfo->FileSystem()));
             txt[7]->setText(objDriveInfo->DriveTypeEx());
             txt[8]->setText(objDriveInfo->FileSystemFlag(kVolumeIsCompressed)
                                 ? QStringLiteral("True")

@@ -1,5 +1,6 @@
 #include "ui/file/FilePanel.h"
 
+#include "platform/Files.h"
 #include "platform/Paths.h"
 #include "ui/AccessibleLabels.h"
 #include "ui/Artwork.h"
@@ -17,8 +18,6 @@
 #include <QStyle>
 #include <QTimer>
 #include <QUrl>
-
-#include <sys/stat.h>
 
 namespace ov {
 
@@ -41,12 +40,6 @@ bool isLocalFileUrl(const QUrl& url)
     return host.isEmpty() || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0;
 }
 
-bool isDirectory(const QByteArray& path)
-{
-    struct stat st;
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
 // A counter or status line beside its caption: read by the caption's text.
 ValueLabel* valueBeside(QLabel* caption, const char* name, const QString& text, const QRect& rect,
                         QAccessible::Role role = QAccessible::StaticText)
@@ -63,7 +56,7 @@ ValueLabel* valueBeside(QLabel* caption, const char* name, const QString& text, 
 
 FilePanel::FilePanel(QGroupBox* frmFile, AppContext& context, QWidget* window)
     : QObject(frmFile), m_frame(frmFile), m_context(context), m_window(window),
-      m_run(*this, context.settings, context.log, context.host)
+      m_run(*this, context.settings, context.log, context.host, context.startFolder)
 {
     buildControls();
     Timer2 = new QTimer(this);
@@ -73,7 +66,7 @@ FilePanel::FilePanel(QGroupBox* frmFile, AppContext& context, QWidget* window)
 
 FilePanel::~FilePanel()
 {
-    if (m_busy)
+    if (m_running)
         setBusyPointer(m_window, false);
 }
 
@@ -200,19 +193,9 @@ void FilePanel::cmdDelete_Click()
     // No entry may be added that the final clearing would drop, and no run may start
     // inside this one.
     setListCommandsEnabled(false);
-    struct Restore
-    {
-        FilePanel* panel;
-        ~Restore()
-        {
-            panel->showRunning(false);
-            panel->setListCommandsEnabled(true);
-        }
-    };
-    {
-        Restore restore{this};
-        m_run.cmdDelete_Click();
-    }
+    // The run turns the hourglass and the band off on every way out.
+    m_run.run(List1->entries());
+    setListCommandsEnabled(true);
     emit runFinished();
 }
 
@@ -244,7 +227,7 @@ void FilePanel::cmdAddFolder_Click()
     if (!folder.endsWith('/'))
         folder += '/';
     try {
-        m_context.host.runBlocking([&lister] { lister.Refresh(); });
+        lister.Refresh(m_context.host);
         File1 = lister;
     } catch (const Error& error) {
         File1.setPath(lister.path());
@@ -298,7 +281,7 @@ void FilePanel::List1_OLEDragDrop(const QMimeData* data)
         return;
     for (const QUrl& url : data->urls()) {
         const QByteArray path = localPathBytes(url);
-        if (isDirectory(path))
+        if (fs::isFolder(path))
             m_context.dialogs.messageBox(
                 m_window, Dialogs::Icon::Information, kTitle,
                 QStringLiteral("Can not drag and drop a whole directory."));
@@ -333,12 +316,6 @@ void FilePanel::Timer2_Timer()
     objPicBar->BGScroll();
 }
 
-void FilePanel::showRunning(bool running)
-{
-    setBusy(running);
-    setTimerRunning(running);
-}
-
 void FilePanel::setStatus(const QString& text)
 {
     lblStatus->setText(text);
@@ -359,41 +336,22 @@ void FilePanel::setFilesLeft(const QString& text)
     Label6->setText(text);
 }
 
-void FilePanel::setBusy(bool busy)
+void FilePanel::setRunning(bool running)
 {
-    // Over the main window only: the other windows stay usable during a run.
-    if (busy == m_busy)
+    if (running == m_running)
         return;
-    m_busy = busy;
-    setBusyPointer(m_window, busy);
-}
-
-void FilePanel::setTimerRunning(bool running)
-{
+    m_running = running;
+    // The hourglass over the main window only: the other windows stay usable.
+    setBusyPointer(m_window, running);
     if (running)
         Timer2->start();
     else
         Timer2->stop();
 }
 
-int FilePanel::count() const
+void FilePanel::setPending(const std::vector<QByteArray>& entries)
 {
-    return List1->count();
-}
-
-QByteArray FilePanel::item(int index) const
-{
-    return List1->entry(index);
-}
-
-void FilePanel::setItems(const std::vector<QByteArray>& items)
-{
-    List1->setEntries(items);
-}
-
-void FilePanel::clear()
-{
-    List1->clear();
+    List1->setEntries(entries);
 }
 
 void FilePanel::reportError(const Error& error)
@@ -403,6 +361,12 @@ void FilePanel::reportError(const Error& error)
         text += QLatin1Char('\n') + error.displayPath();
     text += QLatin1Char('\n') + error.message();
     m_context.dialogs.messageBox(m_window, Dialogs::Icon::Stop, kTitle, text);
+}
+
+void FilePanel::reportNotices(const QStringList& lines)
+{
+    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Information, kTitle,
+                                 lines.join(QLatin1Char('\n')));
 }
 
 } // namespace ov

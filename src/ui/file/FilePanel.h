@@ -68,27 +68,23 @@ signals:
 private:
     void buildControls();
     void setListCommandsEnabled(bool enabled);
-    void showRunning(bool running);
 
     // DeletionView
     void setStatus(const QString& text) override;
     void setTotalFiles(const QString& text) override;
     void setFilesDeleted(const QString& text) override;
     void setFilesLeft(const QString& text) override;
-    void setBusy(bool busy) override;
-    void setTimerRunning(bool running) override;
-    int count() const override;
-    QByteArray item(int index) const override;
-    void setItems(const std::vector<QByteArray>& items) override;
-    void clear() override;
+    void setRunning(bool running) override;
+    void setPending(const std::vector<QByteArray>& entries) override;
     void reportError(const Error& error) override;
+    void reportNotices(const QStringList& lines) override;
 
     QGroupBox* m_frame;
     AppContext& m_context;
     QWidget* m_window;
     std::unique_ptr<clsPicBar> objPicBar;
     DeletionRun m_run;
-    bool m_busy = false;
+    bool m_running = false;
     bool m_listCommandsEnabled = true;
 
     QTimer* Timer2 = nullptr;

@@ -1,22 +1,12 @@
 #include "ui/main/FolderLister.h"
 
-#include "platform/Error.h"
+#include "platform/Files.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <dirent.h>
-#include <fcntl.h>
-#include <memory>
-#include <sys/stat.h>
 
 namespace ov {
 
 namespace {
-
-struct DirCloser
-{
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 // Name order as a person expects it: letters without regard to case, then bytes.
 bool nameLess(const QByteArray& a, const QByteArray& b)
@@ -29,29 +19,18 @@ bool nameLess(const QByteArray& a, const QByteArray& b)
 
 } // namespace
 
-void FolderLister::Refresh()
+void FolderLister::Refresh(EngineHost& host)
 {
     m_names.clear();
-    std::unique_ptr<DIR, DirCloser> dir(::opendir(m_path.isEmpty() ? "." : m_path.constData()));
-    if (!dir)
-        throwErrno(m_path);
-    const int dirFd = ::dirfd(dir.get());
+    const fs::Folder folder = fs::Folder::open(m_path.isEmpty() ? QByteArray(".") : m_path, host);
     std::vector<QByteArray> names;
-    for (;;) {
-        errno = 0;
-        const dirent* entry = ::readdir(dir.get());
-        if (!entry) {
-            if (errno != 0)
-                throwErrno(m_path);
-            break;
-        }
-        if (entry->d_name[0] == '.')
+    for (QByteArray& name : folder.names()) {
+        if (name.startsWith('.'))
             continue;
-        struct stat st;
-        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-            continue; // gone since it was listed
-        if (S_ISREG(st.st_mode))
-            names.emplace_back(entry->d_name);
+        const std::optional<fs::EntryInfo> info = folder.lookAt(name);
+        // Gone since it was listed, or not a regular file.
+        if (info && info->isRegular())
+            names.push_back(std::move(name));
     }
     std::sort(names.begin(), names.end(), nameLess);
     m_names = std::move(names);

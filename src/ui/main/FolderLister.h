@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/EngineHost.h"
+
 #include <QByteArray>
 
 #include <vector>
@@ -15,8 +17,9 @@ public:
     void setPath(const QByteArray& folder) { m_path = folder; }
     const QByteArray& path() const { return m_path; }
 
-    // Reads the folder afresh; throws Error when it cannot be read.
-    void Refresh();
+    // Reads the folder afresh, off the interface thread; throws Error when it cannot be
+    // read.
+    void Refresh(EngineHost& host);
     int ListCount() const { return int(m_names.size()); }
     const QByteArray& List(int index) const { return m_names[size_t(index)]; }
 

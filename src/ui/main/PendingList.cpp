@@ -18,7 +18,7 @@ PendingList::PendingList(QWidget* parent) : WideList(parent)
 
 void PendingList::appendEntry(const QByteArray& path)
 {
-    auto* item = new QListWidgetItem(displayPath(path));
+    auto* item = new QListWidgetItem(plainPathText(path));
     item->setData(PathRole, path);
     addItem(item);
 }

@@ -13,8 +13,8 @@ namespace {
 struct Fixture : World
 {
     Fixture(FakeVolumes& testVolumes, EngineHost* runLoop = nullptr)
-        : panelContext{settings, store,       log,   runLoop ? *runLoop : loop,
-                       dialogs,  testVolumes, opener}
+        : panelContext{settings, store,       log,    runLoop ? *runLoop : loop,
+                       dialogs,  testVolumes, opener, dir.path()}
     {
         frmDisk = new QGroupBox(QStringLiteral("Disk Cleaner "), &window);
         // The size the main window gives it.

@@ -21,8 +21,9 @@ struct Harness : World
     std::unique_ptr<frmMain> window;
 
     explicit Harness(const QList<QByteArray>& args = {}, VolumePlatform* realVolumes = nullptr)
-        : windowContext{settings, store, log, loop, dialogs, realVolumes ? *realVolumes : volumes,
-                        opener}
+        : windowContext{settings, store,     log,
+                        loop,     dialogs,   realVolumes ? *realVolumes : volumes,
+                        opener,   dir.path()}
     {
         std::vector<const char*> argv{"ombrevault"};
         for (const QByteArray& arg : args)

@@ -1,0 +1,21 @@
+#include "platform/Terminal.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace ov::terminal {
+
+bool isTerminal(int fd)
+{
+    return ::isatty(fd) == 1;
+}
+
+int columns(int fd)
+{
+    struct winsize size = {};
+    if (::ioctl(fd, TIOCGWINSZ, &size) != 0)
+        return 0;
+    return size.ws_col;
+}
+
+} // namespace ov::terminal

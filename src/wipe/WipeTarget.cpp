@@ -1,0 +1,256 @@
+#include "wipe/WipeTarget.h"
+
+#include "platform/Error.h"
+#include "platform/Paths.h"
+#include "wipe/PathHelpers.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <sys/stat.h>
+#include <vector>
+
+namespace ov {
+
+namespace {
+
+const QString kReplaced = QStringLiteral("The file was replaced while it was being destroyed");
+
+// The folder part and the name of an absolute path ("/a/b" gives "/a" and "b").
+std::pair<QByteArray, QByteArray> splitPath(const QByteArray& path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    return {slash == 0 ? QByteArray("/") : path.left(slash), path.mid(slash + 1)};
+}
+
+// The same error, naming the file instead of the folder on the way to it.
+Error aboutFile(const Error& error, const QByteArray& path)
+{
+    return Error(error.code(), error.message(), path);
+}
+
+} // namespace
+
+WipeTarget::WipeTarget(fs::Folder folder, QByteArray name, QByteArray folderPath,
+                       const Rules& rules, const WipeEnv& env)
+    : m_folder(std::move(folder)), m_name(std::move(name)), m_folderPath(std::move(folderPath)),
+      m_rules(rules), m_env(env)
+{}
+
+WipeTarget WipeTarget::prepare(const QByteArray& named, const Rules& rules, const WipeEnv& env)
+{
+    // A NUL ends a name for the system: whatever it cut off would not be the file meant.
+    if (named.contains('\0'))
+        throw Error(EINVAL, QStringLiteral("The name holds a NUL byte, so it names no file"),
+                    named);
+    if (named.trimmed().isEmpty())
+        throw Error(ENOENT, QStringLiteral("No file name given"), named);
+    QByteArray path = named;
+    if (!path.startsWith('/'))
+        path = joinPath(env.startFolder.isEmpty() ? currentDirectory() : env.startFolder, path);
+    auto [folderPath, name] = splitPath(path);
+    if (name.isEmpty() || name == "." || name == "..")
+        throw Error(EISDIR, QStringLiteral("Is a folder, not a regular file"), named);
+
+    std::optional<fs::Folder> folder;
+    try {
+        folder.emplace(fs::Folder::open(folderPath, env.host));
+    } catch (const Error& error) {
+        throw aboutFile(error, path);
+    }
+    WipeTarget target(std::move(*folder), name, folderPath, rules, env);
+    const std::optional<fs::EntryInfo> look = target.m_folder.lookAt(name);
+    if (!look)
+        throwError(ENOENT, path);
+    fs::requireRegular(path, *look);
+    target.m_entry = target.m_folder.openEntry(name);
+    const fs::EntryInfo info = fs::entryInfo(target.m_entry, path, env.host);
+    if (info.id != look->id || !info.isRegular())
+        throw Error(EAGAIN, kReplaced, path);
+    if (const auto kind = fs::pseudoFileSystem(target.m_entry, path, env.host))
+        throw Error(EINVAL,
+                    QStringLiteral("Is a file of the kernel's %1 file system, not stored data; "
+                                   "it is left alone")
+                        .arg(QString::fromLatin1(*kind)),
+                    path);
+    if (rules.refuseReadOnly && !info.ownerWritable())
+        throw Error(EACCES, QStringLiteral("The file is read-only"), path);
+    if (info.size > rules.maxLength)
+        throwError(EFBIG, path);
+    if (rules.deleteAfter)
+        target.m_folder.requireNamesChangeable(info, path);
+    if (rules.scramble && name != kScrambledName &&
+        target.m_folder.lookAt(kScrambledName).has_value())
+        throw Error(EEXIST,
+                    QStringLiteral("Is in the way: a file is renamed to this name just before "
+                                   "it is deleted; move it away first"),
+                    target.m_folder.pathOf(kScrambledName));
+    target.m_id = info.id;
+    target.m_links = info.links;
+    target.m_mode = info.mode;
+    target.m_initialLength = info.size;
+    target.m_expectedLength = info.size;
+    return target;
+}
+
+Error WipeTarget::replaced() const
+{
+    return Error(EAGAIN, kReplaced, path());
+}
+
+void WipeTarget::requireSameFile(const QByteArray& name) const
+{
+    const std::optional<fs::EntryInfo> now = m_folder.lookAt(name);
+    if (!now || now->id != m_id || !m_folder.stillAt(m_folderPath))
+        throw replaced();
+}
+
+void WipeTarget::makeOwnerWritable()
+{
+    if (m_mode & S_IWUSR)
+        return;
+    fs::setMode(m_entry, m_mode | S_IWUSR, path(), m_env.host);
+    m_modeToRestore = m_mode;
+}
+
+void WipeTarget::restoreMode() noexcept
+{
+    if (!m_modeToRestore)
+        return;
+    try {
+        fs::setMode(m_entry, *m_modeToRestore, path(), m_env.host);
+        m_modeToRestore.reset();
+    } catch (const Error&) {
+        // The failure that brought us here is the one the user needs to hear about.
+    }
+}
+
+void WipeTarget::remove()
+{
+    requireSameFile(m_name);
+    if (m_rules.scramble && m_name != kScrambledName) {
+        ScrambleName(*this);
+        m_folder.sync();
+        // Between the look and the rename another file could have taken the name: then
+        // that file now has the scrambled name. Give it its name back, touch nothing.
+        try {
+            requireSameFile(m_name);
+        } catch (const Error&) {
+            try {
+                m_folder.rename(m_name, m_renamedFrom);
+                m_folder.sync();
+            } catch (const Error&) {
+            }
+            throw Error(EAGAIN, kReplaced, m_folder.pathOf(m_renamedFrom));
+        }
+    }
+    requireSameFile(m_name);
+    m_folder.remove(m_name);
+    // The file is gone for good only once its folder says so on the disk.
+    m_folder.sync();
+}
+
+void WipeTarget::renameTo(const QByteArray& name)
+{
+    m_folder.rename(m_name, name);
+    m_renamedFrom = m_name;
+    m_name = name;
+}
+
+// --- WipePass ----------------------------------------------------------------------
+
+WipePass::WipePass(WipeTarget& target, fs::File::Access access) : m_target(target)
+{
+    if (!target.m_folder.stillAt(target.m_folderPath))
+        throw target.replaced();
+    try {
+        m_file.emplace(target.m_folder.openFile(target.m_name, access));
+    } catch (const Error&) {
+        // A link, a FIFO, another file or nothing where the file was: it was replaced or
+        // removed, whatever the open said about what is there now.
+        const std::optional<fs::EntryInfo> now = target.m_folder.lookAt(target.m_name);
+        if (!now || now->id != target.m_id)
+            throw target.replaced();
+        throw;
+    }
+    const fs::EntryInfo info = m_file->info();
+    if (info.id != target.m_id) {
+        m_file.reset();
+        throw target.replaced();
+    }
+    m_startLength = info.size;
+    m_end = info.size;
+    if (info.size != target.m_expectedLength)
+        target.m_changed = true;
+}
+
+void WipePass::checkStop() const
+{
+    if (m_target.m_env.stop.now())
+        throw Error(ECANCELED,
+                    QStringLiteral("Stopped before it was destroyed; it is part-overwritten"),
+                    m_target.path());
+}
+
+void WipePass::fill(char byte, off_t from, off_t to)
+{
+    if (to <= from)
+        return;
+    const size_t piece = size_t(std::min<off_t>(to - from, off_t(kWriteChunk)));
+    const std::vector<char> buffer(piece, byte);
+    // Within the starting length only the stretches that hold data; beyond it, all.
+    const off_t dataLimit = std::min(to, m_startLength);
+    auto writeRange = [&](off_t begin, off_t end) {
+        for (off_t at = begin; at < end;) {
+            const size_t length = size_t(std::min<off_t>(end - at, off_t(piece)));
+            write(buffer.data(), length, at);
+            at += off_t(length);
+            m_target.m_env.host.yield();
+        }
+    };
+    for (off_t at = from; at < dataLimit;) {
+        const auto data = m_file->nextData(at, dataLimit);
+        if (!data)
+            break;
+        writeRange(data->first, data->second);
+        at = data->second;
+    }
+    writeRange(std::max(from, m_startLength), to);
+    m_end = std::max(m_end, to);
+}
+
+void WipePass::write(const char* data, size_t length, off_t at)
+{
+    checkStop();
+    m_file->writeAt(data, length, at);
+    m_end = std::max(m_end, at + off_t(length));
+}
+
+void WipePass::finish()
+{
+    m_file->sync();
+    // Grown or cut short by someone else since the pass began: the wipe cannot say the
+    // file is destroyed.
+    const off_t length = m_file->size();
+    if (length != m_end)
+        m_target.m_changed = true;
+    m_target.m_expectedLength = length;
+    m_file->close();
+    m_file.reset();
+}
+
+void WipePass::abandon() noexcept
+{
+    if (!m_file)
+        return;
+    try {
+        m_file->sync();
+    } catch (const Error&) {
+    }
+    try {
+        m_file->close();
+    } catch (const Error&) {
+    }
+    m_file.reset();
+}
+
+} // namespace ov

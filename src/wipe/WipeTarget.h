@@ -1,0 +1,143 @@
+#pragma once
+
+#include "platform/EngineHost.h"
+#include "platform/Files.h"
+#include "platform/StopChannel.h"
+#include "settings/Settings.h"
+
+#include <QByteArray>
+
+#include <limits>
+
+namespace ov {
+
+// What a wipe needs from around it.
+struct WipeEnv
+{
+    EngineHost& host;
+    // ScrambleNames is read once, when the file's wipe starts, so that everything the
+    // rename needs is checked before the first byte.
+    const Settings& settings;
+    // Checked between writes: a request to stop now ends the wipe after the write in hand.
+    const StopChannel& stop;
+    // A relative path is taken from this folder (the one the program was started in).
+    QByteArray startFolder;
+};
+
+// One file named for destruction, held from the first look to the delete. Its folder is
+// opened once and every later step goes through it; each step must find the same file
+// (device and inode) under the name, or the wipe ends with "The file was replaced while
+// it was being destroyed" and nothing more is written anywhere.
+class WipeTarget
+{
+public:
+    struct Rules
+    {
+        bool deleteAfter = true;
+        bool scramble = false;       // renamed to "ovlxx.ovl" before the delete
+        bool refuseReadOnly = false; // a file without owner write permission is refused
+        off_t maxLength = std::numeric_limits<off_t>::max(); // room for the method's rounding
+    };
+
+    // Resolves the path and checks everything that can be known to fail before the first
+    // write: a name (no NUL byte), a regular file on a storage file system, its length,
+    // write permission, a folder whose names may be changed, no "ovlxx.ovl" in the way.
+    static WipeTarget prepare(const QByteArray& named, const Rules& rules, const WipeEnv& env);
+
+    WipeTarget(WipeTarget&&) noexcept = default;
+
+    // The whole path as resolved (the name it has now).
+    QByteArray path() const { return m_folder.pathOf(m_name); }
+    const WipeEnv& env() const { return m_env; }
+    off_t initialLength() const { return m_initialLength; }
+    // How many other names point at the file's contents (hard links).
+    nlink_t otherNames() const { return m_links > 0 ? m_links - 1 : 0; }
+    // Whether the file's length changed under the wipe, other than by the wipe itself.
+    bool changed() const { return m_changed; }
+
+    // Gives the owner write permission; restoreMode() puts the old mode back.
+    void makeOwnerWritable();
+    void restoreMode() noexcept;
+
+    // Renames (when the rules say so) and deletes the file, flushing the folder after
+    // each, so that the file is gone for good when this returns.
+    void remove();
+
+    // Throws "The file was replaced ..." unless the name still is the file held.
+    void requireSameFile(const QByteArray& name) const;
+    // Renames the file within its folder, never replacing another file.
+    void renameTo(const QByteArray& name);
+
+private:
+    friend class WipePass;
+    WipeTarget(fs::Folder folder, QByteArray name, QByteArray folderPath, const Rules& rules,
+               const WipeEnv& env);
+    Error replaced() const;
+
+    fs::Folder m_folder;
+    QByteArray m_name;
+    QByteArray m_renamedFrom;
+    QByteArray m_folderPath; // as named, to notice a folder swapped on the way to the file
+    Rules m_rules;
+    const WipeEnv& m_env;
+    fs::Descriptor m_entry; // the file itself, held (O_PATH)
+    fs::Identity m_id;
+    nlink_t m_links = 0;
+    mode_t m_mode = 0;
+    std::optional<mode_t> m_modeToRestore;
+    off_t m_initialLength = 0;
+    off_t m_expectedLength = 0; // what the wipe's own writes have left
+    bool m_changed = false;
+};
+
+// One pass over a held file: opened again through the held folder (the same file or a
+// failure), written, flushed and closed. After a failure in the middle, what was
+// written is flushed before the failure goes on.
+class WipePass
+{
+public:
+    WipePass(WipeTarget& target, fs::File::Access access);
+    WipePass(const WipePass&) = delete;
+    WipePass& operator=(const WipePass&) = delete;
+
+    // The file's length when the pass opened it.
+    off_t startLength() const { return m_startLength; }
+
+    // Writes `byte` over [from, to): within the pass's starting length only where the
+    // file holds data (a hole holds none of the file's data, and filling it would cost
+    // space and time), beyond it everywhere. Yields after each piece.
+    void fill(char byte, off_t from, off_t to);
+    // Writes the bytes as they are.
+    void write(const char* data, size_t length, off_t at);
+
+    // Flushes the pass to the disk and closes the file.
+    void finish();
+    // The ending after a failure: flushes what was written, quietly.
+    void abandon() noexcept;
+
+    // Runs `body` as one pass, finishing it, or abandoning it when the body throws.
+    template <class Body> static void run(WipeTarget& target, fs::File::Access access, Body&& body)
+    {
+        WipePass pass(target, access);
+        try {
+            body(pass);
+        } catch (...) {
+            pass.abandon();
+            throw;
+        }
+        pass.finish();
+    }
+
+private:
+    void checkStop() const;
+
+    WipeTarget& m_target;
+    std::optional<fs::File> m_file;
+    off_t m_startLength = 0;
+    off_t m_end = 0; // the largest end written, or the starting length
+};
+
+// The size of the pieces every pass is written in.
+inline constexpr size_t kWriteChunk = 1u << 20;
+
+} // namespace ov
