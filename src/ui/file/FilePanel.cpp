@@ -165,6 +165,16 @@ void FilePanel::setUpProgressBar()
     Timer2->stop();
 }
 
+void FilePanel::widenBy(int extra)
+{
+    if (extra <= 0)
+        return;
+    for (QWidget* button : {cmdAddFile, cmdAddFolder, cmdRemoveFile, cmdClearList, cmdDelete})
+        button->move(button->x() + extra, button->y());
+    for (QWidget* wide : std::initializer_list<QWidget*>{List1, lblStatus, Label7})
+        wide->resize(wide->width() + extra, wide->height());
+}
+
 QWidget* FilePanel::firstControl() const
 {
     return List1;

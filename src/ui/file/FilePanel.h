@@ -53,6 +53,10 @@ public:
     // Start-up: the band on its picture box, and its timer at rest.
     void setUpProgressBar();
 
+    // Spreads the panel's controls over `extra` more pixels of width than they need: the
+    // list, the status line and the advice grow, the buttons move along to the right.
+    void widenBy(int extra);
+
     PendingList* pendingList() const { return List1; }
     // The control the focus goes to when the panel comes to the front.
     QWidget* firstControl() const;

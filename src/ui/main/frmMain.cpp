@@ -117,7 +117,9 @@ void frmMain::buildPanels()
 void frmMain::fitToFont()
 {
     // Both panels cover the same rectangle: as large as the larger of them needs.
-    const QSize panel = fitToText(frmFile).expandedTo(neededSize(frmDisk, layout::kPanel.size()));
+    const QSize fileNeeds = fitToText(frmFile);
+    const QSize panel = fileNeeds.expandedTo(neededSize(frmDisk, layout::kPanel.size()));
+    objFilePanel->widenBy(panel.width() - fileNeeds.width());
     frmFile->setGeometry(QRect(layout::kPanel.topLeft(), panel));
     frmDisk->setGeometry(QRect(layout::kPanel.topLeft(), panel));
     m_central->setFixedSize(panel.width() + 2 * layout::kMargin,

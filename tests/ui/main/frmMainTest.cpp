@@ -5,6 +5,7 @@
 #include "ui/UiWorld.h"
 #include "ui/main/PendingList.h"
 #include "ui/main/cTooltip.h"
+#include "wipe/DeletionRun.h"
 
 #include <sys/stat.h>
 
@@ -379,6 +380,23 @@ private slots:
         QVERIFY(lines[0].trimmed().endsWith(h.dir.file("b") + " Deleted via ratio 1"));
         QVERIFY(dragAndDrop(h, urls({dropped}))); // drops are accepted again
         QCOMPARE(h.entries(), Paths{dropped});
+    }
+
+    // What the user must know after a run comes in one information box from the window.
+    void noticesAfterARunInOneBox()
+    {
+        Harness h;
+        h.settings.SecurityLevel = QStringLiteral("2");
+        h.addFiles({"a", "b"});
+        QCOMPARE(::link(h.dir.file("a").constData(), h.dir.file("a2").constData()), 0);
+        QCOMPARE(::link(h.dir.file("b").constData(), h.dir.file("b2").constData()), 0);
+        QCOMPARE(::link(h.dir.file("b").constData(), h.dir.file("b3").constData()), 0);
+        h.window->cmdDelete_Click();
+        QVERIFY(!exists(h.dir.file("a")) && !exists(h.dir.file("b")));
+        QCOMPARE(h.dialogs.messages,
+                 QStringList{"Information|Ombrevault|" + otherNamesNotice(h.dir.file("a"), 1) +
+                             '\n' + otherNamesNotice(h.dir.file("b"), 2)});
+        QVERIFY(h.idle());
     }
 
     void failureInTheMiddleKeepsTheRest()
