@@ -46,7 +46,11 @@ WideList::WideList(QWidget* parent) : QListWidget(parent)
     });
 }
 
-WideList::~WideList() = default;
+WideList::~WideList()
+{
+    // The list's own destructor clears the entries: nothing of this class may hear it.
+    disconnect(model(), nullptr, this, nullptr);
+}
 
 void WideList::measureRows(int first, int last)
 {

@@ -622,16 +622,20 @@ private slots:
         TempDir dir;
         const QByteArray missing = dir.file("not there yet.txt");
         bool typed = false;
-        QTimer::singleShot(0, [&] {
+        // Types the name once the dialog is up, and presses Open as its button does.
+        std::function<void()> type = [&] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (!dialog)
+            if (!dialog) {
+                QTimer::singleShot(20, type);
                 return;
+            }
             typed = true;
             dialog->selectFile(QFile::decodeName(missing));
-            QMetaObject::invokeMethod(dialog, "accept"); // as its Open button does
+            QMetaObject::invokeMethod(dialog, "accept");
             // A dialog that insists on an existing file stays open: give up on it.
-            QTimer::singleShot(200, dialog, &QDialog::reject);
-        });
+            QTimer::singleShot(3000, dialog, &QDialog::reject);
+        };
+        QTimer::singleShot(0, type);
         QtDialogs dialogs;
         const std::optional<QByteArray> chosen = dialogs.openFile(
             nullptr, QStringLiteral("Select File"), dir.path(), QStringLiteral("All Files (*)"));
