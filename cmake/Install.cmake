@@ -2,8 +2,15 @@
 #
 #   <program folder>/ombrevault, ombrevault-cli, help/help.html, ombrevault.png
 #   <prefix>/bin/ombrevault, ombrevault-cli         symbolic links into the program folder
-#   <prefix>/share/applications/ombrevault.desktop
+#   <prefix>/share/applications/ombrevault.desktop  the menu entry
 #   <prefix>/share/icons/hicolor/<N>x<N>/apps/ombrevault.png
+#   <prefix>/share/metainfo/<id>.metainfo.xml       AppStream data
+#   <prefix>/share/kio/servicemenus/, share/nemo/actions/
+#                                                   "Destroy with Ombrevault" in Dolphin, Nemo
+#   <prefix>/share/man/man<N>/*.<N>.gz              every page in data/man
+#   <prefix>/share/bash-completion/completions/ombrevault-cli
+#   <prefix>/share/zsh/vendor-completions/_ombrevault-cli
+#   <prefix>/share/doc/ombrevault/copyright, changelog.gz
 #
 # The program folder is /opt/ombrevault for the system prefixes /usr/local and /usr, and
 # <prefix>/opt/ombrevault for any other prefix, so that a tree installed into a scratch
@@ -11,10 +18,14 @@
 # folders are worked out when installing, so `cmake --install <build> --prefix <p>` and
 # DESTDIR staging both work. The program finds its help page and icon through the real
 # folder of its executable, so the launchers in bin/ reach them too.
+#
+# Everything belongs to the component "ombrevault"; the component "debian" adds what only
+# the Debian package carries (cmake/Package.cmake).
 
 set(OV_INSTALL_PROGRAM_DIR "" CACHE PATH
     "The program folder (empty: /opt/ombrevault, or <prefix>/opt/ombrevault for other prefixes)")
 set(OV_ICON_SIZES 16 22 24 32 48 64 128 256)
+set(OV_DATA ${PROJECT_SOURCE_DIR}/data)
 
 # The help page in the build tree's program folder, kept up to date at every build.
 set(OV_HELP_SOURCE ${PROJECT_SOURCE_DIR}/help/help.html)
@@ -25,17 +36,41 @@ add_custom_command(OUTPUT ${OV_HELP_BUILT}
                    DEPENDS ${OV_HELP_SOURCE}
                    COMMENT "Copying the help page beside the program")
 add_custom_target(ov_help_page ALL DEPENDS ${OV_HELP_BUILT})
-if(TARGET ombrevault)
-    add_dependencies(ombrevault ov_help_page)
-endif()
+add_dependencies(ombrevault ov_help_page)
 
-if(NOT TARGET ombrevault OR NOT TARGET ombrevault-cli)
-    return()
-endif()
+# ov_gzip_file(<source> <compressed> <list>): compresses a file at build time as Debian
+# wants it (best compression, no name or time stamp inside) and adds the result to <list>.
+find_program(OV_GZIP gzip REQUIRED)
+function(ov_gzip_file source compressed list)
+    get_filename_component(name ${compressed} NAME_WLE)
+    get_filename_component(folder ${compressed} DIRECTORY)
+    add_custom_command(OUTPUT ${compressed}
+                       COMMAND ${CMAKE_COMMAND} -E make_directory ${folder}
+                       COMMAND ${CMAKE_COMMAND} -E copy ${source} ${folder}/${name}
+                       COMMAND ${OV_GZIP} -9nf ${folder}/${name}
+                       DEPENDS ${source} VERBATIM)
+    set(${list} ${${list}} ${compressed} PARENT_SCOPE)
+endfunction()
 
+# Every manual page in data/man, by the section its name ends with.
+set(OV_COMPRESSED)
+file(GLOB OV_MAN_PAGES CONFIGURE_DEPENDS ${OV_DATA}/man/*.[1-9])
+foreach(page IN LISTS OV_MAN_PAGES)
+    get_filename_component(name ${page} NAME)
+    string(REGEX REPLACE "^.*\\.([1-9])$" "\\1" section ${name})
+    ov_gzip_file(${page} ${CMAKE_BINARY_DIR}/man/man${section}/${name}.gz OV_COMPRESSED)
+    install(FILES ${CMAKE_BINARY_DIR}/man/man${section}/${name}.gz
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ombrevault)
+endforeach()
+set(OV_CHANGELOG ${CMAKE_BINARY_DIR}/doc/changelog.gz)
+ov_gzip_file(${OV_DATA}/debian/changelog ${OV_CHANGELOG} OV_COMPRESSED)
+add_custom_target(ov_compressed_files ALL DEPENDS ${OV_COMPRESSED})
+
+# The folders of this installation, for every component's rules below. The program
+# folder is absolute; the rules name it as "/${ov_program_subdir}" so that CMake takes
+# it as it is instead of below the prefix.
 install(CODE "
-    set(ov_prefix \"\${CMAKE_INSTALL_PREFIX}\")
-    string(REGEX REPLACE \"/+$\" \"\" ov_prefix_trimmed \"\${ov_prefix}\")
+    string(REGEX REPLACE \"/+$\" \"\" ov_prefix_trimmed \"\${CMAKE_INSTALL_PREFIX}\")
     set(ov_program_dir \"${OV_INSTALL_PROGRAM_DIR}\")
     if(NOT ov_program_dir)
         if(ov_prefix_trimmed STREQUAL \"/usr/local\" OR ov_prefix_trimmed STREQUAL \"/usr\")
@@ -44,26 +79,18 @@ install(CODE "
             set(ov_program_dir \"\${ov_prefix_trimmed}/opt/ombrevault\")
         endif()
     endif()
+    string(REGEX REPLACE \"^/+\" \"\" ov_program_subdir \"\${ov_program_dir}\")
     set(ov_bin_dir \"\${ov_prefix_trimmed}/${CMAKE_INSTALL_BINDIR}\")
-    set(ov_share_dir \"\${ov_prefix_trimmed}/${CMAKE_INSTALL_DATAROOTDIR}\")
-    message(STATUS \"Program folder: \${ov_program_dir}\")
+" ALL_COMPONENTS)
 
-    file(INSTALL DESTINATION \"\${ov_program_dir}\" TYPE EXECUTABLE
-         FILES \"$<TARGET_FILE:ombrevault>\" \"$<TARGET_FILE:ombrevault-cli>\")
-    file(INSTALL DESTINATION \"\${ov_program_dir}/help\" TYPE FILE
-         FILES \"${OV_HELP_SOURCE}\")
-    file(INSTALL DESTINATION \"\${ov_program_dir}\" TYPE FILE
-         FILES \"${PROJECT_SOURCE_DIR}/data/icons/ombrevault-256.png\"
-         RENAME ombrevault.png)
-    file(INSTALL DESTINATION \"\${ov_share_dir}/applications\" TYPE FILE
-         FILES \"${PROJECT_SOURCE_DIR}/data/ombrevault.desktop\")
-    foreach(size ${OV_ICON_SIZES})
-        file(INSTALL DESTINATION \"\${ov_share_dir}/icons/hicolor/\${size}x\${size}/apps\"
-             TYPE FILE FILES \"${PROJECT_SOURCE_DIR}/data/icons/ombrevault-\${size}.png\"
-             RENAME ombrevault.png)
-    endforeach()
+install(TARGETS ombrevault ombrevault-cli RUNTIME DESTINATION "/\${ov_program_subdir}"
+        COMPONENT ombrevault)
+install(FILES ${OV_HELP_SOURCE} DESTINATION "/\${ov_program_subdir}/help" COMPONENT ombrevault)
+install(FILES ${OV_DATA}/icons/ombrevault-256.png DESTINATION "/\${ov_program_subdir}"
+        RENAME ombrevault.png COMPONENT ombrevault)
 
-    # The launchers point at the final place, not at the staging copy under DESTDIR.
+# The launchers point at the final place, not at the staging copy under DESTDIR.
+install(CODE "
     file(MAKE_DIRECTORY \"\$ENV{DESTDIR}\${ov_bin_dir}\")
     foreach(program ombrevault ombrevault-cli)
         set(link \"\$ENV{DESTDIR}\${ov_bin_dir}/\${program}\")
@@ -73,6 +100,32 @@ install(CODE "
         list(APPEND CMAKE_INSTALL_MANIFEST_FILES \"\${ov_bin_dir}/\${program}\")
     endforeach()
 " COMPONENT ombrevault)
+
+set(OV_SHARE ${CMAKE_INSTALL_DATAROOTDIR})
+install(FILES ${OV_DATA}/ombrevault.desktop DESTINATION ${OV_SHARE}/applications
+        COMPONENT ombrevault)
+foreach(size ${OV_ICON_SIZES})
+    install(FILES ${OV_DATA}/icons/ombrevault-${size}.png
+            DESTINATION ${OV_SHARE}/icons/hicolor/${size}x${size}/apps RENAME ombrevault.png
+            COMPONENT ombrevault)
+endforeach()
+file(GLOB OV_METAINFO CONFIGURE_DEPENDS ${OV_DATA}/*.metainfo.xml)
+install(FILES ${OV_METAINFO} DESTINATION ${OV_SHARE}/metainfo COMPONENT ombrevault)
+# Dolphin (KDE Frameworks 5.85 and later, and 6) runs a service menu that a user owns
+# only when it is executable.
+install(FILES ${OV_DATA}/filemanager/ombrevault-destroy.desktop
+        DESTINATION ${OV_SHARE}/kio/servicemenus COMPONENT ombrevault
+        PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                    WORLD_READ WORLD_EXECUTE)
+install(FILES ${OV_DATA}/filemanager/ombrevault-destroy.nemo_action
+        DESTINATION ${OV_SHARE}/nemo/actions COMPONENT ombrevault)
+install(FILES ${OV_DATA}/completion/ombrevault-cli.bash
+        DESTINATION ${OV_SHARE}/bash-completion/completions RENAME ombrevault-cli
+        COMPONENT ombrevault)
+install(FILES ${OV_DATA}/completion/_ombrevault-cli DESTINATION ${OV_SHARE}/zsh/vendor-completions
+        COMPONENT ombrevault)
+install(FILES ${OV_DATA}/debian/copyright ${OV_CHANGELOG}
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT ombrevault)
 
 # Removes what the last installation from this build folder put in place (the list
 # CMake keeps in install_manifest.txt), then the program folder when it is left empty.

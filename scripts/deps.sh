@@ -1,19 +1,30 @@
-# Shared by the start and test scripts: installs the Debian packages the build and the
-# tests need, when any is missing. Sourced, not run.
+# shellcheck shell=bash disable=SC2034
+# Shared by the start and test scripts: installs the Debian packages they need, when any
+# is missing. Sourced, not run.
 
-OV_PACKAGES=(
+# Building and running the program; xdg-utils opens the help page.
+OV_BUILD_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libgl-dev libblkid-dev
-    libgtest-dev libgmock-dev libbenchmark-dev
+    xdg-utils
+)
+
+# The test suite and the benchmarks besides: GoogleTest, an X server with input and
+# screenshots for the end-to-end test, the file systems the tests mount, and the tools
+# that check the package and the desktop files.
+OV_TEST_PACKAGES=(
+    libgtest-dev libgmock-dev
     xvfb xauth xdotool x11-utils imagemagick
     # The window tests lay the windows out in each font family a desktop may use.
     fonts-dejavu-core fonts-liberation2 fonts-urw-base35
     e2fsprogs xfsprogs btrfs-progs dosfstools util-linux
+    dpkg-dev lintian desktop-file-utils appstream mandoc zsh
+    libfuse3-dev fuse3
 )
 
 ov_missing_packages() {
     local missing=() pkg
-    for pkg in "${OV_PACKAGES[@]}"; do
+    for pkg in "$@"; do
         if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
             missing+=("$pkg")
         fi
@@ -21,9 +32,10 @@ ov_missing_packages() {
     echo "${missing[@]}"
 }
 
+# ov_ensure_packages PACKAGE...: installs those that are missing (with sudo when not root).
 ov_ensure_packages() {
     local missing
-    missing=$(ov_missing_packages)
+    missing=$(ov_missing_packages "$@")
     [ -z "$missing" ] && return 0
     echo "Installing: $missing"
     local sudo=()

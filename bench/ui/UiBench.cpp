@@ -186,7 +186,7 @@ void bandDuringAHighWipe(const QByteArray& folder)
     ov::AppContext context{settings, store, log, host, dialogs, volumes, opener, base};
 
     const QByteArray victim = makeFile(base + "/victim.bin", qint64(256) << 20);
-    ov::frmMain window(context, {victim, true});
+    ov::frmMain window(context, ov::CommandLine{{victim}});
     settings.SecurityLevel = QStringLiteral("3");
     window.show();
     window.mnuFileCleaner_Click();

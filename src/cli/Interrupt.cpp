@@ -1,16 +1,11 @@
 #include "cli/Commands.h"
 
-#include <csignal>
+#include "platform/Termination.h"
 
 namespace ov::cli {
 
 namespace {
 StopChannel g_interrupt;
-
-void onInterrupt(int)
-{
-    g_interrupt.request(StopChannel::When::AfterWrite);
-}
 } // namespace
 
 StopChannel& interruptChannel()
@@ -25,13 +20,7 @@ bool interruptRequested()
 
 void installInterruptHandler()
 {
-    struct sigaction action = {};
-    action.sa_handler = onInterrupt;
-    sigemptyset(&action.sa_mask);
-    // A second Ctrl-C ends the program at once, as usual.
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    termination::stopOnTermination(g_interrupt);
 }
 
 } // namespace ov::cli

@@ -137,11 +137,18 @@ int wipeCommand(const std::vector<QByteArray>& args)
         return 2;
     }
 
+    // Relative names are made whole, so that what is printed names the file wherever it
+    // is read, and "a" and "$PWD/a" are one file.
+    const QByteArray here = currentDirectory();
+    for (QByteArray& path : paths) {
+        if (!path.startsWith('/') && !path.trimmed().isEmpty())
+            path = joinPath(here, path);
+    }
     CliLoop host(!quiet && terminal::isTerminal(STDERR_FILENO));
     StopChannel& stop = interruptChannel();
     RemoveDuplicates(paths, host);
     const OperationLog log(OperationLog::resolvedPath());
-    const WipeEnv env{host, settings, stop, currentDirectory()};
+    const WipeEnv env{host, settings, stop, here};
     int failures = 0;
     const int count = int(paths.size());
     for (int i = 0; i < count; ++i) {

@@ -60,8 +60,16 @@ bool validName(const QByteArray& name)
     return !name.isEmpty() && !name.contains('/') && !name.contains('\0');
 }
 
+// A NUL ends a name for the system: whatever it cut off would not be the file meant.
+Error nulInName(const QByteArray& path)
+{
+    return Error(EINVAL, QStringLiteral("The name holds a NUL byte, so it names no file"), path);
+}
+
 void requireName(const QByteArray& name, const QByteArray& path)
 {
+    if (name.contains('\0'))
+        throw nulInName(path);
     if (!validName(name))
         throw Error(EINVAL, QStringLiteral("Is not a name within its folder"), path);
 }
@@ -275,7 +283,7 @@ Folder Folder::open(const QByteArray& path, EngineHost& host)
     if (path.isEmpty())
         throwError(ENOENT, path);
     if (path.contains('\0'))
-        throw Error(EINVAL, QStringLiteral("The name holds a NUL byte"), path);
+        throw nulInName(path);
     return host.blocking([&] {
         Descriptor fd(retry([&] {
             return ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
@@ -287,6 +295,36 @@ Folder Folder::open(const QByteArray& path, EngineHost& host)
             throwErrno(path);
         return Folder(std::move(fd), path, Identity{st.st_dev, st.st_ino}, host);
     });
+}
+
+Folder Folder::openFolder(const QByteArray& name) const
+{
+    const QByteArray path = pathOf(name);
+    requireName(name, path);
+    return m_host->blocking([&] {
+        const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+        Descriptor fd(retry([&] { return ::openat(m_fd.get(), name.constData(), flags); }));
+        if (!fd.valid()) {
+            // A link where a folder was expected says so, not "too many levels of links".
+            struct stat st;
+            if (errno == ELOOP &&
+                ::fstatat(m_fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
+                throw notRegular(path, st.st_mode);
+            throwErrno(path);
+        }
+        struct stat st;
+        if (::fstat(fd.get(), &st) != 0)
+            throwErrno(path);
+        return Folder(std::move(fd), path, Identity{st.st_dev, st.st_ino}, *m_host);
+    });
+}
+
+Folder Folder::duplicate() const
+{
+    Descriptor fd(::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0));
+    if (!fd.valid())
+        throwErrno(m_path);
+    return Folder(std::move(fd), m_path, m_id, *m_host);
 }
 
 QByteArray Folder::pathOf(const QByteArray& name) const
@@ -304,6 +342,8 @@ bool Folder::stillAt(const QByteArray& path) const
 
 std::optional<EntryInfo> Folder::lookAt(const QByteArray& name) const
 {
+    if (name.contains('\0'))
+        throw nulInName(pathOf(name));
     if (!validName(name))
         return std::nullopt;
     return m_host->blocking([&]() -> std::optional<EntryInfo> {
@@ -331,31 +371,31 @@ File Folder::openChecked(const QByteArray& name, int flags, bool appendOwned) co
 {
     const QByteArray path = pathOf(name);
     requireName(name, path);
+    // Refused unless a regular file (and, for the append files, this user's alone).
+    auto check = [&](const EntryInfo& info, bool opened) {
+        requireRegular(path, info);
+        if (appendOwned && !info.ownedByThisUser())
+            throw notOwned(path);
+        // Appending to a file with another name would write into that other file too.
+        if (appendOwned && opened && info.links > 1)
+            throw moreNames(path);
+    };
+    // A look first, so that a device or FIFO of that name is never opened at all. The
+    // open itself follows no link and the check of the open descriptor catches whatever
+    // was swapped in between.
+    if (const std::optional<EntryInfo> look = lookAt(name))
+        check(*look, false);
+    else if (!appendOwned)
+        throwError(ENOENT, path);
     return m_host->blocking([&] {
-        // Refused unless a regular file (and, for the append files, this user's alone).
-        auto check = [&](const struct stat& st, bool opened) {
-            if (!S_ISREG(st.st_mode))
-                throw notRegular(path, st.st_mode);
-            if (appendOwned && st.st_uid != ::geteuid())
-                throw notOwned(path);
-            // Appending to a file with another name would write into that other file too.
-            if (appendOwned && opened && st.st_nlink > 1)
-                throw moreNames(path);
-        };
-        // A look first, so that a device or FIFO of that name is never opened at all; the
-        // check of the open descriptor below catches anything swapped in meanwhile.
-        struct stat st;
-        if (::fstatat(m_fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0)
-            check(st, false);
-        else if (!appendOwned)
-            throwErrno(path);
         const int all = flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
         Descriptor fd(retry([&] { return ::openat(m_fd.get(), name.constData(), all, 0600); }));
         if (!fd.valid())
             throwErrno(path);
+        struct stat st;
         if (::fstat(fd.get(), &st) != 0)
             throwErrno(path);
-        check(st, true);
+        check(fromStat(st), true);
         clearNonBlocking(fd.get());
         return File(std::move(fd), path, *m_host);
     });
@@ -419,6 +459,16 @@ void Folder::remove(const QByteArray& name) const
     requireName(name, path);
     m_host->runBlocking([&] {
         if (::unlinkat(m_fd.get(), name.constData(), 0) != 0)
+            throwErrno(path);
+    });
+}
+
+void Folder::removeFolder(const QByteArray& name) const
+{
+    const QByteArray path = pathOf(name);
+    requireName(name, path);
+    m_host->runBlocking([&] {
+        if (::unlinkat(m_fd.get(), name.constData(), AT_REMOVEDIR) != 0)
             throwErrno(path);
     });
 }

@@ -109,6 +109,10 @@ class Folder
 public:
     // Opens the folder, following links as the path names them.
     static Folder open(const QByteArray& path, EngineHost& host);
+    // Opens a folder of this folder, never through a link.
+    Folder openFolder(const QByteArray& name) const;
+    // The same folder, held a second time (for an operation of its own).
+    Folder duplicate() const;
 
     Folder(Folder&& other) noexcept = default;
     Folder& operator=(Folder&& other) noexcept = default;
@@ -134,6 +138,8 @@ public:
     // Renames within the folder; fails when the new name exists: never replaces.
     void rename(const QByteArray& from, const QByteArray& to) const;
     void remove(const QByteArray& name) const;
+    // Removes an empty folder of this folder.
+    void removeFolder(const QByteArray& name) const;
     // fsync() of the folder: created, renamed and removed names reach the disk.
     void sync() const;
     // Throws a clear Error (naming filePath) when this user could not rename or remove the

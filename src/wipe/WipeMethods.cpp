@@ -45,34 +45,77 @@ long long roundedChunkCount(long long length, long long divisor)
     return quotient;
 }
 
-WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEnv& env)
+WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings)
 {
     WipeTarget::Rules rules;
     rules.deleteAfter = deleteAfter;
-    rules.scramble = deleteAfter && env.settings.ScrambleNames;
-    rules.refuseReadOnly = true;
-    WipeTarget target = WipeTarget::prepare(path, rules, env);
+    switch (level) {
+    case WipeLevel::Least:
+        rules.scramble = deleteAfter && settings.ScrambleNames;
+        rules.refuseReadOnly = true;
+        break;
+    case WipeLevel::Medium:
+        // The block pass grows the file to whole blocks, the pattern passes once more and
+        // by the run of "u": the length must leave room for both. It never renames.
+        rules.maxLength = kMaxOffset - 2 * kBlockSize - kRunOfU;
+        break;
+    case WipeLevel::High:
+        rules.scramble = deleteAfter && settings.ScrambleNames;
+        rules.refuseReadOnly = true;
+        rules.maxLength = kMaxOffset - 14;
+        break;
+    }
+    return rules;
+}
+
+namespace {
+
+void leastPasses(WipeTarget& target)
+{
     static const char passBytes[] = {'\x00', '\xff', '\x00'};
     for (char byte : passBytes) {
         // The whole file as it stands, its length unchanged.
         WipePass::run(target, Access::ReadWrite,
                       [&](WipePass& pass) { pass.fill(byte, 0, pass.startLength()); });
-        env.host.yield();
+        target.env().host.yield();
     }
-    return finish(target, deleteAfter);
 }
 
-WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
+void highPasses(WipeTarget& target, int passes)
 {
-    if (path == " " || path.isEmpty()) {
-        env.host.yield();
-        return WipeOutcome{};
+    EngineHost& host = target.env().host;
+    // The length is read once and serves every pass.
+    const off_t length = target.initialLength();
+    const off_t fourteens = off_t(roundedChunkCount(length, 14)) * 14;
+    const off_t tens = off_t(roundedChunkCount(length, 10)) * 10;
+
+    // A phase writes its chunks, which the rounding may end short of the length or past
+    // it; the bytes between the last chunk and the length are written too, so nothing of
+    // the original survives.
+    auto phase = [&](char byte, off_t chunksEnd, bool yieldAfterOpening, bool yieldBeforeClosing) {
+        WipePass::run(target, Access::WriteOnly, [&](WipePass& pass) {
+            if (yieldAfterOpening)
+                host.yield();
+            off_t end = std::max(chunksEnd, length);
+            // Data someone else appended is overwritten too.
+            if (target.changed())
+                end = std::max(end, pass.startLength());
+            pass.fill(byte, 0, end);
+            if (yieldBeforeClosing)
+                host.yield();
+        });
+    };
+    for (int pass = 1; pass <= passes; ++pass) {
+        phase('\x00', fourteens, true, false);
+        phase('\xff', fourteens, false, false);
+        phase('\x00', tens, true, true);
     }
-    WipeTarget::Rules rules;
-    // The block pass grows the file to whole blocks, the pattern passes once more and by
-    // the run of "u": the length must leave room for both.
-    rules.maxLength = kMaxOffset - 2 * kBlockSize - kRunOfU;
-    WipeTarget target = WipeTarget::prepare(path, rules, env);
+}
+
+// The medium level's whole course on a prepared file: the owner may write it, and gets
+// the old mode back when the wipe fails.
+WipeOutcome mediumCourse(WipeTarget& target)
+{
     target.makeOwnerWritable();
     try {
         OverwriteMedium(target);
@@ -82,6 +125,27 @@ WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
         throw;
     }
     return WipeOutcome{true, target.otherNames()};
+}
+
+} // namespace
+
+WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEnv& env)
+{
+    WipeTarget target =
+        WipeTarget::prepare(path, WipeRules(WipeLevel::Least, deleteAfter, env.settings), env);
+    leastPasses(target);
+    return finish(target, deleteAfter);
+}
+
+WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
+{
+    if (path == " " || path.isEmpty()) {
+        env.host.yield();
+        return WipeOutcome{};
+    }
+    WipeTarget target =
+        WipeTarget::prepare(path, WipeRules(WipeLevel::Medium, true, env.settings), env);
+    return mediumCourse(target);
 }
 
 void OverwriteMedium(WipeTarget& target)
@@ -121,52 +185,41 @@ void OverwriteMedium(WipeTarget& target)
 
 WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const WipeEnv& env)
 {
-    WipeTarget::Rules rules;
-    rules.deleteAfter = deleteAfter;
-    rules.scramble = deleteAfter && env.settings.ScrambleNames;
-    rules.refuseReadOnly = true;
-    rules.maxLength = kMaxOffset - 14;
-    WipeTarget target = WipeTarget::prepare(path, rules, env);
-    // The length is read once and serves every pass.
-    const off_t length = target.initialLength();
-    const off_t fourteens = off_t(roundedChunkCount(length, 14)) * 14;
-    const off_t tens = off_t(roundedChunkCount(length, 10)) * 10;
-
-    // A phase writes its chunks, which the rounding may end short of the length or past
-    // it; the bytes between the last chunk and the length are written too, so nothing of
-    // the original survives.
-    auto phase = [&](char byte, off_t chunksEnd, bool yieldAfterOpening, bool yieldBeforeClosing) {
-        WipePass::run(target, Access::WriteOnly, [&](WipePass& pass) {
-            if (yieldAfterOpening)
-                env.host.yield();
-            off_t end = std::max(chunksEnd, length);
-            // Data someone else appended is overwritten too.
-            if (target.changed())
-                end = std::max(end, pass.startLength());
-            pass.fill(byte, 0, end);
-            if (yieldBeforeClosing)
-                env.host.yield();
-        });
-    };
-    for (int pass = 1; pass <= passes; ++pass) {
-        phase('\x00', fourteens, true, false);
-        phase('\xff', fourteens, false, false);
-        phase('\x00', tens, true, true);
-    }
+    WipeTarget target =
+        WipeTarget::prepare(path, WipeRules(WipeLevel::High, deleteAfter, env.settings), env);
+    highPasses(target, passes);
     return finish(target, deleteAfter);
+}
+
+WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level)
+{
+    switch (level) {
+    case WipeLevel::Least:
+        leastPasses(target);
+        return finish(target, true);
+    case WipeLevel::High:
+        highPasses(target, 11);
+        return finish(target, true);
+    case WipeLevel::Medium:
+        break;
+    }
+    return mediumCourse(target);
 }
 
 WipeOutcome WipeAtLevel(const QByteArray& path, WipeLevel level, const WipeEnv& env)
 {
-    switch (level) {
-    case WipeLevel::Least:
-        return WipeFileLeast(path, true, env);
-    case WipeLevel::High:
-        return WipeFileHigh(path, 11, true, env);
-    case WipeLevel::Medium:
-        break;
-    }
-    return WipeFileMedium(path, env);
+    if (level == WipeLevel::Medium)
+        return WipeFileMedium(path, env);
+    WipeTarget target = WipeTarget::prepare(path, WipeRules(level, true, env.settings), env);
+    return WipePrepared(target, level);
+}
+
+WipeOutcome WipeInFolder(const fs::Folder& folder, const QByteArray& name, WipeLevel level,
+                         const WipeEnv& env)
+{
+    WipeTarget target =
+        WipeTarget::prepareIn(folder.duplicate(), name, WipeRules(level, true, env.settings), env);
+    return WipePrepared(target, level);
 }
 
 QByteArray DeletionLogMessage(const QByteArray& path, const QString& levelText)

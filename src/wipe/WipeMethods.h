@@ -27,8 +27,17 @@ WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, c
 // The medium method's overwriting and deletion of a held file (it never renames).
 void OverwriteMedium(WipeTarget& target);
 
-// The method of a level: least, medium, or high with 11 passes.
+// What a level checks before the first byte and does at the end.
+WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings);
+// The method of a level (least, medium, or high with 11 passes) on a prepared file, which
+// its rules (WipeRules) say to delete.
+WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level);
+// The method of a level on a path.
 WipeOutcome WipeAtLevel(const QByteArray& path, WipeLevel level, const WipeEnv& env);
+// The same for the file `name` of a folder already held, as a walk through a tree holds
+// each folder: nothing is looked up by path again.
+WipeOutcome WipeInFolder(const fs::Folder& folder, const QByteArray& name, WipeLevel level,
+                         const WipeEnv& env);
 
 // The operation log's message for a file about to be wiped at the stored level text.
 QByteArray DeletionLogMessage(const QByteArray& path, const QString& levelText);

@@ -38,10 +38,6 @@ WipeTarget::WipeTarget(fs::Folder folder, QByteArray name, QByteArray folderPath
 
 WipeTarget WipeTarget::prepare(const QByteArray& named, const Rules& rules, const WipeEnv& env)
 {
-    // A NUL ends a name for the system: whatever it cut off would not be the file meant.
-    if (named.contains('\0'))
-        throw Error(EINVAL, QStringLiteral("The name holds a NUL byte, so it names no file"),
-                    named);
     if (named.trimmed().isEmpty())
         throw Error(ENOENT, QStringLiteral("No file name given"), named);
     QByteArray path = named;
@@ -57,7 +53,15 @@ WipeTarget WipeTarget::prepare(const QByteArray& named, const Rules& rules, cons
     } catch (const Error& error) {
         throw aboutFile(error, path);
     }
-    WipeTarget target(std::move(*folder), name, folderPath, rules, env);
+    return prepareIn(std::move(*folder), name, rules, env);
+}
+
+WipeTarget WipeTarget::prepareIn(fs::Folder folder, const QByteArray& name, const Rules& rules,
+                                 const WipeEnv& env)
+{
+    const QByteArray path = folder.pathOf(name);
+    const QByteArray folderPath = folder.path();
+    WipeTarget target(std::move(folder), name, folderPath, rules, env);
     const std::optional<fs::EntryInfo> look = target.m_folder.lookAt(name);
     if (!look)
         throwError(ENOENT, path);
@@ -126,22 +130,9 @@ void WipeTarget::restoreMode() noexcept
 
 void WipeTarget::remove()
 {
-    requireSameFile(m_name);
     if (m_rules.scramble && m_name != kScrambledName) {
         ScrambleName(*this);
         m_folder.sync();
-        // Between the look and the rename another file could have taken the name: then
-        // that file now has the scrambled name. Give it its name back, touch nothing.
-        try {
-            requireSameFile(m_name);
-        } catch (const Error&) {
-            try {
-                m_folder.rename(m_name, m_renamedFrom);
-                m_folder.sync();
-            } catch (const Error&) {
-            }
-            throw Error(EAGAIN, kReplaced, m_folder.pathOf(m_renamedFrom));
-        }
     }
     requireSameFile(m_name);
     m_folder.remove(m_name);
@@ -151,8 +142,19 @@ void WipeTarget::remove()
 
 void WipeTarget::renameTo(const QByteArray& name)
 {
+    requireSameFile(m_name);
     m_folder.rename(m_name, name);
-    m_renamedFrom = m_name;
+    // Between the look and the rename another file could have taken the name: then that
+    // file now has the new name. It gets its own name back, and nothing else happens.
+    try {
+        requireSameFile(name);
+    } catch (const Error&) {
+        try {
+            m_folder.rename(name, m_name);
+        } catch (const Error&) {
+        }
+        throw;
+    }
     m_name = name;
 }
 
@@ -160,8 +162,6 @@ void WipeTarget::renameTo(const QByteArray& name)
 
 WipePass::WipePass(WipeTarget& target, fs::File::Access access) : m_target(target)
 {
-    if (!target.m_folder.stillAt(target.m_folderPath))
-        throw target.replaced();
     try {
         m_file.emplace(target.m_folder.openFile(target.m_name, access));
     } catch (const Error&) {
@@ -215,12 +215,19 @@ void WipePass::fill(char byte, off_t from, off_t to)
         at = data->second;
     }
     writeRange(std::max(from, m_startLength), to);
-    m_end = std::max(m_end, to);
 }
 
 void WipePass::write(const char* data, size_t length, off_t at)
 {
     checkStop();
+    // The path no longer leads to the held folder: whatever happens there, the wipe
+    // writes nothing more.
+    if (!m_target.m_folder.stillAt(m_target.m_folderPath))
+        throw m_target.replaced();
+    // Cut short or grown by someone else since the last write: what was cut off, or
+    // whatever the file held meanwhile, cannot be called destroyed.
+    if (m_file->size() != m_end)
+        m_target.m_changed = true;
     m_file->writeAt(data, length, at);
     m_end = std::max(m_end, at + off_t(length));
 }

@@ -43,6 +43,10 @@ public:
     // write: a name (no NUL byte), a regular file on a storage file system, its length,
     // write permission, a folder whose names may be changed, no "ovlxx.ovl" in the way.
     static WipeTarget prepare(const QByteArray& named, const Rules& rules, const WipeEnv& env);
+    // The same for the file `name` of a folder already held (a walk through a tree: no
+    // path is looked up again).
+    static WipeTarget prepareIn(fs::Folder folder, const QByteArray& name, const Rules& rules,
+                                const WipeEnv& env);
 
     WipeTarget(WipeTarget&&) noexcept = default;
 
@@ -65,7 +69,8 @@ public:
 
     // Throws "The file was replaced ..." unless the name still is the file held.
     void requireSameFile(const QByteArray& name) const;
-    // Renames the file within its folder, never replacing another file.
+    // Renames the file within its folder, never replacing another file and never
+    // renaming another file that took its name.
     void renameTo(const QByteArray& name);
 
 private:
@@ -76,7 +81,6 @@ private:
 
     fs::Folder m_folder;
     QByteArray m_name;
-    QByteArray m_renamedFrom;
     QByteArray m_folderPath; // as named, to notice a folder swapped on the way to the file
     Rules m_rules;
     const WipeEnv& m_env;

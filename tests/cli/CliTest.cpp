@@ -1,6 +1,6 @@
 // ombrevault-cli run as a user would run it, with a settings store of the test's own.
-#include "diskclean/Tmpfs.h"
 #include "support/TempDir.h"
+#include "support/Tmpfs.h"
 
 #include <QDeadlineTimer>
 #include <QFileInfo>
@@ -84,9 +84,14 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndTouchNothing)
         {"wipe", "--level", "4", file}, {"wipe", "--bogus", file}, {"wipe", "--level"}};
     for (const QStringList& args : usage)
         EXPECT_EQ(run(args).exitCode, 2) << args.join(' ').toStdString();
-    // A stored level of no known kind is not guessed.
-    storeSettings("Tallowbrookworks\\Ombrevault4\\Strenth=4\n");
-    EXPECT_EQ(wipe({file}).exitCode, 2);
+    // A stored level of no known kind is not guessed, not even a level's name: stored
+    // levels are digits, and any other text would destroy nothing.
+    for (const char* stored : {"4", "least", "medium", "high"}) {
+        storeSettings(QByteArray("Tallowbrookworks\\Ombrevault4\\Strenth=") + stored + "\n");
+        Result result = wipe({file});
+        EXPECT_EQ(result.exitCode, 2) << stored;
+        EXPECT_FALSE(result.out.contains("destroyed")) << stored;
+    }
     EXPECT_EQ(readFile(file.toUtf8()), "confidential");
 }
 
@@ -162,7 +167,7 @@ TEST_F(Cli, WipeTakesNamesRelativeToTheCurrentFolderAlsoWhenScrambling)
         Result result = wipe({"--scramble", "--level", level, "plain"});
         EXPECT_EQ(result.exitCode, 0) << level << result.err.toStdString();
         EXPECT_FALSE(exists(dir.file("plain")) || exists(dir.file("ovlxx.ovl"))) << level;
-        EXPECT_EQ(result.out, "destroyed plain\n");
+        EXPECT_EQ(result.out, "destroyed " + QString::fromUtf8(dir.file("plain")) + "\n");
     }
 }
 
@@ -199,6 +204,43 @@ TEST_F(Cli, WipeGoesOnAfterFailuresSaysSoAndTakesItsDefaultsFromTheStore)
     result = wipe({"--no-scramble", target});
     EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
     EXPECT_FALSE(exists(target.toUtf8()));
+}
+
+// A name is printed so that it names the real file and cannot forge a line or a
+// terminal's colours: quoted as `ls` quotes it.
+TEST_F(Cli, NamesArePrintedUnambiguously)
+{
+    QProcess shell;
+    shell.setProcessEnvironment(env);
+    shell.setWorkingDirectory(QString::fromUtf8(dir.path()));
+    // Through a shell, so that names that are not UTF-8 keep their bytes.
+    const QString script = QStringLiteral(
+        "n1=$(printf 'two\\nlines'); n2=$(printf 'bad\\377byte'); n3=$(printf 'esc\\033[31mred');"
+        "for n in \"$n1\" \"$n2\" \"$n3\" 'a b'; do printf x > \"$n\"; done;"
+        "ln 'a b' 'c d';"
+        "\"$0\" wipe --level 1 \"$n1\" \"$n2\" \"$n3\" 'a b' \"gone$n1\"");
+    shell.start(QStringLiteral("bash"),
+                {QStringLiteral("-c"), script, QStringLiteral(OV_CLI_PATH)});
+    ASSERT_TRUE(shell.waitForFinished(60000));
+    EXPECT_EQ(shell.exitCode(), 1) << "one name was missing";
+    const QByteArray out = shell.readAllStandardOutput();
+    const QByteArray err = shell.readAllStandardError();
+    const QByteArray at = dir.path() + "/";
+    EXPECT_EQ(out, "destroyed '" + at +
+                       "two'$'\\n''lines'\n"
+                       "destroyed '" +
+                       at +
+                       "bad'$'\\377''byte'\n"
+                       "destroyed '" +
+                       at +
+                       "esc'$'\\033''[31mred'\n"
+                       "destroyed '" +
+                       at +
+                       "a b'\n"
+                       "'" +
+                       at + "a b': 1 other name still points at the overwritten contents\n");
+    EXPECT_EQ(err, "ombrevault-cli: '" + at + "gonetwo'$'\\n''lines': No such file or directory\n");
+    EXPECT_EQ(readFile(dir.file("c d")), QByteArray(1, '\0'));
 }
 
 TEST_F(Cli, WipeInterruptLeavesAClearMessage)

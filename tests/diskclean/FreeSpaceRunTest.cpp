@@ -1,13 +1,13 @@
 // The free-space run on made-up volumes whose free space shrinks as the file grows, and
 // on small real file systems (root only).
 #include "diskclean/FreeSpaceRun.h"
-#include "diskclean/Tmpfs.h"
 #include "drive/FakeVolumes.h"
 #include "platform/Files.h"
 #include "platform/LinuxVolumes.h"
 #include "support/LoopMount.h"
 #include "support/RecordingHost.h"
 #include "support/TempDir.h"
+#include "support/Tmpfs.h"
 
 #include <QFileInfo>
 #include <QStringList>

@@ -1,5 +1,6 @@
 #include "platform/EngineHost.h"
 #include "platform/Error.h"
+#include "platform/FileSystemKind.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
 #include "support/LoopMount.h"
@@ -15,6 +16,7 @@
 #include <atomic>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statfs.h>
 #include <thread>
 #include <unistd.h>
 
@@ -260,6 +262,26 @@ TEST_F(Files, NamesThatCannotBeChangedAreFoundBeforehand)
     EXPECT_THAT([&] { folder.requireNamesChangeable(info, dir.file("file")); },
                 Throws<Error>(AllOf(Property(&Error::code, EPERM),
                                     Property(&Error::path, dir.file("file")))));
+}
+
+// The kinds of the file systems this machine has mounted, as the kernel reports them.
+TEST(FileSystemKinds, KnownByNameAndByMagicAlike)
+{
+    const std::pair<const char*, WriteKind> mounted[] = {{"/dev/shm", WriteKind::MemoryOnly},
+                                                         {"/proc", WriteKind::Unknown}};
+    for (auto [path, kind] : mounted) {
+        struct statfs st = {};
+        ASSERT_EQ(::statfs(path, &st), 0) << path;
+        EXPECT_EQ(fileSystemKindByMagic(long(st.f_type)).writes, kind) << path;
+    }
+    for (const char* name : {"ext4", "xfs", "btrfs", "f2fs", "tmpfs", "nfs4", "vfat"}) {
+        const FileSystemKind byName = fileSystemKindByName(name);
+        EXPECT_NE(byName.writes, WriteKind::Unknown) << name;
+        EXPECT_EQ(writeKindReason(byName).isEmpty(), byName.writes == WriteKind::InPlace) << name;
+    }
+    EXPECT_EQ(fileSystemKindByName("fuse.sshfs").writes, WriteKind::Remote);
+    EXPECT_EQ(fileSystemKindByName("btrfs").writes, WriteKind::CopyOnWrite);
+    EXPECT_EQ(fileSystemKindByName("unheard-of").writes, WriteKind::Unknown);
 }
 
 TEST(Paths, JoinAndFolders)

@@ -1,5 +1,7 @@
 #include "ui/main/CommandLine.h"
 
+#include <cstring>
+
 namespace ov {
 
 namespace {
@@ -15,19 +17,40 @@ QByteArray trimBlanks(const QByteArray& text)
     return text.mid(first, last - first);
 }
 
+// "file:///a%20b" and "file://localhost/a%20b" are the path "/a b"; anything else, a URI
+// of another machine included, is taken as the path it spells.
+QByteArray pathOfArgument(const QByteArray& argument)
+{
+    static const QByteArray scheme = "file://";
+    if (!argument.startsWith(scheme))
+        return argument;
+    const qsizetype slash = argument.indexOf('/', scheme.size());
+    const QByteArray host = argument.mid(scheme.size(), slash - scheme.size());
+    if (slash < 0 || (!host.isEmpty() && host != "localhost"))
+        return argument;
+    return QByteArray::fromPercentEncoding(argument.mid(slash));
+}
+
 } // namespace
 
 CommandLine commandLineText(int argc, const char* const* argv)
 {
+    CommandLine result;
+    if (argc > 1 && std::strcmp(argv[1], kFilesOption) == 0) {
+        for (int i = 2; i < argc; ++i) {
+            if (*argv[i] != '\0')
+                result.entries.push_back(pathOfArgument(argv[i]));
+        }
+        return result;
+    }
     QByteArray joined;
     for (int i = 1; i < argc; ++i) {
         if (i > 1)
             joined += ' ';
         joined += argv[i];
     }
-    CommandLine result;
-    result.hasArguments = !joined.isEmpty();
-    result.text = trimBlanks(joined);
+    if (!joined.isEmpty())
+        result.entries.push_back(trimBlanks(joined));
     return result;
 }
 

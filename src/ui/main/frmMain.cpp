@@ -144,10 +144,11 @@ void frmMain::showEvent(QShowEvent* event)
 
 void frmMain::Form_Load(const CommandLine& commandLine)
 {
-    // The argument text becomes one entry, not split, quotation marks kept.
-    if (commandLine.hasArguments)
-        List1->appendEntry(commandLine.text);
-    else
+    // The entries the command line names: its whole text as one, or each file after the
+    // files option (CommandLine.h).
+    for (const QByteArray& entry : commandLine.entries)
+        List1->appendEntry(entry);
+    if (commandLine.entries.empty())
         m_context.host.yield();
 
     // The drive panel, showing the volume of the current directory; the frame owns it.

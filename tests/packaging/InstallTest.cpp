@@ -1,3 +1,4 @@
+#include "packaging/Packaging.h"
 #include "support/TempDir.h"
 #include "ui/dialogs/OpenLink.h"
 
@@ -11,37 +12,44 @@ namespace {
 // cmake with arguments (and DESTDIR when given); its output on failure.
 bool runCmake(const QStringList& args, const QByteArray& destdir, QString* output)
 {
-    QProcess cmake;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!destdir.isEmpty())
         env.insert(QStringLiteral("DESTDIR"), QFile::decodeName(destdir));
-    cmake.setProcessEnvironment(env);
-    cmake.setProcessChannelMode(QProcess::MergedChannels);
-    cmake.start(QStringLiteral(OV_TEST_CMAKE), args);
-    const bool done = cmake.waitForFinished(120000);
-    *output = QString::fromLocal8Bit(cmake.readAll());
-    return done && cmake.exitStatus() == QProcess::NormalExit && cmake.exitCode() == 0;
+    const Run cmake = run(QStringLiteral(OV_TEST_CMAKE), args, env);
+    *output = cmake.output;
+    return cmake.ok;
 }
 
 // Installs the program's own component only, so that the manifest of a real installation
 // from this build folder (install_manifest.txt) is left alone.
-bool install(const QString& prefix, const QByteArray& destdir, QString* output)
+bool install(const QString& prefix, const QByteArray& destdir, QString* output,
+             const QStringList& more = {})
 {
-    return runCmake(
-        {"--install", OV_TEST_BUILD_DIR, "--prefix", prefix, "--component", "ombrevault"}, destdir,
-        output);
+    return runCmake(QStringList{"--install", OV_TEST_BUILD_DIR, "--prefix", prefix, "--component",
+                                "ombrevault"} +
+                        more,
+                    destdir, output);
 }
 
-void checkProgramFolder(const QString& folder)
+void checkFiles(const QString& root, const QString& prefix, const QString& program)
 {
-    for (const char* name : {"ombrevault", "ombrevault-cli"}) {
-        const QFileInfo program(folder + '/' + name);
-        QVERIFY2(program.isFile() && program.isExecutable(), qPrintable(program.filePath()));
+    for (const QString& file : installedFiles(prefix, program)) {
+        const QFileInfo info(root + file); // a staged launcher leads outside the stage
+        QVERIFY2(info.isFile() || info.isSymLink(), qPrintable(root + file));
     }
-    QVERIFY(QFileInfo(folder + "/ombrevault.png").isFile());
-    QFile installed(folder + "/help/help.html"), source(OV_TEST_SOURCE_DIR "/help/help.html");
+    for (const char* name : {"ombrevault", "ombrevault-cli"}) {
+        const QFileInfo launcher(root + prefix + "/bin/" + name);
+        QVERIFY(launcher.isSymLink());
+        // It leads to the final place, not into a staging folder.
+        QCOMPARE(launcher.symLinkTarget(), program + '/' + name);
+        QVERIFY(QFileInfo(root + program + '/' + name).isExecutable());
+    }
+    QFile installed(root + program + "/help/help.html"),
+        source(OV_TEST_SOURCE_DIR "/help/help.html");
     QVERIFY(installed.open(QIODevice::ReadOnly) && source.open(QIODevice::ReadOnly));
     QCOMPARE(installed.readAll(), source.readAll());
+    QVERIFY(QFileInfo(root + prefix + "/share/kio/servicemenus/ombrevault-destroy.desktop")
+                .isExecutable());
 }
 
 } // namespace
@@ -75,40 +83,36 @@ private slots:
         QVERIFY(anchors > 0);
     }
 
+    // Everything in place below a scratch prefix, stripped, and the launchers working.
     void installIntoAPrefix()
     {
         TempDir dir;
         const QString prefix = QFile::decodeName(dir.file("prefix")),
                       folder = prefix + "/opt/ombrevault";
         QString output;
-        QVERIFY2(install(prefix, {}, &output), qPrintable(output));
-        checkProgramFolder(folder);
-        for (const char* name : {"ombrevault", "ombrevault-cli"}) {
-            const QFileInfo launcher(prefix + "/bin/" + name);
-            QVERIFY(launcher.isSymLink());
-            QCOMPARE(launcher.canonicalFilePath(),
-                     QFileInfo(folder + '/' + name).canonicalFilePath());
-        }
+        QVERIFY2(install(prefix, {}, &output, {"--strip"}), qPrintable(output));
+        checkFiles({}, prefix, folder);
         // Where the program behind the launcher looks for its help page: the real folder
         // of the executable the link leads to.
         QVERIFY(QFileInfo(QFileInfo(prefix + "/bin/ombrevault").canonicalPath() + "/help/help.html")
                     .isFile());
-
-        QFile desktop(prefix + "/share/applications/ombrevault.desktop");
-        QVERIFY(desktop.open(QIODevice::ReadOnly));
-        const QByteArray entry = desktop.readAll();
-        QVERIFY(entry.contains("\nExec=ombrevault %f\n") && entry.contains("\nIcon=ombrevault\n"));
-        for (int size : {16, 32, 48, 64, 128, 256}) {
-            const QString icon = prefix + "/share/icons/hicolor/%1x%1/apps/ombrevault.png";
-            QVERIFY2(QFileInfo(icon.arg(size)).isFile(), qPrintable(icon.arg(size)));
+        for (const char* name : {"ombrevault", "ombrevault-cli"}) {
+            QVERIFY(hasSymbols(QStringLiteral(OV_TEST_BUILD_DIR "/bin/") + name));
+            QVERIFY2(!hasSymbols(folder + '/' + name), name);
+        }
+        // The manual pages as written, compressed.
+        for (const char* page : {"ombrevault.1", "ombrevault-cli.1"}) {
+            const Run text =
+                run(QStringLiteral("gzip"), {"-dc", prefix + "/share/man/man1/" + page + ".gz"});
+            QVERIFY2(text.ok, qPrintable(text.output));
+            QCOMPARE(text.output.toUtf8(),
+                     readFile(QByteArray(OV_TEST_SOURCE_DIR "/data/man/") + page));
         }
 
         // The installed command line runs from its launcher.
-        QProcess cli;
-        cli.start(prefix + "/bin/ombrevault-cli", {"--version"});
-        QVERIFY(cli.waitForFinished(30000));
-        QCOMPARE(cli.exitCode(), 0);
-        QVERIFY(cli.readAllStandardOutput().contains(OV_VERSION_STRING));
+        const Run cli = run(prefix + "/bin/ombrevault-cli", {"--version"});
+        QVERIFY2(cli.ok, qPrintable(cli.output));
+        QVERIFY(cli.output.contains(OV_VERSION_STRING));
     }
 
     void stagedInstallAndUninstall()
@@ -119,19 +123,18 @@ private slots:
         const QString root = QFile::decodeName(stage);
         QString output;
         QVERIFY2(install("/usr/local", stage, &output), qPrintable(output));
-        checkProgramFolder(root + "/opt/ombrevault");
-        const QFileInfo launcher(root + "/usr/local/bin/ombrevault");
-        const QString desktop = root + "/usr/local/share/applications/ombrevault.desktop";
-        // It leads to the final place, not into the staging folder.
-        QCOMPARE(launcher.symLinkTarget(), QStringLiteral("/opt/ombrevault/ombrevault"));
-        QVERIFY(QFileInfo(desktop).isFile());
+        checkFiles(root, "/usr/local", "/opt/ombrevault");
 
         QVERIFY2(runCmake({"-DMANIFEST=" OV_TEST_BUILD_DIR "/install_manifest_ombrevault.txt", "-P",
                            OV_TEST_BUILD_DIR "/ov_uninstall.cmake"},
                           stage, &output),
                  qPrintable(output));
-        for (const QString& gone : {launcher.filePath(), root + "/opt/ombrevault", desktop})
-            QVERIFY2(!QFileInfo(gone).exists() && !QFileInfo(gone).isSymLink(), qPrintable(gone));
+        QStringList left = installedFiles("/usr/local", "/opt/ombrevault");
+        left << "/opt/ombrevault"
+             << "/usr/local/share/doc/ombrevault";
+        for (const QString& gone : left)
+            QVERIFY2(!QFileInfo(root + gone).exists() && !QFileInfo(root + gone).isSymLink(),
+                     qPrintable(gone));
     }
 };
 

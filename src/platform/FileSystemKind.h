@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace ov {
+
+// How a file system writes a change to a file's existing bytes, which decides whether
+// overwriting a file can reach the blocks that held its data.
+enum class WriteKind
+{
+    InPlace,       // the same blocks are written again (ext4, xfs, FAT, ...)
+    CopyOnWrite,   // changes go to new blocks; the old ones keep the data (btrfs, zfs, ...)
+    LogStructured, // changes are appended to a log (f2fs, nilfs2)
+    MemoryOnly,    // the data lives in memory and swap only (tmpfs, ramfs)
+    Remote,        // a server or a user-space daemon decides (NFS, SMB, FUSE)
+    Unknown,
+};
+
+struct FileSystemKind
+{
+    QByteArray name; // "ext4", "btrfs", ... as the kernel names it; empty when unknown
+    WriteKind writes = WriteKind::Unknown;
+};
+
+// By the kernel's name of the file system type (as in /proc/self/mountinfo).
+FileSystemKind fileSystemKindByName(const QByteArray& typeName);
+// By the f_type of statfs().
+FileSystemKind fileSystemKindByMagic(long magic);
+// Why overwriting cannot be trusted to reach the old blocks there, in a few words
+// ("btrfs writes changes to new blocks (copy-on-write)"); empty for InPlace.
+QString writeKindReason(const FileSystemKind& kind);
+
+} // namespace ov

@@ -1,0 +1,85 @@
+// The window never waits on the disk: every call of a deletion run that reaches the file
+// system is made while the interface thread goes on serving its events. The file system
+// here is a watched FUSE view (see support/fuse/TestFs.cpp): each call it receives waits
+// until the interface thread has served two timer ticks, and counts a stall when they do
+// not come, which is what happens when the interface thread itself made the call.
+
+#include "platform/EngineHost.h"
+#include "platform/Error.h"
+#include "support/FuseMount.h"
+#include "support/TempDir.h"
+#include "wipe/DeletionRun.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace ov {
+namespace {
+
+class QuietView : public DeletionView
+{
+public:
+    void setStatus(const QString& text) override { status = text; }
+    void setTotalFiles(const QString&) override {}
+    void setFilesDeleted(const QString&) override {}
+    void setFilesLeft(const QString&) override {}
+    void setRunning(bool) override {}
+    void setPending(const std::vector<QByteArray>&) override {}
+    void reportError(const Error& error) override { errors << error.text(); }
+    void reportNotices(const QStringList& lines) override { notices << lines; }
+
+    QString status;
+    QStringList errors;
+    QStringList notices;
+};
+
+TEST(OffThread, EveryDiskCallOfADeletionRunLeavesTheInterfaceThreadFree)
+{
+    static int argc = 1;
+    static char name[] = "wipe_host_tests";
+    static char* argv[] = {name, nullptr};
+    QCoreApplication app(argc, argv);
+
+    test::TempDir source;
+    QString why;
+    auto view = test::FuseMount::passthrough(source.path(), 0, true, &why);
+    if (!view)
+        GTEST_SKIP() << why.toStdString();
+    test::WatchBoard& board = *view->board();
+    const QByteArray folder = view->mountPoint();
+
+    QtEngineHost host;
+    Settings settings;
+    settings.LogOperations = true;
+    settings.ScrambleNames = true;
+    const OperationLog log(folder + "/log.txt");
+    QuietView quiet;
+    DeletionRun run(quiet, settings, log, host, folder);
+
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] { ++board.ticks; });
+    tick.start(1);
+    for (const char* level : {"1", "2", "3"}) {
+        settings.SecurityLevel = QString::fromLatin1(level);
+        const QByteArray a = folder + "/a-" + level, b = "b-" + QByteArray(level);
+        test::writeFile(a, QByteArray(5000, 'a'));
+        test::writeFile(folder + "/" + b, QByteArray(300, 'b'));
+        ASSERT_EQ(::link(a.constData(), (folder + "/other-name-" + level).constData()), 0);
+        board.armed = 1;
+        // A relative entry too: it is taken from the start folder, the watched one.
+        EXPECT_EQ(run.run({a, b}), DeletionRun::Outcome::Done) << quiet.status.toStdString();
+        board.armed = 0;
+        EXPECT_FALSE(test::exists(a) || test::exists(folder + "/" + b)) << level;
+    }
+    tick.stop();
+    EXPECT_EQ(board.stalls.load(), 0u) << "first stalled call: " << board.firstStall;
+    EXPECT_TRUE(quiet.errors.isEmpty()) << quiet.errors.join('\n').toStdString();
+    EXPECT_EQ(quiet.notices.size(), 3);
+}
+
+} // namespace
+} // namespace ov
