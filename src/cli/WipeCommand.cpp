@@ -169,8 +169,15 @@ int wipeCommand(const std::vector<QByteArray>& args)
                 log.AppendLog(DeletionLogMessage(path, levelText));
             const WipeOutcome outcome = WipeAtLevel(path, *level, env);
             host.finish();
-            if (!quiet)
-                std::printf("destroyed %s\n", quoted(path).constData());
+            if (!outcome.verdict.destroyed()) {
+                // Deleted as asked, but the old data is still on the device.
+                ++failures;
+                std::printf("deleted %s, NOT destroyed: %s\n", quoted(path).constData(),
+                            outcome.verdict.explained().toUtf8().constData());
+            } else if (!quiet) {
+                std::printf("destroyed %s: %s\n", quoted(path).constData(),
+                            outcome.verdict.text().toUtf8().constData());
+            }
             if (outcome.otherNames > 0)
                 std::printf("%s\n",
                             otherNamesNotice(path, outcome.otherNames).toUtf8().constData());

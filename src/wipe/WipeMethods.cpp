@@ -17,23 +17,6 @@ constexpr off_t kBlockSize = 4096;
 constexpr off_t kRunOfU = 10000;
 constexpr off_t kMaxOffset = std::numeric_limits<off_t>::max();
 
-// The change that makes the wipe's end a failure, after everything was overwritten and
-// flushed: the appended or cut data is not known to be gone.
-void requireUnchanged(const WipeTarget& target)
-{
-    if (target.changed())
-        throw Error(EAGAIN, QStringLiteral("The file changed while it was being destroyed"),
-                    target.path());
-}
-
-WipeOutcome finish(WipeTarget& target, bool deleteAfter)
-{
-    requireUnchanged(target);
-    if (deleteAfter)
-        target.remove();
-    return WipeOutcome{true, target.otherNames()};
-}
-
 } // namespace
 
 long long roundedChunkCount(long long length, long long divisor)
@@ -118,13 +101,12 @@ WipeOutcome mediumCourse(WipeTarget& target)
 {
     target.makeOwnerWritable();
     try {
-        OverwriteMedium(target);
+        return OverwriteMedium(target);
     } catch (...) {
         // A file that stays keeps the permissions it had.
         target.restoreMode();
         throw;
     }
-    return WipeOutcome{true, target.otherNames()};
 }
 
 } // namespace
@@ -134,7 +116,7 @@ WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEn
     WipeTarget target =
         WipeTarget::prepare(path, WipeRules(WipeLevel::Least, deleteAfter, env.settings), env);
     leastPasses(target);
-    return finish(target, deleteAfter);
+    return target.conclude();
 }
 
 WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
@@ -148,7 +130,7 @@ WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
     return mediumCourse(target);
 }
 
-void OverwriteMedium(WipeTarget& target)
+WipeOutcome OverwriteMedium(WipeTarget& target)
 {
     EngineHost& host = target.env().host;
     // Block pass: every block written with "X", then with "0", one block past the end.
@@ -179,8 +161,7 @@ void OverwriteMedium(WipeTarget& target)
         });
         host.yield();
     }
-    requireUnchanged(target);
-    target.remove();
+    return target.conclude();
 }
 
 WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const WipeEnv& env)
@@ -188,7 +169,7 @@ WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, c
     WipeTarget target =
         WipeTarget::prepare(path, WipeRules(WipeLevel::High, deleteAfter, env.settings), env);
     highPasses(target, passes);
-    return finish(target, deleteAfter);
+    return target.conclude();
 }
 
 WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level)
@@ -196,10 +177,10 @@ WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level)
     switch (level) {
     case WipeLevel::Least:
         leastPasses(target);
-        return finish(target, true);
+        return target.conclude();
     case WipeLevel::High:
         highPasses(target, 11);
-        return finish(target, true);
+        return target.conclude();
     case WipeLevel::Medium:
         break;
     }

@@ -8,15 +8,6 @@
 
 namespace ov {
 
-// What the user must know about a file once it has been destroyed.
-struct [[nodiscard]] WipeOutcome
-{
-    // False only for a blank entry at the medium level, which touches nothing.
-    bool touched = false;
-    // Other names (hard links) that still point at the overwritten contents.
-    nlink_t otherNames = 0;
-};
-
 // The three ways the File Cleaner destroys one file. Each checks everything it can
 // before the first write, overwrites the file in place with fixed byte patterns through
 // the folder it holds, flushing every pass to the disk, and then deletes it, flushing the
@@ -25,7 +16,7 @@ WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEn
 WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env);
 WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const WipeEnv& env);
 // The medium method's overwriting and deletion of a held file (it never renames).
-void OverwriteMedium(WipeTarget& target);
+WipeOutcome OverwriteMedium(WipeTarget& target);
 
 // What a level checks before the first byte and does at the end.
 WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings);

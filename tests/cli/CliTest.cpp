@@ -167,7 +167,8 @@ TEST_F(Cli, WipeTakesNamesRelativeToTheCurrentFolderAlsoWhenScrambling)
         Result result = wipe({"--scramble", "--level", level, "plain"});
         EXPECT_EQ(result.exitCode, 0) << level << result.err.toStdString();
         EXPECT_FALSE(exists(dir.file("plain")) || exists(dir.file("ovlxx.ovl"))) << level;
-        EXPECT_EQ(result.out, "destroyed " + QString::fromUtf8(dir.file("plain")) + "\n");
+        EXPECT_EQ(result.out, "destroyed " + QString::fromUtf8(dir.file("plain")) +
+                                  ": verified on the device\n");
     }
 }
 
@@ -226,19 +227,11 @@ TEST_F(Cli, NamesArePrintedUnambiguously)
     const QByteArray out = shell.readAllStandardOutput();
     const QByteArray err = shell.readAllStandardError();
     const QByteArray at = dir.path() + "/";
-    EXPECT_EQ(out, "destroyed '" + at +
-                       "two'$'\\n''lines'\n"
-                       "destroyed '" +
-                       at +
-                       "bad'$'\\377''byte'\n"
-                       "destroyed '" +
-                       at +
-                       "esc'$'\\033''[31mred'\n"
-                       "destroyed '" +
-                       at +
-                       "a b'\n"
-                       "'" +
-                       at + "a b': 1 other name still points at the overwritten contents\n");
+    const QByteArray verdict = ": verified on the device\n";
+    EXPECT_EQ(out, "destroyed '" + at + "two'$'\\n''lines'" + verdict + "destroyed '" + at +
+                       "bad'$'\\377''byte'" + verdict + "destroyed '" + at +
+                       "esc'$'\\033''[31mred'" + verdict + "destroyed '" + at + "a b'" + verdict +
+                       "'" + at + "a b': 1 other name still points at the overwritten contents\n");
     EXPECT_EQ(err, "ombrevault-cli: '" + at + "gonetwo'$'\\n''lines': No such file or directory\n");
     EXPECT_EQ(readFile(dir.file("c d")), QByteArray(1, '\0'));
 }

@@ -65,29 +65,40 @@ bool exists(const QByteArray& path)
 
 long long countOccurrences(const QByteArray& path, const QByteArray& needle)
 {
-    QFile file(QFile::decodeName(path));
-    if (!file.open(QIODevice::ReadOnly))
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
         throw std::runtime_error("cannot read " + path.toStdString());
-    const qint64 piece = 8 << 20;
+    const off_t piece = 8 << 20;
     long long count = 0;
-    QByteArray carry;
-    for (;;) {
-        QByteArray block = file.read(piece);
-        if (block.isEmpty())
+    QByteArray block;
+    // Only the stretches that hold data: a hole of a sparse image holds no needle, and a
+    // match cannot span a hole.
+    for (off_t at = 0;;) {
+        const off_t data = ::lseek(fd, at, SEEK_DATA);
+        if (data < 0)
             break;
-        QByteArray window = carry + block;
-        qsizetype from = 0;
-        for (;;) {
-            qsizetype at = window.indexOf(needle, from);
-            if (at < 0)
+        const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        QByteArray carry;
+        for (off_t from = data; from < hole;) {
+            block.resize(qsizetype(std::min(piece, hole - from)));
+            const ssize_t n = ::pread(fd, block.data(), size_t(block.size()), from);
+            if (n <= 0)
                 break;
-            ++count;
-            from = at + needle.size();
+            block.resize(n);
+            from += n;
+            const QByteArray window = carry + block;
+            qsizetype next = 0;
+            for (qsizetype found; (found = window.indexOf(needle, next)) >= 0;) {
+                ++count;
+                next = found + needle.size();
+            }
+            // A tail shorter than the needle, so a match across pieces is seen once.
+            const qsizetype keep = std::min<qsizetype>(needle.size() - 1, window.size() - next);
+            carry = window.right(std::max<qsizetype>(keep, 0));
         }
-        // Keep a tail shorter than the needle, so a match across pieces is seen once.
-        qsizetype keep = std::min<qsizetype>(needle.size() - 1, window.size() - from);
-        carry = window.right(std::max<qsizetype>(keep, 0));
+        at = hole;
     }
+    ::close(fd);
     return count;
 }
 
