@@ -399,6 +399,38 @@ private slots:
         QVERIFY(h.idle());
     }
 
+    // A file whose old data the overwrite could not reach (btrfs writes elsewhere) is
+    // deleted, counted as deleted, and told in the box after the run; the log gains a line
+    // saying it was not destroyed, as it does for a file whose wipe failed.
+    void whatTheOverwriteCouldNotReachIsTold()
+    {
+        QString why;
+        auto btrfs = LoopMount::create(QStringLiteral("btrfs"), 256 << 20, &why);
+        if (!btrfs)
+            QSKIP(qPrintable(why));
+        Harness h;
+        h.settings.SecurityLevel = QStringLiteral("1");
+        h.settings.LogOperations = true;
+        const QByteArray moved = btrfs->mountPoint() + "/moved";
+        writeFile(moved, QByteArray(256 << 10, 'm'));
+        h.window->pendingList()->appendEntry(moved);
+        h.addFiles({"missing"}, false);
+        h.window->cmdDelete_Click();
+        QVERIFY(!exists(moved));
+        QCOMPARE(h.counters(), (QStringList{"2", "1", "1"}));
+        QCOMPARE(h.dialogs.messages.size(), 2);
+        QVERIFY(h.dialogs.messages[0].startsWith("Stop|Ombrevault|"));
+        const QString box = h.dialogs.messages[1];
+        QVERIFY2(box.startsWith(QStringLiteral("Information|Ombrevault|Deleted, but the old data "
+                                               "is still on the device:\n") +
+                                QString::fromUtf8(moved) + QStringLiteral(": not reached (moved)")),
+                 qPrintable(box));
+        const QList<QByteArray> lines = readFile(h.log.path()).split('\n');
+        QCOMPARE(lines.size(), 5);
+        QVERIFY(lines[1].contains(moved + " NOT destroyed: not reached (moved)"));
+        QVERIFY(lines[3].contains(h.dir.file("missing") + " NOT destroyed: "));
+    }
+
     void failureInTheMiddleKeepsTheRest()
     {
         Harness h;
