@@ -36,9 +36,11 @@ QByteArray makeFile(const char* name, qint64 size)
     quint32 x = 12345;
     for (char& c : buffer)
         c = char((x = x * 1103515245u + 12345u) >> 24);
-    for (qint64 done = 0; done < size; done += qint64(buffer.size()))
-        (void)::write(fd, buffer.data(),
-                      size_t(std::min<qint64>(size - done, qint64(buffer.size()))));
+    for (qint64 done = 0; done < size; done += qint64(buffer.size())) {
+        const size_t length = size_t(std::min<qint64>(size - done, qint64(buffer.size())));
+        if (::write(fd, buffer.data(), length) != ssize_t(length))
+            std::fprintf(stderr, "could not write %s\n", path.constData());
+    }
     ::fsync(fd);
     ::close(fd);
     return path;
