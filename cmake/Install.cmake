@@ -9,7 +9,8 @@
 #                                                   "Destroy with Ombrevault" in Dolphin, Nemo
 #   <prefix>/share/man/man<N>/*.<N>.gz              every page in data/man
 #   <prefix>/share/bash-completion/completions/ombrevault-cli
-#   <prefix>/share/zsh/vendor-completions/_ombrevault-cli
+#   <prefix>/share/zsh/vendor-completions/_ombrevault-cli   (prefix /usr; zsh/site-functions
+#                                                   for any other prefix: where zsh looks)
 #   <prefix>/share/doc/ombrevault/copyright, changelog.gz
 #
 # The program folder is /opt/ombrevault for the system prefixes /usr/local and /usr, and
@@ -80,6 +81,13 @@ install(CODE "
         endif()
     endif()
     string(REGEX REPLACE \"^/+\" \"\" ov_program_subdir \"\${ov_program_dir}\")
+    # zsh reads the completion of packages from vendor-completions below /usr, and that
+    # of anything installed elsewhere from site-functions.
+    if(ov_prefix_trimmed STREQUAL \"/usr\")
+        set(ov_zsh_dir ${CMAKE_INSTALL_DATAROOTDIR}/zsh/vendor-completions)
+    else()
+        set(ov_zsh_dir ${CMAKE_INSTALL_DATAROOTDIR}/zsh/site-functions)
+    endif()
     set(ov_bin_dir \"\${ov_prefix_trimmed}/${CMAKE_INSTALL_BINDIR}\")
 " ALL_COMPONENTS)
 
@@ -122,7 +130,7 @@ install(FILES ${OV_DATA}/filemanager/ombrevault-destroy.nemo_action
 install(FILES ${OV_DATA}/completion/ombrevault-cli.bash
         DESTINATION ${OV_SHARE}/bash-completion/completions RENAME ombrevault-cli
         COMPONENT ombrevault)
-install(FILES ${OV_DATA}/completion/_ombrevault-cli DESTINATION ${OV_SHARE}/zsh/vendor-completions
+install(FILES ${OV_DATA}/completion/_ombrevault-cli DESTINATION "\${ov_zsh_dir}"
         COMPONENT ombrevault)
 install(FILES ${OV_DATA}/debian/copyright ${OV_CHANGELOG}
         DESTINATION ${CMAKE_INSTALL_DOCDIR} COMPONENT ombrevault)

@@ -14,9 +14,11 @@ OV_BUILD_PACKAGES=(
 # that check the package and the desktop files.
 OV_TEST_PACKAGES=(
     libgtest-dev libgmock-dev
-    xvfb xauth xdotool x11-utils imagemagick fonts-dejavu-core
+    xvfb xauth xdotool x11-utils imagemagick
+    # The window tests lay the windows out in each font family a desktop may use.
+    fonts-dejavu-core fonts-liberation2 fonts-urw-base35
     e2fsprogs xfsprogs btrfs-progs dosfstools util-linux
-    dpkg-dev lintian desktop-file-utils appstream mandoc zsh
+    dpkg-dev lintian desktop-file-utils appstream mandoc man-db zsh
     libfuse3-dev fuse3
 )
 

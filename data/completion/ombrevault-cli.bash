@@ -8,48 +8,63 @@ _ombrevault_cli_paths()
     mapfile -t COMPREPLY < <(compgen "$kind" -- "$cur")
 }
 
+_ombrevault_cli_words()
+{
+    mapfile -t COMPREPLY < <(compgen -W "$1" -- "$cur")
+}
+
 _ombrevault_cli()
 {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD - 1]}
+    local commands='wipe drive-info clean-free-space help'
+    local common='-h --help -V --version'
     COMPREPLY=()
     if ((COMP_CWORD == 1)); then
-        mapfile -t COMPREPLY < <(compgen -W 'wipe drive-info clean-free-space help
-            --help --version' -- "$cur")
+        if [[ $cur == -* ]]; then
+            _ombrevault_cli_words "$common"
+        else
+            _ombrevault_cli_words "$commands"
+        fi
         return
     fi
 
+    # After "--" every word is a path.
+    local i
+    for ((i = 2; i < COMP_CWORD; i++)); do
+        if [[ ${COMP_WORDS[i]} == -- ]]; then
+            [[ ${COMP_WORDS[1]} == wipe ]] && _ombrevault_cli_paths || _ombrevault_cli_paths -d
+            return
+        fi
+    done
+
     case ${COMP_WORDS[1]} in
     wipe)
-        local i
-        for ((i = 2; i < COMP_CWORD; i++)); do
-            if [[ ${COMP_WORDS[i]} == -- ]]; then
-                _ombrevault_cli_paths
-                return
-            fi
-        done
         # "--level=x" arrives as the three words "--level", "=" and "x".
         if [[ $prev == = && ${COMP_WORDS[COMP_CWORD - 2]} == --level ]]; then
             prev=--level
         elif [[ $cur == = && $prev == --level ]]; then
             cur=
         fi
-        if [[ $prev == --level ]]; then
-            mapfile -t COMPREPLY < <(compgen -W '1 2 3 least medium high' -- "$cur")
+        # -l, or a group of short options that ends with it (-rl), takes the level.
+        if [[ $prev == --level || $prev =~ ^-[a-zA-Z]*l$ ]]; then
+            _ombrevault_cli_words '1 2 3 least medium high'
         elif [[ $cur == -* ]]; then
-            mapfile -t COMPREPLY < <(compgen -W '--level --scramble --no-scramble --log
-                --no-log --quiet --help --' -- "$cur")
+            _ombrevault_cli_words '-l --level -s --scramble --no-scramble --log --no-log --no-verify
+                -r --recursive -x --one-file-system -f --force -n --dry-run -i --interactive
+                -v --verbose -q --quiet -h --help -V --version --'
         else
             _ombrevault_cli_paths
         fi
         ;;
     drive-info | clean-free-space)
-        if ((COMP_CWORD == 2)); then
-            if [[ $cur == -* ]]; then
-                mapfile -t COMPREPLY < <(compgen -W '--help' -- "$cur")
-            else
-                _ombrevault_cli_paths -d
-            fi
+        if [[ $cur == -* ]]; then
+            _ombrevault_cli_words "$common --"
+        else
+            _ombrevault_cli_paths -d
         fi
+        ;;
+    help)
+        ((COMP_CWORD == 2)) && _ombrevault_cli_words "$commands"
         ;;
     esac
 }

@@ -1,60 +1,102 @@
 #include "cli/Commands.h"
+#include "cli/Options.h"
 #include "platform/Files.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-const char kUsage[] =
-    "Usage: ombrevault-cli COMMAND [OPTIONS] [ARGUMENTS]\n"
-    "Destroys files and the free space of volumes beyond recovery.\n"
-    "\n"
-    "Commands:\n"
-    "  wipe [--level 1|2|3|least|medium|high] [--scramble|--no-scramble]\n"
-    "       [--log|--no-log] [--quiet] PATH...\n"
-    "                     overwrite files in place, then delete them\n"
-    "  drive-info [PATH]  the facts of the volume holding PATH (default: here)\n"
-    "  clean-free-space PATH\n"
-    "                     fill the free space of the volume holding PATH, then\n"
-    "                     delete the filler\n"
-    "\n"
-    "  --help             show this help\n"
-    "  --version          show the version\n"
-    "\n"
-    "Defaults come from the program's settings. Exit status: 0 success, 1 failure,\n"
-    "2 usage error.\n";
+using namespace ov::cli;
+
+struct Command
+{
+    const char* name;
+    QByteArray (*help)();
+    int (*run)(const std::vector<QByteArray>&);
+    size_t minPaths, maxPaths; // for the commands whose only options are -h and -V
+};
+
+const Command kCommands[] = {
+    {"wipe", wipeHelp, wipeCommand, 0, 0},
+    {"drive-info", driveInfoHelp, driveInfoCommand, 0, 1},
+    {"clean-free-space", cleanFreeSpaceHelp, cleanFreeSpaceCommand, 1, 1},
+};
+
+const Command* findCommand(const char* name)
+{
+    for (const Command& command : kCommands) {
+        if (!std::strcmp(command.name, name))
+            return &command;
+    }
+    return nullptr;
+}
+
+int printed(const QByteArray& text)
+{
+    std::fputs(text.constData(), stdout);
+    return 0;
+}
+
+int version()
+{
+    return printed("ombrevault-cli " OV_VERSION_STRING "\n");
+}
+
+enum Id
+{
+    kHelp = 'h',
+    kVersion = 'V',
+};
+
+// drive-info and clean-free-space: -h, -V and their path, which reaches the command as a
+// word that cannot be mistaken for an option.
+int runVolumeCommand(const Command& command, const std::vector<QByteArray>& words)
+{
+    const ParsedArguments parsed =
+        parseArguments(words, {{kHelp, "help", 'h', false}, {kVersion, "version", 'V', false}});
+    if (!parsed.problem.isEmpty())
+        return usageError(command.name, parsed.problem);
+    if (!parsed.options.empty())
+        return parsed.options.front().first == kHelp ? printed(command.help()) : version();
+    if (parsed.operands.size() < command.minPaths)
+        return usageError(command.name, "no path given");
+    if (parsed.operands.size() > command.maxPaths)
+        return usageError(command.name, "only one path is taken");
+    std::vector<QByteArray> paths = parsed.operands;
+    for (QByteArray& path : paths) {
+        if (path.startsWith('-'))
+            path.prepend("./");
+    }
+    installInterruptHandler();
+    return command.run(paths);
+}
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        std::fputs(kUsage, stderr);
-        return 2;
+    if (argc < 2)
+        return usageError(nullptr, "no command given");
+    const char* word = argv[1];
+    if (!std::strcmp(word, "--help") || !std::strcmp(word, "-h") || !std::strcmp(word, "help")) {
+        if (argc < 3 || std::strcmp(word, "help"))
+            return printed(programHelp());
+        const Command* command = findCommand(argv[2]);
+        if (!command)
+            return usageError(nullptr, "unknown command " + quotedWord(argv[2]));
+        return printed(command->help());
     }
-    const char* command = argv[1];
-    if (!std::strcmp(command, "--help") || !std::strcmp(command, "-h") ||
-        !std::strcmp(command, "help")) {
-        std::fputs(kUsage, stdout);
-        return 0;
-    }
-    if (!std::strcmp(command, "--version")) {
-        std::printf("ombrevault-cli %s\n", OV_VERSION_STRING);
-        return 0;
+    if (!std::strcmp(word, "--version") || !std::strcmp(word, "-V"))
+        return version();
+    const Command* command = findCommand(word);
+    if (!command) {
+        const char* what = word[0] == '-' ? "unknown option" : "unknown command";
+        return usageError(nullptr, what + (" " + quotedWord(word)));
     }
     ov::fs::ignoreFileSizeLimitSignal();
-    std::vector<QByteArray> args;
-    for (int i = 2; i < argc; ++i)
-        args.emplace_back(argv[i]);
-    ov::cli::installInterruptHandler();
-    if (!std::strcmp(command, "wipe"))
-        return ov::cli::wipeCommand(args);
-    if (!std::strcmp(command, "drive-info"))
-        return ov::cli::driveInfoCommand(args);
-    if (!std::strcmp(command, "clean-free-space"))
-        return ov::cli::cleanFreeSpaceCommand(args);
-    std::fprintf(stderr, "ombrevault-cli: unknown command '%s'\n\n%s", command, kUsage);
-    return 2;
+    const std::vector<QByteArray> words(argv + 2, argv + argc);
+    if (command->run == wipeCommand)
+        return wipeCommand(words);
+    return runVolumeCommand(*command, words);
 }

@@ -43,6 +43,29 @@ const Known kKnown[] = {
     {"fuse", FUSE_SUPER_MAGIC, WriteKind::Remote},
     {"fuseblk", FUSE_SUPER_MAGIC, WriteKind::Remote},
     {"overlay", OVERLAYFS_SUPER_MAGIC, WriteKind::Unknown},
+    // tmpfs and ramfs hold real, if volatile, files and are not among these.
+    {"proc", PROC_SUPER_MAGIC, WriteKind::KernelInterface},
+    {"sysfs", SYSFS_MAGIC, WriteKind::KernelInterface},
+    {"debugfs", DEBUGFS_MAGIC, WriteKind::KernelInterface},
+    {"tracefs", TRACEFS_MAGIC, WriteKind::KernelInterface},
+    {"securityfs", SECURITYFS_MAGIC, WriteKind::KernelInterface},
+    {"cgroup", CGROUP_SUPER_MAGIC, WriteKind::KernelInterface},
+    {"cgroup2", CGROUP2_SUPER_MAGIC, WriteKind::KernelInterface},
+    {"devpts", DEVPTS_SUPER_MAGIC, WriteKind::KernelInterface},
+    {"pstore", PSTOREFS_MAGIC, WriteKind::KernelInterface},
+    {"bpf", BPF_FS_MAGIC, WriteKind::KernelInterface},
+    {"configfs", 0x62656570, WriteKind::KernelInterface},
+    {"efivarfs", EFIVARFS_MAGIC, WriteKind::KernelInterface},
+    {"hugetlbfs", HUGETLBFS_MAGIC, WriteKind::KernelInterface},
+    {"mqueue", 0x19800202, WriteKind::KernelInterface},
+    {"selinuxfs", SELINUX_MAGIC, WriteKind::KernelInterface},
+    {"smackfs", SMACK_MAGIC, WriteKind::KernelInterface},
+    {"fusectl", 0x65735543, WriteKind::KernelInterface},
+    {"binfmt_misc", BINFMTFS_MAGIC, WriteKind::KernelInterface},
+    {"nsfs", NSFS_MAGIC, WriteKind::KernelInterface},
+    {"rpc_pipefs", 0x67596969, WriteKind::KernelInterface},
+    {"nfsd", 0x6e667364, WriteKind::KernelInterface},
+    {"autofs", AUTOFS_SUPER_MAGIC, WriteKind::KernelInterface},
 };
 
 } // namespace
@@ -83,6 +106,8 @@ QString writeKindReason(const FileSystemKind& kind)
         return name + QStringLiteral(" keeps files in memory only");
     case WriteKind::Remote:
         return name + QStringLiteral(" leaves where data is written to a server or daemon");
+    case WriteKind::KernelInterface:
+        return name + QStringLiteral(" holds the kernel's interfaces, not stored data");
     case WriteKind::Unknown:
         break;
     }

@@ -14,6 +14,9 @@ enum class WriteKind
     LogStructured, // changes are appended to a log (f2fs, nilfs2)
     MemoryOnly,    // the data lives in memory and swap only (tmpfs, ramfs)
     Remote,        // a server or a user-space daemon decides (NFS, SMB, FUSE)
+    // The kernel's interfaces (proc, sysfs, ...): writing there talks to the kernel; there
+    // is no stored data to overwrite.
+    KernelInterface,
     Unknown,
 };
 

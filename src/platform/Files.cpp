@@ -6,7 +6,6 @@
 #include <csignal>
 #include <fcntl.h>
 #include <linux/fs.h>
-#include <linux/magic.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -485,6 +484,14 @@ void Folder::sync() const
     });
 }
 
+void Folder::syncVolume() const
+{
+    m_host->runBlocking([&] {
+        if (retry([&] { return ::syncfs(m_fd.get()); }) != 0)
+            throwErrno(m_path);
+    });
+}
+
 void Folder::requireNamesChangeable(const EntryInfo& file, const QByteArray& filePath) const
 {
     m_host->runBlocking([&] {
@@ -547,51 +554,23 @@ EntryInfo entryInfo(const Descriptor& entry, const QByteArray& path, EngineHost&
     });
 }
 
-std::optional<QByteArray> pseudoFileSystem(const Descriptor& entry, const QByteArray& path,
-                                           EngineHost& host)
+namespace {
+
+long fileSystemMagic(const Descriptor& entry, const QByteArray& path, EngineHost& host)
 {
-    struct Kind
-    {
-        long magic;
-        const char* name;
-    };
-    // The kernel's interfaces: writing there is talking to the kernel, not overwriting
-    // data. tmpfs and ramfs hold real (if volatile) files and stay allowed.
-    static const Kind kinds[] = {
-        {PROC_SUPER_MAGIC, "proc"},
-        {SYSFS_MAGIC, "sysfs"},
-        {DEBUGFS_MAGIC, "debugfs"},
-        {TRACEFS_MAGIC, "tracefs"},
-        {SECURITYFS_MAGIC, "securityfs"},
-        {CGROUP_SUPER_MAGIC, "cgroup"},
-        {CGROUP2_SUPER_MAGIC, "cgroup2"},
-        {DEVPTS_SUPER_MAGIC, "devpts"},
-        {PSTOREFS_MAGIC, "pstore"},
-        {BPF_FS_MAGIC, "bpf"},
-        {0x62656570, "configfs"},
-        {EFIVARFS_MAGIC, "efivarfs"},
-        {HUGETLBFS_MAGIC, "hugetlbfs"},
-        {0x19800202, "mqueue"},
-        {SELINUX_MAGIC, "selinuxfs"},
-        {SMACK_MAGIC, "smackfs"},
-        {0x65735543, "fusectl"},
-        {BINFMTFS_MAGIC, "binfmt_misc"},
-        {NSFS_MAGIC, "nsfs"},
-        {0x67596969, "rpc_pipefs"},
-        {0x6e667364, "nfsd"},
-        {AUTOFS_SUPER_MAGIC, "autofs"},
-    };
-    const long magic = host.blocking([&] {
+    return host.blocking([&] {
         struct statfs st;
         if (::fstatfs(entry.get(), &st) != 0)
             throwErrno(path);
         return long(st.f_type);
     });
-    for (const Kind& kind : kinds) {
-        if (kind.magic == magic)
-            return QByteArray(kind.name);
-    }
-    return std::nullopt;
+}
+
+} // namespace
+
+FileSystemKind fileSystemOf(const Descriptor& entry, const QByteArray& path, EngineHost& host)
+{
+    return fileSystemKindByMagic(fileSystemMagic(entry, path, host));
 }
 
 void setMode(const Descriptor& entry, mode_t mode, const QByteArray& path, EngineHost& host)

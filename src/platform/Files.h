@@ -2,6 +2,7 @@
 
 #include "platform/Descriptor.h"
 #include "platform/EngineHost.h"
+#include "platform/FileSystemKind.h"
 
 #include <QByteArray>
 
@@ -119,6 +120,8 @@ public:
 
     const QByteArray& path() const { return m_path; }
     QByteArray pathOf(const QByteArray& name) const;
+    // The descriptor, for the platform's own calls relative to the folder.
+    int fd() const { return m_fd.get(); }
     Identity identity() const { return m_id; }
     // Whether the folder's path still leads to this folder.
     bool stillAt(const QByteArray& path) const;
@@ -142,6 +145,10 @@ public:
     void removeFolder(const QByteArray& name) const;
     // fsync() of the folder: created, renamed and removed names reach the disk.
     void sync() const;
+    // syncfs(): everything written on the folder's volume reaches the disk, data and names
+    // of every file alike. Fails when the volume has reported a write error since the
+    // folder was opened.
+    void syncVolume() const;
     // Throws a clear Error (naming filePath) when this user could not rename or remove the
     // file in this folder: a read-only volume, no write permission on the folder, a
     // sticky folder and another user's file, an immutable or append-only folder.
@@ -162,10 +169,8 @@ private:
 
 // Facts of an entry held by a descriptor (Folder::openEntry); `path` names it in errors.
 EntryInfo entryInfo(const Descriptor& entry, const QByteArray& path, EngineHost& host);
-// The name of the kernel's pseudo file system the entry lives on (proc, sysfs, ...),
-// whose files are the kernel's interfaces, not stored data; nothing for a storage one.
-std::optional<QByteArray> pseudoFileSystem(const Descriptor& entry, const QByteArray& path,
-                                           EngineHost& host);
+// The kind of file system the entry lives on (fstatfs).
+FileSystemKind fileSystemOf(const Descriptor& entry, const QByteArray& path, EngineHost& host);
 // Sets the permission bits of the held entry (never a link's target).
 void setMode(const Descriptor& entry, mode_t mode, const QByteArray& path, EngineHost& host);
 

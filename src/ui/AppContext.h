@@ -2,25 +2,25 @@
 
 #include "platform/Dialogs.h"
 #include "platform/EngineHost.h"
+#include "platform/LinkOpener.h"
+#include "platform/Volumes.h"
 #include "settings/OperationLog.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 
 namespace ov {
 
-class VolumePlatform;
-class LinkOpener;
-
-// The services the windows share, made once by the program (or by a test).
+// The services the windows share. The program's main() (or a test) makes every one of
+// them and hands them over; no window makes its own or falls back to a shared one.
 struct AppContext
 {
-    Settings* settings = nullptr;
-    SettingsStore* store = nullptr;
-    OperationLog* log = nullptr;
-    EngineHost* host = nullptr;
-    Dialogs* dialogs = nullptr;
-    VolumePlatform* volumes = nullptr; // the volume queries of the Disk Cleaner
-    LinkOpener* opener = nullptr;      // hands documents and addresses to the desktop
+    Settings& settings;
+    SettingsStore& store;
+    OperationLog& log;
+    EngineHost& host;
+    Dialogs& dialogs;
+    VolumePlatform& volumes; // the volume queries of the Disk Cleaner
+    LinkOpener& opener;      // hands documents and addresses to the desktop
     // The folder the program was started in: relative entries are wiped from there.
     QByteArray startFolder;
 };

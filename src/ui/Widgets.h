@@ -16,4 +16,8 @@ T* place(QWidget* parent, const char* name, const QString& caption, const QRect&
     return widget;
 }
 
+// The hourglass over one window only, while any of its users wants it; other windows
+// keep their pointer.
+void setBusyPointer(QWidget* window, bool busy);
+
 } // namespace ov

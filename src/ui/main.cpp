@@ -1,8 +1,10 @@
 #include "platform/EngineHost.h"
 #include "platform/Files.h"
+#include "platform/LinuxVolumes.h"
 #include "platform/Paths.h"
 #include "platform/qt/QtDialogs.h"
 #include "platform/qt/TerminationNotifier.h"
+#include "platform/qt/XdgOpener.h"
 #include "settings/OperationLog.h"
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
@@ -13,6 +15,7 @@
 #include <QApplication>
 #include <QIcon>
 
+// The one place that chooses what the windows work with.
 int main(int argc, char** argv)
 {
     ov::fs::ignoreFileSizeLimitSignal();
@@ -24,16 +27,15 @@ int main(int argc, char** argv)
     QApplication::setApplicationName(QStringLiteral("Ombrevault"));
     QApplication::setApplicationVersion(QStringLiteral(OV_VERSION_STRING));
 
+    ov::Settings settings;
     ov::SettingsStore store;
     ov::OperationLog log(ov::OperationLog::resolvedPath());
+    ov::QtEngineHost host;
     ov::QtDialogs dialogs;
-    ov::AppContext context;
-    context.settings = &ov::processSettings();
-    context.store = &store;
-    context.log = &log;
-    context.host = &ov::processEngineHost();
-    context.dialogs = &dialogs;
-    context.startFolder = ov::currentDirectory();
+    ov::LinuxVolumes volumes(host);
+    ov::XdgOpener opener;
+    ov::AppContext context{settings, store,   log,    host,
+                           dialogs,  volumes, opener, ov::currentDirectory()};
 
     ov::frmMain window(context, commandLine);
     QApplication::setWindowIcon(window.windowIcon());

@@ -48,7 +48,7 @@ DeletionRun::Outcome DeletionRun::run(std::vector<QByteArray> entries)
         return Outcome::NothingToDo;
     QScopedValueRollback running(m_running, true);
     m_stop.reset();
-    QStringList notices;
+    Notices notices;
     std::optional<Error> failure;
     Outcome outcome;
     {
@@ -58,12 +58,17 @@ DeletionRun::Outcome DeletionRun::run(std::vector<QByteArray> entries)
     // Told once the window is back to normal: the failure first, then what else to know.
     if (failure)
         m_view.reportError(*failure);
-    if (!notices.isEmpty())
-        m_view.reportNotices(notices);
+    QStringList lines;
+    if (!notices.notReached.isEmpty())
+        lines << QStringLiteral("Deleted, but the old data is still on the device:")
+              << notices.notReached;
+    lines << notices.otherNames;
+    if (!lines.isEmpty())
+        m_view.reportNotices(lines);
     return outcome;
 }
 
-DeletionRun::Outcome DeletionRun::work(std::vector<QByteArray>& entries, QStringList& notices,
+DeletionRun::Outcome DeletionRun::work(std::vector<QByteArray>& entries, Notices& notices,
                                        std::optional<Error>& failure)
 {
     m_view.setStatus(QStringLiteral("Preparing and checking for duplicate entries."));
@@ -103,6 +108,20 @@ DeletionRun::Outcome DeletionRun::work(std::vector<QByteArray>& entries, QString
         const QByteArray& path = entries[size_t(i)];
         // Read afresh for every entry: a level saved in the options meanwhile applies.
         const QString levelText = m_settings.SecurityLevel;
+        // The log's line is written before the file is touched; when the file then
+        // survives, a second line says so, so that the log never records as destroyed
+        // what was not.
+        bool logged = false;
+        auto logSurvival = [&](const QString& why) {
+            if (!logged)
+                return;
+            try {
+                m_host.runBlocking(
+                    [&] { m_log.AppendLog(path + " NOT destroyed: " + why.toUtf8()); });
+            } catch (const Error&) {
+                // The failure being reported matters more than the log's.
+            }
+        };
         try {
             // A level no method stands for destroys nothing, so nothing may be logged or
             // counted as destroyed either.
@@ -112,12 +131,20 @@ DeletionRun::Outcome DeletionRun::work(std::vector<QByteArray>& entries, QString
                             QStringLiteral("The stored security level \"%1\" is none of 1, 2 "
                                            "and 3; choose one in the options")
                                 .arg(levelText));
-            if (m_settings.LogOperations)
+            if (m_settings.LogOperations) {
                 m_host.runBlocking([&] { m_log.AppendLog(DeletionLogMessage(path, levelText)); });
+                logged = true;
+            }
             const WipeOutcome outcome = WipeAtLevel(path, *level, env);
+            if (!outcome.verdict.destroyed()) {
+                notices.notReached
+                    << displayPath(path) + QStringLiteral(": ") + outcome.verdict.explained();
+                logSurvival(outcome.verdict.explained());
+            }
             if (outcome.otherNames > 0)
-                notices << otherNamesNotice(path, outcome.otherNames);
+                notices.otherNames << otherNamesNotice(path, outcome.otherNames);
         } catch (const Error& error) {
+            logSurvival(error.message());
             keepFrom(i);
             m_view.setStatus(QStringLiteral("Failed: ") + error.text());
             failure = error;

@@ -31,8 +31,9 @@ public:
     virtual void setPending(const std::vector<QByteArray>& entries) = 0;
     // The failure that ended a run: the window shows it with the path and the reason.
     virtual void reportError(const Error& error) = 0;
-    // After a run, what the user must know about files it destroyed (other names that
-    // still point at the overwritten contents, ...): one message, a line per file.
+    // After a run, what the user must know about the files it dealt with (files deleted
+    // whose old data the overwrite could not reach, other names that still point at the
+    // overwritten contents): one message, a line per file.
     virtual void reportNotices(const QStringList& lines) = 0;
 };
 
@@ -60,8 +61,13 @@ public:
     bool isRunning() const { return m_running; }
 
 private:
-    Outcome work(std::vector<QByteArray>& entries, QStringList& notices,
-                 std::optional<Error>& failure);
+    // What the user is told after the run.
+    struct Notices
+    {
+        QStringList notReached; // files deleted whose old data is still on the device
+        QStringList otherNames; // files destroyed that other names still point at
+    };
+    Outcome work(std::vector<QByteArray>& entries, Notices& notices, std::optional<Error>& failure);
 
     DeletionView& m_view;
     const Settings& m_settings;

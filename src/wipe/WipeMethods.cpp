@@ -17,24 +17,17 @@ constexpr off_t kBlockSize = 4096;
 constexpr off_t kRunOfU = 10000;
 constexpr off_t kMaxOffset = std::numeric_limits<off_t>::max();
 
-// The change that makes the wipe's end a failure, after everything was overwritten and
-// flushed: the appended or cut data is not known to be gone.
-void requireUnchanged(const WipeTarget& target)
-{
-    if (target.changed())
-        throw Error(EAGAIN, QStringLiteral("The file changed while it was being destroyed"),
-                    target.path());
-}
-
-WipeOutcome finish(WipeTarget& target, bool deleteAfter)
-{
-    requireUnchanged(target);
-    if (deleteAfter)
-        target.remove();
-    return WipeOutcome{true, target.otherNames()};
-}
-
 } // namespace
+
+void LeastPass(WipeTarget& target, int pass)
+{
+    static const char passBytes[kLeastPasses] = {'\x00', '\xff', '\x00'};
+    // The whole file as it stands, its length unchanged.
+    WipePass::run(target, Access::ReadWrite, [&](WipePass& written) {
+        written.fill(passBytes[pass], 0, written.startLength());
+    });
+    target.env().host.yield();
+}
 
 long long roundedChunkCount(long long length, long long divisor)
 {
@@ -45,23 +38,27 @@ long long roundedChunkCount(long long length, long long divisor)
     return quotient;
 }
 
-WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings)
+WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings,
+                            bool giveOwnerWrite)
 {
     WipeTarget::Rules rules;
     rules.deleteAfter = deleteAfter;
+    rules.giveOwnerWrite = giveOwnerWrite;
     switch (level) {
     case WipeLevel::Least:
         rules.scramble = deleteAfter && settings.ScrambleNames;
-        rules.refuseReadOnly = true;
+        rules.refuseReadOnly = !giveOwnerWrite;
         break;
     case WipeLevel::Medium:
         // The block pass grows the file to whole blocks, the pattern passes once more and
-        // by the run of "u": the length must leave room for both. It never renames.
+        // by the run of "u": the length must leave room for both. It never renames, and
+        // it always makes the file writable first.
         rules.maxLength = kMaxOffset - 2 * kBlockSize - kRunOfU;
+        rules.giveOwnerWrite = true;
         break;
     case WipeLevel::High:
         rules.scramble = deleteAfter && settings.ScrambleNames;
-        rules.refuseReadOnly = true;
+        rules.refuseReadOnly = !giveOwnerWrite;
         rules.maxLength = kMaxOffset - 14;
         break;
     }
@@ -72,13 +69,8 @@ namespace {
 
 void leastPasses(WipeTarget& target)
 {
-    static const char passBytes[] = {'\x00', '\xff', '\x00'};
-    for (char byte : passBytes) {
-        // The whole file as it stands, its length unchanged.
-        WipePass::run(target, Access::ReadWrite,
-                      [&](WipePass& pass) { pass.fill(byte, 0, pass.startLength()); });
-        target.env().host.yield();
-    }
+    for (int pass = 0; pass < kLeastPasses; ++pass)
+        LeastPass(target, pass);
 }
 
 void highPasses(WipeTarget& target, int passes)
@@ -112,19 +104,49 @@ void highPasses(WipeTarget& target, int passes)
     }
 }
 
-// The medium level's whole course on a prepared file: the owner may write it, and gets
-// the old mode back when the wipe fails.
-WipeOutcome mediumCourse(WipeTarget& target)
+// A level's course on a prepared file. When the rules say so, the owner may write the
+// file first, and it gets its old mode back when the wipe fails or keeps the file: a
+// file that stays keeps the permissions it had.
+template <class Course> WipeOutcome withOwnerWrite(WipeTarget& target, Course&& course)
 {
+    if (!target.rules().giveOwnerWrite)
+        return course();
     target.makeOwnerWritable();
     try {
-        OverwriteMedium(target);
+        const WipeOutcome outcome = course();
+        if (!target.rules().deleteAfter)
+            target.restoreMode();
+        return outcome;
     } catch (...) {
-        // A file that stays keeps the permissions it had.
         target.restoreMode();
         throw;
     }
-    return WipeOutcome{true, target.otherNames()};
+}
+
+WipeOutcome mediumCourse(WipeTarget& target)
+{
+    return withOwnerWrite(target, [&] { return OverwriteMedium(target); });
+}
+
+WipeOutcome leastCourse(WipeTarget& target)
+{
+    return withOwnerWrite(target, [&] {
+        leastPasses(target);
+        return target.conclude();
+    });
+}
+
+WipeOutcome highCourse(WipeTarget& target, int passes)
+{
+    return withOwnerWrite(target, [&] {
+        highPasses(target, passes);
+        return target.conclude();
+    });
+}
+
+WipeTarget::Rules rulesFor(WipeLevel level, bool deleteAfter, const WipeEnv& env)
+{
+    return WipeRules(level, deleteAfter, env.settings, env.giveOwnerWrite);
 }
 
 } // namespace
@@ -132,9 +154,8 @@ WipeOutcome mediumCourse(WipeTarget& target)
 WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEnv& env)
 {
     WipeTarget target =
-        WipeTarget::prepare(path, WipeRules(WipeLevel::Least, deleteAfter, env.settings), env);
-    leastPasses(target);
-    return finish(target, deleteAfter);
+        WipeTarget::prepare(path, rulesFor(WipeLevel::Least, deleteAfter, env), env);
+    return leastCourse(target);
 }
 
 WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
@@ -143,12 +164,11 @@ WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
         env.host.yield();
         return WipeOutcome{};
     }
-    WipeTarget target =
-        WipeTarget::prepare(path, WipeRules(WipeLevel::Medium, true, env.settings), env);
+    WipeTarget target = WipeTarget::prepare(path, rulesFor(WipeLevel::Medium, true, env), env);
     return mediumCourse(target);
 }
 
-void OverwriteMedium(WipeTarget& target)
+WipeOutcome OverwriteMedium(WipeTarget& target)
 {
     EngineHost& host = target.env().host;
     // Block pass: every block written with "X", then with "0", one block past the end.
@@ -179,27 +199,22 @@ void OverwriteMedium(WipeTarget& target)
         });
         host.yield();
     }
-    requireUnchanged(target);
-    target.remove();
+    return target.conclude();
 }
 
 WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const WipeEnv& env)
 {
-    WipeTarget target =
-        WipeTarget::prepare(path, WipeRules(WipeLevel::High, deleteAfter, env.settings), env);
-    highPasses(target, passes);
-    return finish(target, deleteAfter);
+    WipeTarget target = WipeTarget::prepare(path, rulesFor(WipeLevel::High, deleteAfter, env), env);
+    return highCourse(target, passes);
 }
 
 WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level)
 {
     switch (level) {
     case WipeLevel::Least:
-        leastPasses(target);
-        return finish(target, true);
+        return leastCourse(target);
     case WipeLevel::High:
-        highPasses(target, 11);
-        return finish(target, true);
+        return highCourse(target, 11);
     case WipeLevel::Medium:
         break;
     }
@@ -210,7 +225,7 @@ WipeOutcome WipeAtLevel(const QByteArray& path, WipeLevel level, const WipeEnv& 
 {
     if (level == WipeLevel::Medium)
         return WipeFileMedium(path, env);
-    WipeTarget target = WipeTarget::prepare(path, WipeRules(level, true, env.settings), env);
+    WipeTarget target = WipeTarget::prepare(path, rulesFor(level, true, env), env);
     return WipePrepared(target, level);
 }
 
@@ -218,7 +233,7 @@ WipeOutcome WipeInFolder(const fs::Folder& folder, const QByteArray& name, WipeL
                          const WipeEnv& env)
 {
     WipeTarget target =
-        WipeTarget::prepareIn(folder.duplicate(), name, WipeRules(level, true, env.settings), env);
+        WipeTarget::prepareIn(folder.duplicate(), name, rulesFor(level, true, env), env);
     return WipePrepared(target, level);
 }
 

@@ -8,15 +8,6 @@
 
 namespace ov {
 
-// What the user must know about a file once it has been destroyed.
-struct [[nodiscard]] WipeOutcome
-{
-    // False only for a blank entry at the medium level, which touches nothing.
-    bool touched = false;
-    // Other names (hard links) that still point at the overwritten contents.
-    nlink_t otherNames = 0;
-};
-
 // The three ways the File Cleaner destroys one file. Each checks everything it can
 // before the first write, overwrites the file in place with fixed byte patterns through
 // the folder it holds, flushing every pass to the disk, and then deletes it, flushing the
@@ -24,11 +15,18 @@ struct [[nodiscard]] WipeOutcome
 WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEnv& env);
 WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env);
 WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const WipeEnv& env);
+// The least method's passes one by one (0 to kLeastPasses - 1), for a batch that runs
+// each pass over many files before the next.
+inline constexpr int kLeastPasses = 3;
+void LeastPass(WipeTarget& target, int pass);
 // The medium method's overwriting and deletion of a held file (it never renames).
-void OverwriteMedium(WipeTarget& target);
+WipeOutcome OverwriteMedium(WipeTarget& target);
 
-// What a level checks before the first byte and does at the end.
-WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings);
+// What a level checks before the first byte and does at the end; with giveOwnerWrite
+// every level makes a read-only file writable by its owner first (the medium level
+// always does).
+WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings,
+                            bool giveOwnerWrite = false);
 // The method of a level (least, medium, or high with 11 passes) on a prepared file, which
 // its rules (WipeRules) say to delete.
 WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level);

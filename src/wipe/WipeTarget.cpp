@@ -1,5 +1,6 @@
 #include "wipe/WipeTarget.h"
 
+#include "platform/DirectRead.h"
 #include "platform/Error.h"
 #include "platform/Paths.h"
 #include "wipe/PathHelpers.h"
@@ -70,11 +71,12 @@ WipeTarget WipeTarget::prepareIn(fs::Folder folder, const QByteArray& name, cons
     const fs::EntryInfo info = fs::entryInfo(target.m_entry, path, env.host);
     if (info.id != look->id || !info.isRegular())
         throw Error(EAGAIN, kReplaced, path);
-    if (const auto kind = fs::pseudoFileSystem(target.m_entry, path, env.host))
+    target.m_kind = fs::fileSystemOf(target.m_entry, path, env.host);
+    if (target.m_kind.writes == WriteKind::KernelInterface)
         throw Error(EINVAL,
                     QStringLiteral("Is a file of the kernel's %1 file system, not stored data; "
                                    "it is left alone")
-                        .arg(QString::fromLatin1(*kind)),
+                        .arg(QString::fromLatin1(target.m_kind.name)),
                     path);
     if (rules.refuseReadOnly && !info.ownerWritable())
         throw Error(EACCES, QStringLiteral("The file is read-only"), path);
@@ -132,12 +134,14 @@ void WipeTarget::remove()
 {
     if (m_rules.scramble && m_name != kScrambledName) {
         ScrambleName(*this);
-        m_folder.sync();
+        if (!m_rules.volumeFlush)
+            m_folder.sync();
     }
     requireSameFile(m_name);
     m_folder.remove(m_name);
     // The file is gone for good only once its folder says so on the disk.
-    m_folder.sync();
+    if (!m_rules.volumeFlush)
+        m_folder.sync();
 }
 
 void WipeTarget::renameTo(const QByteArray& name)
@@ -156,6 +160,81 @@ void WipeTarget::renameTo(const QByteArray& name)
         throw;
     }
     m_name = name;
+}
+
+WipeOutcome WipeTarget::conclude()
+{
+    // The appended or cut data is not known to be gone.
+    if (m_changed)
+        throw Error(EAGAIN, QStringLiteral("The file changed while it was being destroyed"),
+                    path());
+    Verdict verdict = verify();
+    if (m_rules.deleteAfter)
+        remove();
+    return WipeOutcome{true, otherNames(), std::move(verdict)};
+}
+
+Verdict WipeTarget::verify()
+{
+    const off_t length = m_initialLength;
+    std::optional<std::vector<fs::Extent>> after;
+    if (m_mapped && m_before) {
+        const fs::File file = m_folder.openFile(m_name, fs::File::Access::ReadOnly);
+        if (file.info().id != m_id)
+            throw replaced();
+        after = fs::extentsOf(file, 0, length, m_env.host);
+    }
+    if (auto verdict = judgeByExtents(m_kind, m_before, after, length))
+        return *verdict;
+    if (!m_env.readBack)
+        return notReadBackVerdict(QStringLiteral("reading back was left out as asked"));
+
+    // One read of the old places: from the device itself where this user may read it
+    // (the file system's own offsets, not encrypted), else the file past its cache, whose
+    // blocks are the old ones.
+    const bool encrypted = std::any_of(m_before->begin(), m_before->end(),
+                                       [](const fs::Extent& e) { return e.encrypted(); });
+    std::optional<fs::DirectReader> device;
+    if (m_kind.writes == WriteKind::InPlace && !encrypted)
+        device = fs::DirectReader::forVolume(m_id.device, m_env.host);
+    std::optional<fs::DirectReader> file;
+    if (!device)
+        file = fs::DirectReader::forFile(m_folder, m_name, m_id.device, m_id.inode, m_env.host);
+    if (!device && !file)
+        return notReadBackVerdict(
+            QStringLiteral("neither the volume's device nor the file can be read past the cache"));
+
+    constexpr off_t kPiece = 8 << 20;
+    // The bytes of one stretch in the reader's terms (device: shifted by `shift`) must
+    // all be the byte the wipe left there.
+    auto holds = [&](const fs::DirectReader& reader, const WrittenBytes::Stretch& s, off_t shift) {
+        for (off_t at = s.from; at < s.to; at += kPiece) {
+            const size_t want = size_t(std::min(kPiece, s.to - at));
+            const QByteArray got = reader.read(at + shift, want);
+            if (size_t(got.size()) != want ||
+                std::any_of(got.begin(), got.end(), [&](char c) { return c != s.byte; }))
+                return false;
+            m_env.host.yield();
+        }
+        return true;
+    };
+    if (device) {
+        for (const fs::Extent& e : *m_before) {
+            if (e.unwritten())
+                continue;
+            for (const auto& s :
+                 m_written.within(e.logical, std::min(e.logical + e.length, length))) {
+                if (!holds(*device, s, e.physical - e.logical))
+                    return mismatchVerdict(displayPath(device->path()));
+            }
+        }
+        return verifiedVerdict(displayPath(device->path()));
+    }
+    for (const auto& s : m_written.within(0, length)) {
+        if (!holds(*file, s, 0))
+            return mismatchVerdict(QStringLiteral("the file's own blocks"));
+    }
+    return verifiedVerdict(QStringLiteral("the file's own blocks, past the cache"));
 }
 
 // --- WipePass ----------------------------------------------------------------------
@@ -181,6 +260,11 @@ WipePass::WipePass(WipeTarget& target, fs::File::Access access) : m_target(targe
     m_end = info.size;
     if (info.size != target.m_expectedLength)
         target.m_changed = true;
+    // Where the old bytes lie, before the first byte is written over them.
+    if (!target.m_mapped) {
+        target.m_before = fs::extentsOf(*m_file, 0, target.m_initialLength, target.m_env.host);
+        target.m_mapped = true;
+    }
 }
 
 void WipePass::checkStop() const
@@ -230,11 +314,16 @@ void WipePass::write(const char* data, size_t length, off_t at)
         m_target.m_changed = true;
     m_file->writeAt(data, length, at);
     m_end = std::max(m_end, at + off_t(length));
+    // Every write of a wipe repeats one byte.
+    m_target.m_written.record(at, at + off_t(length), data[0]);
+    if (m_target.m_env.onWritten)
+        m_target.m_env.onWritten(length);
 }
 
 void WipePass::finish()
 {
-    m_file->sync();
+    if (!m_target.m_rules.volumeFlush)
+        m_file->sync();
     // Grown or cut short by someone else since the pass began: the wipe cannot say the
     // file is destroyed.
     const off_t length = m_file->size();
@@ -250,7 +339,8 @@ void WipePass::abandon() noexcept
     if (!m_file)
         return;
     try {
-        m_file->sync();
+        if (!m_target.m_rules.volumeFlush)
+            m_file->sync();
     } catch (const Error&) {
     }
     try {

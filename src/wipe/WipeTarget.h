@@ -4,9 +4,12 @@
 #include "platform/Files.h"
 #include "platform/StopChannel.h"
 #include "settings/Settings.h"
+#include "wipe/Verification.h"
 
 #include <QByteArray>
 
+#include <cstddef>
+#include <functional>
 #include <limits>
 
 namespace ov {
@@ -22,6 +25,24 @@ struct WipeEnv
     const StopChannel& stop;
     // A relative path is taken from this folder (the one the program was started in).
     QByteArray startFolder;
+    // Read the old blocks back after the last pass (the mapping is always compared).
+    bool readBack = true;
+    // Every level gives the owner write permission first (as the medium level always
+    // does), and takes it back when the wipe fails: a read-only file is destroyed too.
+    bool giveOwnerWrite = false;
+    // Told the size of every write as it is made (progress by bytes); may be empty.
+    std::function<void(std::size_t)> onWritten = {};
+};
+
+// What the user must know about a file once a wipe has dealt with it.
+struct [[nodiscard]] WipeOutcome
+{
+    // False only for a blank entry at the medium level, which touches nothing.
+    bool touched = false;
+    // Other names (hard links) that still point at the overwritten contents.
+    nlink_t otherNames = 0;
+    // Whether the old bytes are gone from the device.
+    Verdict verdict;
 };
 
 // One file named for destruction, held from the first look to the delete. Its folder is
@@ -36,6 +57,10 @@ public:
         bool deleteAfter = true;
         bool scramble = false;       // renamed to "ovlxx.ovl" before the delete
         bool refuseReadOnly = false; // a file without owner write permission is refused
+        bool giveOwnerWrite = false; // made writable by its owner first, restored on failure
+        // A batch flushes the whole volume once after each pass and after the deletes
+        // (WipeBatch): the passes and the folder are then not flushed one by one here.
+        bool volumeFlush = false;
         off_t maxLength = std::numeric_limits<off_t>::max(); // room for the method's rounding
     };
 
@@ -53,11 +78,20 @@ public:
     // The whole path as resolved (the name it has now).
     QByteArray path() const { return m_folder.pathOf(m_name); }
     const WipeEnv& env() const { return m_env; }
+    const Rules& rules() const { return m_rules; }
+    // The folder held, whose volume a batch flushes.
+    const fs::Folder& folder() const { return m_folder; }
     off_t initialLength() const { return m_initialLength; }
     // How many other names point at the file's contents (hard links).
     nlink_t otherNames() const { return m_links > 0 ? m_links - 1 : 0; }
     // Whether the file's length changed under the wipe, other than by the wipe itself.
     bool changed() const { return m_changed; }
+
+    // What the overwriting achieved, once the last pass is flushed: the file's extents now
+    // against those before the first write, and a read back of the old blocks (from the
+    // volume's device where this user may read it, else past the file's cache).
+    Verdict verify();
+    const WrittenBytes& written() const { return m_written; }
 
     // Gives the owner write permission; restoreMode() puts the old mode back.
     void makeOwnerWritable();
@@ -66,6 +100,9 @@ public:
     // Renames (when the rules say so) and deletes the file, flushing the folder after
     // each, so that the file is gone for good when this returns.
     void remove();
+    // The end of every wipe once its last pass is flushed: a file that changed meanwhile
+    // is a failure; otherwise the verdict, then (when the rules say so) the delete.
+    WipeOutcome conclude();
 
     // Throws "The file was replaced ..." unless the name still is the file held.
     void requireSameFile(const QByteArray& name) const;
@@ -92,6 +129,10 @@ private:
     off_t m_initialLength = 0;
     off_t m_expectedLength = 0; // what the wipe's own writes have left
     bool m_changed = false;
+    FileSystemKind m_kind;
+    bool m_mapped = false; // the extents before the first write were read
+    std::optional<std::vector<fs::Extent>> m_before;
+    WrittenBytes m_written;
 };
 
 // One pass over a held file: opened again through the held folder (the same file or a

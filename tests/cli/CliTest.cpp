@@ -1,80 +1,13 @@
 // ombrevault-cli run as a user would run it, with a settings store of the test's own.
-#include "support/TempDir.h"
+#include "cli/CliFixture.h"
+#include "support/LoopMount.h"
 #include "support/Tmpfs.h"
 
-#include <QDeadlineTimer>
-#include <QFileInfo>
-#include <QProcess>
-
-#include <gtest/gtest.h>
-
-#include <csignal>
-#include <functional>
+#include <pwd.h>
+#include <sys/stat.h>
 
 namespace ov {
 namespace {
-
-using test::exists;
-using test::readFile;
-
-struct Result
-{
-    int exitCode = -1;
-    QString out, err;
-};
-
-class Cli : public ::testing::Test
-{
-protected:
-    Cli()
-    {
-        env.insert("XDG_CONFIG_DIRS", QString::fromUtf8(config.path()));
-        env.insert("XDG_CONFIG_HOME", QString::fromUtf8(config.path()) + "/user");
-    }
-    void storeSettings(const QByteArray& values)
-    {
-        QDir().mkpath(QString::fromUtf8(config.path()) + "/ombrevault");
-        test::writeFile(config.path() + "/ombrevault/HKEY_LOCAL_MACHINE.ini",
-                        "[Software]\n" + values);
-    }
-    void start(QProcess& process, const QStringList& args)
-    {
-        process.setProcessEnvironment(env);
-        process.setWorkingDirectory(QString::fromUtf8(dir.path()));
-        process.start(QStringLiteral(OV_CLI_PATH), args);
-        ASSERT_TRUE(process.waitForStarted(10000));
-    }
-    Result run(const QStringList& args)
-    {
-        QProcess process;
-        start(process, args);
-        EXPECT_TRUE(process.waitForFinished(60000));
-        return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                QString::fromUtf8(process.readAllStandardOutput()),
-                QString::fromUtf8(process.readAllStandardError())};
-    }
-    Result wipe(const QStringList& args) { return run(QStringList{"wipe"} + args); }
-    // Ctrl-C once `ready` holds; false if it never did or the program did not end.
-    static bool interruptWhen(QProcess& process, const std::function<bool()>& ready)
-    {
-        QDeadlineTimer deadline(30000);
-        while (!ready()) {
-            if (deadline.hasExpired() || process.state() != QProcess::Running)
-                return false;
-            process.waitForFinished(5);
-        }
-        ::kill(pid_t(process.processId()), SIGINT);
-        return process.waitForFinished(30000) && process.exitStatus() == QProcess::NormalExit;
-    }
-    QString make(const QByteArray& name, const QByteArray& content = "confidential")
-    {
-        test::writeFile(dir.file(name), content);
-        return QString::fromUtf8(dir.file(name));
-    }
-
-    test::TempDir dir, config;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-};
 
 TEST_F(Cli, UsageErrorsExitWithTwoAndTouchNothing)
 {
@@ -155,7 +88,8 @@ TEST_F(Cli, WipeTakesNamesRelativeToTheCurrentFolderAlsoWhenScrambling)
         Result result = wipe({"--scramble", "--level", level, "plain"});
         EXPECT_EQ(result.exitCode, 0) << level << result.err.toStdString();
         EXPECT_FALSE(exists(dir.file("plain")) || exists(dir.file("ovlxx.ovl"))) << level;
-        EXPECT_EQ(result.out, "destroyed " + QString::fromUtf8(dir.file("plain")) + "\n");
+        EXPECT_EQ(result.out, "destroyed " + QString::fromUtf8(dir.file("plain")) +
+                                  ": verified on the device\n");
     }
 }
 
@@ -214,38 +148,261 @@ TEST_F(Cli, NamesArePrintedUnambiguously)
     const QByteArray out = shell.readAllStandardOutput();
     const QByteArray err = shell.readAllStandardError();
     const QByteArray at = dir.path() + "/";
-    EXPECT_EQ(out, "destroyed '" + at +
-                       "two'$'\\n''lines'\n"
-                       "destroyed '" +
-                       at +
-                       "bad'$'\\377''byte'\n"
-                       "destroyed '" +
-                       at +
-                       "esc'$'\\033''[31mred'\n"
-                       "destroyed '" +
-                       at +
-                       "a b'\n"
-                       "'" +
-                       at + "a b': 1 other name still points at the overwritten contents\n");
+    const QByteArray verdict = ": verified on the device\n";
+    EXPECT_EQ(out, "destroyed '" + at + "two'$'\\n''lines'" + verdict + "destroyed '" + at +
+                       "bad'$'\\377''byte'" + verdict + "destroyed '" + at +
+                       "esc'$'\\033''[31mred'" + verdict + "destroyed '" + at + "a b'" + verdict +
+                       "'" + at + "a b': 1 other name still points at the overwritten contents\n");
     EXPECT_EQ(err, "ombrevault-cli: '" + at + "gonetwo'$'\\n''lines': No such file or directory\n");
     EXPECT_EQ(readFile(dir.file("c d")), QByteArray(1, '\0'));
 }
 
-TEST_F(Cli, WipeInterruptLeavesAClearMessage)
+// Every word of a command line is either an option or a path, wherever it stands; what
+// is not a known option is refused before anything is touched, even when a file of that
+// name is there. -n shows what the words were taken for.
+TEST_F(Cli, OptionsAnywhereAndDoubleDashEndsThem)
 {
-    // Large enough that the high level is still busy when the signal comes.
-    const QString big = make("big", QByteArray(64 << 20, 'B'));
-    QProcess process;
-    start(process, {"wipe", "--level", "high", big});
-    // Once the first bytes have been overwritten.
-    ASSERT_TRUE(interruptWhen(process, [&] {
-        QFile file(big);
-        return file.open(QIODevice::ReadOnly) && file.read(1) != "B";
-    }));
-    EXPECT_EQ(process.exitCode(), 1);
-    const QString err = QString::fromUtf8(process.readAllStandardError());
-    EXPECT_TRUE(err.contains(big + " was left part-overwritten")) << err.toStdString();
-    EXPECT_TRUE(exists(big.toUtf8()));
+    for (const char* name : {"a", "b", "-v", "--level", "-z", "--bogus", "-", "-l"})
+        make(name);
+    const QString at = QString::fromUtf8(dir.path()) + "/";
+    const auto would = [&](const QStringList& names) {
+        QString lines;
+        for (const QString& name : names)
+            lines += "would destroy " + at + name + "\n";
+        return lines;
+    };
+    struct Row
+    {
+        QStringList args;
+        QStringList paths;     // what must be taken as paths, in order
+        const char* levelSaid; // what -v must say of the level
+    };
+    const Row rows[] = {
+        {{"-n", "-v", "a", "b"}, {"a", "b"}, "medium level"},
+        {{"a", "-n", "b", "-v"}, {"a", "b"}, "medium level"},
+        {{"a", "-vnl1", "b"}, {"a", "b"}, "least level"},
+        {{"-nv", "a", "--level", "high", "b"}, {"a", "b"}, "high level"},
+        {{"a", "--level=3", "-nv", "--", "-v", "--level", "-z"},
+         {"a", "-v", "--level", "-z"},
+         "high level"},
+        {{"--dry-run", "-l", "least", "--verbose", "--", "--", "-"}, {"--", "-"}, "least level"},
+        {{"-", "--dry", "--verb", "--lev", "2"}, {"-"}, "medium level"},
+        {{"-n", "-v", "./-l", "b", "-l3"}, {"-l", "b"}, "high level"},
+    };
+    make("--");
+    for (const Row& row : rows) {
+        const Result result = wipe(row.args);
+        const std::string where = row.args.join(' ').toStdString();
+        EXPECT_EQ(result.exitCode, 0) << where << result.err.toStdString();
+        EXPECT_EQ(result.out, would(row.paths)) << where;
+        EXPECT_TRUE(result.err.contains(row.levelSaid)) << where << result.err.toStdString();
+    }
+
+    // Refused with exit status 2 and the word named; nothing touched, nothing printed.
+    const std::pair<QStringList, const char*> refused[] = {
+        {{"-z", "a"}, "unknown option '-z'"},
+        {{"a", "-vz", "b"}, "unknown option '-z'"},
+        {{"a", "--bogus"}, "unknown option '--bogus'"},
+        {{"a", "--bogus=b"}, "unknown option '--bogus'"},
+        {{"--level", "a", "b"}, "unknown level 'a'"},
+        {{"a", "-l"}, "option '-l' needs a value"},
+        {{"b", "a", "--level"}, "option '--level' needs a value"},
+        {{"a", "-l", ""}, "unknown level ''"},
+        {{"a", "-l", "4"}, "unknown level '4'"},
+        {{"--quiet=1", "a"}, "option '--quiet' takes no value"},
+        {{"--no", "a"}, "option '--no' is ambiguous"},
+        {{"-v", "--", "a", "-l"}, nullptr}, // -l is a path after "--": this one is allowed
+    };
+    for (const auto& [args, problem] : refused) {
+        const Result result = wipe(args);
+        const std::string where = args.join(' ').toStdString();
+        if (!problem) {
+            EXPECT_EQ(result.exitCode, 0) << where << result.err.toStdString();
+            EXPECT_FALSE(exists(dir.file("a")) || exists(dir.file("-l"))) << where;
+            continue;
+        }
+        EXPECT_EQ(result.exitCode, 2) << where;
+        EXPECT_TRUE(result.out.isEmpty()) << where;
+        EXPECT_TRUE(result.err.startsWith(QString("ombrevault-cli wipe: ") + problem))
+            << where << result.err.toStdString();
+        for (const char* name : {"a", "b", "-v", "--level", "-z", "--bogus", "-"})
+            EXPECT_EQ(readFile(dir.file(name)), "confidential") << where << name;
+    }
+    // The same for the commands with a path of their own, and for the program itself.
+    const std::pair<QStringList, QString> others[] = {
+        {{"-z"}, "-z"},
+        {{"drive-info", "-z"}, "-z"},
+        {{"clean-free-space", "--bogus", "a"}, "--bogus"},
+        {{"help", "bogus"}, "bogus"},
+        {{"bogus"}, "bogus"}};
+    for (const auto& [args, word] : others) {
+        const Result result = run(args);
+        EXPECT_EQ(result.exitCode, 2) << args.join(' ').toStdString();
+        EXPECT_TRUE(result.err.contains("'" + word + "'")) << result.err.toStdString();
+    }
+}
+
+TEST_F(Cli, EachCommandExplainsItselfAndTellsItsVersion)
+{
+    for (const QStringList& args : {QStringList{"wipe", "--help"}, QStringList{"wipe", "a", "-h"},
+                                    QStringList{"help", "wipe"}}) {
+        const Result help = run(args);
+        EXPECT_EQ(help.exitCode, 0);
+        for (const char* part : {"--one-file-system", "least", "medium", "high", "Exit status",
+                                 "SIGHUP", "Settings", "Operation log", "log.txt"})
+            EXPECT_TRUE(help.out.contains(part)) << part;
+    }
+    for (const char* command : {"drive-info", "clean-free-space"}) {
+        const Result help = run({command, "-h"});
+        EXPECT_EQ(help.exitCode, 0);
+        EXPECT_TRUE(help.out.startsWith(QString("Usage: ombrevault-cli ") + command));
+        EXPECT_TRUE(help.out.contains("Exit status"));
+    }
+    for (const QStringList& args : {QStringList{"-V"}, QStringList{"--version"},
+                                    QStringList{"wipe", "-V"}, QStringList{"drive-info", "-V"}})
+        EXPECT_EQ(run(args).out, "ombrevault-cli " OV_VERSION_STRING "\n");
+}
+
+// -i asks once, on standard error, and destroys only on a yes read from standard input.
+TEST_F(Cli, InteractiveAsksOnceAndTakesOnlyYes)
+{
+    for (const char* answer : {"n\n", "", "yesterday\n", "\n"}) {
+        const QString a = make("a"), b = make("b");
+        test::Child::Options options;
+        options.input = QByteArray(answer);
+        auto child = spawn({"wipe", "-i", a, b}, options);
+        ASSERT_TRUE(child->wait());
+        EXPECT_TRUE(child->exitedWith(1)) << answer << child->howItEnded().constData();
+        EXPECT_EQ(child->err.count("[y/N]"), 1);
+        EXPECT_TRUE(child->err.contains("destroy 2 files (24 B)")) << child->err.constData();
+        EXPECT_TRUE(child->err.contains("nothing was destroyed"));
+        EXPECT_EQ(readFile(a.toUtf8()) + readFile(b.toUtf8()), "confidentialconfidential");
+    }
+    for (const char* answer : {"y\n", " YES\n"}) {
+        const QString a = make("a"), b = make("b");
+        test::Child::Options options;
+        options.input = QByteArray(answer);
+        auto child = spawn({"wipe", a, "-i", b}, options);
+        ASSERT_TRUE(child->wait());
+        EXPECT_TRUE(child->exitedWith(0)) << child->err.constData();
+        EXPECT_EQ(child->err.count("[y/N]"), 1);
+        EXPECT_FALSE(exists(a.toUtf8()) || exists(b.toUtf8()));
+    }
+}
+
+// -n runs every check a wipe makes before its first byte and touches nothing.
+TEST_F(Cli, DryRunListsWhatWouldGoAndWhatWouldFail)
+{
+    const QString plain = make("plain"), locked = make("locked");
+    QFile::setPermissions(locked, QFile::ReadOwner);
+    const Result result = wipe({"-n", "--level", "least", plain, locked, dir.file("missing")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.out, "would destroy " + plain + "\n");
+    EXPECT_TRUE(result.err.contains(locked + ": The file is read-only"))
+        << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains("missing: No such file"));
+    EXPECT_EQ(readFile(plain.toUtf8()), "confidential");
+    EXPECT_FALSE(QFileInfo(locked).permissions() & QFile::WriteOwner);
+    // With -f the read-only file passes too; still nothing is touched.
+    const Result forced = wipe({"-nf", "--level", "least", plain, locked});
+    EXPECT_EQ(forced.exitCode, 0) << forced.err.toStdString();
+    EXPECT_EQ(forced.out.count("would destroy"), 2);
+    EXPECT_EQ(readFile(locked.toUtf8()), "confidential");
+}
+
+// -f makes every level destroy a read-only file; without it the least and high levels
+// refuse one, even for root, and the medium level always makes it writable.
+TEST_F(Cli, ForceMakesReadOnlyFilesWritableAtEveryLevel)
+{
+    for (const char* level : {"least", "high"}) {
+        const QString file = make(QByteArray("ro-") + level);
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup);
+        Result result = wipe({"-l", level, file});
+        EXPECT_EQ(result.exitCode, 1) << level;
+        EXPECT_TRUE(result.err.contains(file + ": The file is read-only")) << level;
+        EXPECT_EQ(readFile(file.toUtf8()), "confidential") << level;
+        result = wipe({"-l", level, "-f", file});
+        EXPECT_EQ(result.exitCode, 0) << level << result.err.toStdString();
+        EXPECT_FALSE(exists(file.toUtf8())) << level;
+    }
+    const QString file = make("ro-medium");
+    QFile::setPermissions(file, QFile::ReadOwner);
+    EXPECT_EQ(wipe({"-l", "medium", file}).exitCode, 0);
+    EXPECT_FALSE(exists(file.toUtf8()));
+
+    // For its owner, not root, the permission is what lets the passes write at all.
+    const passwd* nobody = ::getpwnam("nobody");
+    if (!test::runningAsRoot() || !nobody)
+        GTEST_SKIP() << "needs root, to run the command as the user nobody";
+    ASSERT_EQ(::chmod(dir.path().constData(), 0755), 0);
+    const QByteArray own = dir.file("own");
+    ASSERT_TRUE(QDir().mkpath(QFile::decodeName(own)));
+    test::writeFile(own + "/ro", "confidential");
+    for (const QByteArray& path : {own, own + "/ro"})
+        ASSERT_EQ(::chown(path.constData(), nobody->pw_uid, nobody->pw_gid), 0);
+    ASSERT_EQ(::chmod((own + "/ro").constData(), 0444), 0);
+    test::Child::Options options;
+    options.user = nobody->pw_uid;
+    for (const char* level : {"least", "high"}) {
+        auto child =
+            spawn({"wipe", "--no-log", "-f", "-l", level, QFile::decodeName(own + "/ro")}, options);
+        ASSERT_TRUE(child->wait());
+        EXPECT_TRUE(child->exitedWith(0)) << level << child->err.constData();
+        EXPECT_FALSE(exists(own + "/ro")) << level;
+        test::writeFile(own + "/ro", "confidential");
+        ASSERT_EQ(::chown((own + "/ro").constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(::chmod((own + "/ro").constData(), 0444), 0);
+    }
+}
+
+// Output: "destroyed" lines on stdout only without -q; -q leaves failures alone; a note
+// when --scramble meets the medium level, which never renames.
+TEST_F(Cli, QuietVerboseAndTheMediumLevelNote)
+{
+    QString a = make("a");
+    Result result = wipe({"-q", a, dir.file("missing")});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.out.isEmpty());
+    EXPECT_EQ(result.err.count('\n'), 1) << result.err.toStdString();
+    EXPECT_TRUE(result.err.contains("missing: No such file"));
+
+    a = make("a");
+    result = wipe({"--scramble", "--level", "medium", a});
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.err.contains("the medium level never renames")) << result.err.toStdString();
+    EXPECT_EQ(result.out, "destroyed " + a + ": verified on the device\n");
+    a = make("a");
+    result = wipe({"-s", "-q", "-l2", a});
+    EXPECT_TRUE(result.err.isEmpty()) << "--quiet says nothing but failures";
+    a = make("a");
+    result = wipe({"-s", "-l1", a});
+    EXPECT_FALSE(result.err.contains("never renames"));
+    EXPECT_TRUE(result.err.isEmpty()) << "no progress line off a terminal";
+}
+
+// Each line carries the file's verdict. A file the overwrite did not reach is deleted as
+// asked but never called destroyed, even with --quiet, and fails the command.
+TEST_F(Cli, VerdictsOnEachLineAndNotReachedFails)
+{
+    QString file = make("plain");
+    Result result = wipe({"--no-verify", "-l", "least", file});
+    EXPECT_EQ(result.exitCode, 0) << result.err.toStdString();
+    EXPECT_EQ(result.out, "destroyed " + file + ": overwritten (not read back)\n");
+
+    QString why;
+    const auto btrfs = test::LoopMount::create("btrfs", qint64(256) << 20, &why);
+    if (!btrfs)
+        GTEST_SKIP() << why.toStdString();
+    for (const QStringList& options : {QStringList{"-l", "least"}, QStringList{"-q", "-l1"}}) {
+        file = QFile::decodeName(btrfs->mountPoint() + "/moved");
+        test::writeFile(file.toUtf8(), QByteArray(64 << 10, 'M'));
+        result = wipe(options + QStringList{file});
+        EXPECT_EQ(result.exitCode, 1) << result.err.toStdString();
+        EXPECT_TRUE(result.out.startsWith("deleted " + file + ", NOT destroyed: not reached ("))
+            << result.out.toStdString();
+        EXPECT_FALSE(result.out.contains("destroyed " + file + ":"));
+        EXPECT_FALSE(exists(file.toUtf8()));
+    }
 }
 
 } // namespace

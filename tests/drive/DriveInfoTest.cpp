@@ -328,9 +328,13 @@ TEST(DriveMountedVolumes, Ext4LabelSerialReadOnlyAndDetached)
     if (!mount)
         GTEST_SKIP() << why.toStdString();
     ASSERT_TRUE(mount->unmount());
-    ASSERT_TRUE(
-        ov::test::runTool("tune2fs", {"-L", "OV TEST", "-U", "a1b2c3d4-e5f6-4711-8899-aabbccddeeff",
-                                      QFile::decodeName(mount->imagePath())}));
+    // tune2fs changes the UUID of a checksummed file system only when it was freshly checked.
+    const QString image = QFile::decodeName(mount->imagePath());
+    QString output;
+    ASSERT_TRUE(ov::test::runTool("e2fsck", {"-f", "-p", image}, &output)) << output.toStdString();
+    ASSERT_TRUE(ov::test::runTool(
+        "tune2fs", {"-L", "OV TEST", "-U", "a1b2c3d4-e5f6-4711-8899-aabbccddeeff", image}, &output))
+        << output.toStdString();
     ASSERT_TRUE(mount->remount());
     ov::DirectEngineHost loop;
     LinuxVolumes volumes(loop);

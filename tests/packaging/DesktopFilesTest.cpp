@@ -150,15 +150,36 @@ QStringList validatorComplaints(const QString& file)
     return complaints;
 }
 
-// The long options ombrevault-cli lists in its usage text.
+// The options ombrevault-cli lists in its help texts (the program's and every command's),
+// long and short.
 QStringList cliOptions()
 {
-    const Run usage = run(QStringLiteral(OV_CLI_PATH), {"--help"});
     QStringList options;
-    static const QRegularExpression option("--[a-z][a-z-]*");
-    for (auto it = option.globalMatch(usage.output); it.hasNext();)
-        options << it.next().captured();
+    static const QRegularExpression option("(?<![\\w-])(--[a-z][a-z-]*|-[a-zA-Z])(?![\\w-])");
+    for (const QStringList& args :
+         {QStringList{"--help"}, QStringList{"wipe", "--help"}, QStringList{"drive-info", "--help"},
+          QStringList{"clean-free-space", "--help"}}) {
+        const Run usage = run(QStringLiteral(OV_CLI_PATH), args);
+        for (auto it = option.globalMatch(usage.output); it.hasNext();)
+            options << it.next().captured(1);
+    }
     options.removeDuplicates();
+    return options;
+}
+
+// The options of wipe, from its help.
+QStringList wipeOptions()
+{
+    QStringList options;
+    static const QRegularExpression option("^  (?:(-[a-zA-Z]), )?\\s*(--[a-z][a-z-]*)",
+                                           QRegularExpression::MultilineOption);
+    const Run usage = run(QStringLiteral(OV_CLI_PATH), {"wipe", "--help"});
+    for (auto it = option.globalMatch(usage.output); it.hasNext();) {
+        const QRegularExpressionMatch match = it.next();
+        options << match.captured(2);
+        if (!match.captured(1).isEmpty())
+            options << match.captured(1);
+    }
     return options;
 }
 
@@ -297,35 +318,65 @@ private slots:
                 headings += line + '\n';
         }
         const QStringList options = cliOptions();
-        QVERIFY(options.contains("--level") && options.contains("--version"));
+        for (const char* expected : {"--level", "--version", "-r", "--one-file-system", "-V"})
+            QVERIFY2(options.contains(expected), expected);
         for (const QString& option : options) {
             const QRegularExpression heading("(?<![\\w-])" + option + "(?![\\w-])");
             QVERIFY2(headings.contains(heading), qPrintable(option));
         }
     }
 
+    // Listed by man -k, as mandb indexes the installed pages.
+    void manualPagesIndexed()
+    {
+        const QString mandb = tool("mandb", "man-db");
+        QVERIFY(!mandb.isEmpty());
+        TempDir dir;
+        const QString pages = QFile::decodeName(dir.file("man"));
+        QVERIFY(QDir().mkpath(pages + "/man1"));
+        for (const QString& page : QDir(kData + "man").entryList(QDir::Files))
+            QVERIFY(QFile::copy(kData + "man/" + page, pages + "/man1/" + page));
+        const Run index = run(mandb, {"-q", "-c", pages});
+        QVERIFY2(index.ok, qPrintable(index.output));
+        const Run apropos = run(QStringLiteral("man"), {"-k", "-M", pages, "ombrevault"});
+        QVERIFY2(apropos.ok, qPrintable(apropos.output));
+        QVERIFY2(apropos.output.contains(QLatin1String("ombrevault (1)")) &&
+                     apropos.output.contains(QLatin1String("ombrevault-cli (1)")),
+                 qPrintable(apropos.output));
+    }
+
     void bashCompletion()
     {
-        QCOMPARE(
-            bashCompletions({"ombrevault-cli", ""}),
-            (QStringList{"wipe", "drive-info", "clean-free-space", "help", "--help", "--version"}));
-        const QStringList wipeOptions = bashCompletions({"ombrevault-cli", "wipe", "--"});
-        for (const QString& option : cliOptions()) {
-            if (option != "--version")
-                QVERIFY2(wipeOptions.contains(option), qPrintable(option));
-        }
+        const QStringList commands{"wipe", "drive-info", "clean-free-space", "help"};
+        QCOMPARE(bashCompletions({"ombrevault-cli", ""}), commands);
+        QCOMPARE(bashCompletions({"ombrevault-cli", "-"}),
+                 (QStringList{"-h", "--help", "-V", "--version"}));
+        QCOMPARE(bashCompletions({"ombrevault-cli", "help", ""}), commands);
+        // Every option of wipe, and only its options.
+        QStringList offered = bashCompletions({"ombrevault-cli", "wipe", "-"});
+        QStringList options = wipeOptions() << "--";
+        offered.sort();
+        options.sort();
+        QCOMPARE(offered, options);
+        QVERIFY(options.contains("-x") && options.contains("--dry-run"));
         const QStringList levels{"1", "2", "3", "least", "medium", "high"};
         QCOMPARE(bashCompletions({"ombrevault-cli", "wipe", "--level", ""}), levels);
+        QCOMPARE(bashCompletions({"ombrevault-cli", "wipe", "x", "-l", ""}), levels);
+        QCOMPARE(bashCompletions({"ombrevault-cli", "wipe", "-rvl", ""}), levels);
         QCOMPARE(bashCompletions({"ombrevault-cli", "wipe", "--level", "=", "h"}),
                  QStringList{"high"});
         // A file name with a blank is one candidate; after "--" only files are offered.
         TempDir dir;
         writeFile(dir.file("a b.txt"), "x");
+        writeFile(dir.file("-l"), "x");
         const QString folder = QFile::decodeName(dir.path());
         QCOMPARE(bashCompletions({"ombrevault-cli", "wipe", "a"}, folder), QStringList{"a b.txt"});
         QCOMPARE(bashCompletions({"ombrevault-cli", "wipe", "--", "a"}, folder),
                  QStringList{"a b.txt"});
+        QCOMPARE(bashCompletions({"ombrevault-cli", "wipe", "--", "-l"}, folder), QStringList{"-l"});
         QCOMPARE(bashCompletions({"ombrevault-cli", "drive-info", "--h"}), QStringList{"--help"});
+        QCOMPARE(bashCompletions({"ombrevault-cli", "clean-free-space", "-"}),
+                 (QStringList{"-h", "--help", "-V", "--version", "--"}));
     }
 
     void zshCompletion()
@@ -339,9 +390,11 @@ private slots:
         QVERIFY(text.startsWith("#compdef ombrevault-cli\n"));
         // Each option has a specification of its own, with its description.
         for (const QString& option : cliOptions()) {
-            const QRegularExpression spec("['\\)]" + option + "=?\\[");
+            const QRegularExpression spec("['\\)]" + option + "[=+]?\\[");
             QVERIFY2(text.contains(spec), qPrintable(option));
         }
+        for (const char* command : {"'wipe:", "'drive-info:", "'clean-free-space:", "'help:"})
+            QVERIFY2(text.contains(QLatin1String(command)), command);
     }
 };
 

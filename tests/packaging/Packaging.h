@@ -58,9 +58,12 @@ inline QStringList installedFiles(const QString& prefix, const QString& program)
           "kio/servicemenus/ombrevault-destroy.desktop",
           "nemo/actions/ombrevault-destroy.nemo_action", "man/man1/ombrevault.1.gz",
           "man/man1/ombrevault-cli.1.gz", "bash-completion/completions/ombrevault-cli",
-          "zsh/vendor-completions/_ombrevault-cli", "doc/ombrevault/copyright",
+          "doc/ombrevault/copyright",
           "doc/ombrevault/changelog.gz"})
         files << share + file;
+    // Where zsh looks: for packages below /usr, for everything else.
+    files << share + (prefix == "/usr" ? "zsh/vendor-completions" : "zsh/site-functions") +
+                 "/_ombrevault-cli";
     for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
         files << share + QString("icons/hicolor/%1x%1/apps/ombrevault.png").arg(size);
     return files;

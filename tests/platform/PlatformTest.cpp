@@ -245,8 +245,11 @@ TEST_F(Files, DataStretchesSkipHolesAndPseudoFileSystemsAreKnown)
     EXPECT_FALSE(file.nextData(64 << 20, 64 << 20).has_value());
 
     const fs::Folder proc = fs::Folder::open("/proc/self", loop);
-    EXPECT_EQ(fs::pseudoFileSystem(proc.openEntry("comm"), "comm", loop), QByteArray("proc"));
-    EXPECT_EQ(fs::pseudoFileSystem(folder.openEntry("sparse"), "sparse", loop), std::nullopt);
+    const FileSystemKind procfs = fs::fileSystemOf(proc.openEntry("comm"), "comm", loop);
+    EXPECT_EQ(procfs.name, QByteArray("proc"));
+    EXPECT_EQ(procfs.writes, WriteKind::KernelInterface);
+    EXPECT_NE(fs::fileSystemOf(folder.openEntry("sparse"), "sparse", loop).writes,
+              WriteKind::KernelInterface);
 }
 
 // Whatever would make the rename or the delete fail is found before anything is written.
@@ -268,7 +271,7 @@ TEST_F(Files, NamesThatCannotBeChangedAreFoundBeforehand)
 TEST(FileSystemKinds, KnownByNameAndByMagicAlike)
 {
     const std::pair<const char*, WriteKind> mounted[] = {{"/dev/shm", WriteKind::MemoryOnly},
-                                                         {"/proc", WriteKind::Unknown}};
+                                                         {"/proc", WriteKind::KernelInterface}};
     for (auto [path, kind] : mounted) {
         struct statfs st = {};
         ASSERT_EQ(::statfs(path, &st), 0) << path;

@@ -175,13 +175,21 @@ void PowerCutDisk::settle()
     }
 }
 
+bool PowerCutDisk::control(const QByteArray& command)
+{
+    QFile file(QFile::decodeName(m_dir + "/fuse/ctl"));
+    return file.open(QIODevice::WriteOnly) && file.write(command + "\n") > 0;
+}
+
 QByteArray PowerCutDisk::snapshot(const QString& name)
 {
     const QByteArray image = m_dir + "/" + QFile::encodeName(name);
-    QFile control(QFile::decodeName(m_dir + "/fuse/ctl"));
-    if (!control.open(QIODevice::WriteOnly) || control.write("snapshot " + image + "\n") <= 0)
-        return {};
-    return image;
+    return control("snapshot " + image) ? image : QByteArray();
+}
+
+bool PowerCutDisk::loseWrites()
+{
+    return control("lose-writes");
 }
 
 QStringList PowerCutDisk::namesAfterReboot(const QByteArray& image, const QString& folder)

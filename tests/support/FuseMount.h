@@ -53,11 +53,15 @@ public:
     void settle();
     // The disk image after a power cut now; empty on failure.
     QByteArray snapshot(const QString& name);
+    // From now on the disk acknowledges writes without keeping them.
+    bool loseWrites();
+    QString loopDevice() const { return m_loop; }
     // The names under `folder` of a snapshot, once mounted the way a reboot would.
     QStringList namesAfterReboot(const QByteArray& image, const QString& folder = {});
 
 private:
     PowerCutDisk() = default;
+    bool control(const QByteArray& command);
     QByteArray m_dir;
     QByteArray m_mountPoint;
     QString m_fsType;

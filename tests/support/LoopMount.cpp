@@ -90,7 +90,7 @@ bool LoopMount::unmount()
 {
     if (!m_mounted)
         return true;
-    ::sync();
+    // Unmounting writes everything out; nothing else on the machine needs flushing.
     m_mounted = !runTool(QStringLiteral("umount"), {QFile::decodeName(m_mountPoint)});
     return !m_mounted;
 }

@@ -2,7 +2,6 @@
 
 #include <QFile>
 
-#include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -69,36 +68,33 @@ long long countOccurrences(const QByteArray& path, const QByteArray& needle)
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         throw std::runtime_error("cannot read " + path.toStdString());
-    const off_t size = ::lseek(fd, 0, SEEK_END);
-    const qsizetype piece = 8 << 20;
-    QByteArray window(piece + needle.size(), Qt::Uninitialized);
+    const off_t piece = 8 << 20;
     long long count = 0;
-    // Only the stretches that hold data: a sparse disk image's holes hold no needle, and
-    // reading them costs more than all the rest.
-    for (off_t at = 0; at < size;) {
-        off_t data = ::lseek(fd, at, SEEK_DATA);
+    QByteArray block;
+    // Only the stretches that hold data: a hole of a sparse image holds no needle, and a
+    // match cannot span a hole.
+    for (off_t at = 0;;) {
+        const off_t data = ::lseek(fd, at, SEEK_DATA);
         if (data < 0)
             break;
-        off_t hole = ::lseek(fd, data, SEEK_HOLE);
-        if (hole < 0)
-            hole = size;
-        qsizetype carried = 0; // a tail shorter than the needle, seen again with what follows
+        const off_t hole = ::lseek(fd, data, SEEK_HOLE);
+        QByteArray carry;
         for (off_t from = data; from < hole;) {
-            const ssize_t n = ::pread(fd, window.data() + carried,
-                                      size_t(std::min<off_t>(piece, hole - from)), from);
+            block.resize(qsizetype(std::min(piece, hole - from)));
+            const ssize_t n = ::pread(fd, block.data(), size_t(block.size()), from);
             if (n <= 0)
                 break;
+            block.resize(n);
             from += n;
-            const qsizetype filled = carried + n;
-            qsizetype searched = 0;
-            while (const void* found =
-                       ::memmem(window.constData() + searched, size_t(filled - searched),
-                                needle.constData(), size_t(needle.size()))) {
+            const QByteArray window = carry + block;
+            qsizetype next = 0;
+            for (qsizetype found; (found = window.indexOf(needle, next)) >= 0;) {
                 ++count;
-                searched = static_cast<const char*>(found) - window.constData() + needle.size();
+                next = found + needle.size();
             }
-            carried = std::min<qsizetype>(needle.size() - 1, filled - searched);
-            std::memmove(window.data(), window.constData() + filled - carried, size_t(carried));
+            // A tail shorter than the needle, so a match across pieces is seen once.
+            const qsizetype keep = std::min<qsizetype>(needle.size() - 1, window.size() - next);
+            carry = window.right(std::max<qsizetype>(keep, 0));
         }
         at = hole;
     }

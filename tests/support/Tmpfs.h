@@ -13,7 +13,9 @@ namespace ov::test {
 class Tmpfs
 {
 public:
-    explicit Tmpfs(qint64 size) : m_point(m_dir.path() + "/mnt")
+    explicit Tmpfs(qint64 size) : Tmpfs(size, {}) {}
+    // On a folder of the caller's (made when missing).
+    Tmpfs(qint64 size, const QByteArray& at) : m_point(at.isEmpty() ? m_dir.path() + "/mnt" : at)
     {
         QDir().mkpath(QFile::decodeName(m_point));
         const QByteArray options = "size=" + QByteArray::number(size);

@@ -2,6 +2,7 @@
 
 // What the window tests share: dialogs and an opener answered by the test, and the
 // services of a window on temporary settings, store and log.
+#include "drive/FakeVolumes.h"
 #include "platform/Dialogs.h"
 #include "platform/LinkOpener.h"
 #include "support/LoopMount.h"
@@ -70,7 +71,10 @@ struct FakeOpener : LinkOpener
 };
 
 // Settings, store and log in a temporary folder, with the fakes and a loop that runs
-// every blocking call in place.
+// every blocking call in place. The one volume is made up too (the window never reads
+// the machine's mount table): the temporary folder, which is also the current directory,
+// so the Disk Cleaner starts on it; it has less free space than a cleaning fills, so a
+// key that reaches "Clean Selected Drive" cannot fill a real disk.
 struct World
 {
     TempDir dir;
@@ -80,7 +84,34 @@ struct World
     RecordingHost loop;
     FakeDialogs dialogs;
     FakeOpener opener;
-    AppContext context{&settings, &store, &log, &loop, &dialogs, nullptr, &opener, dir.path()};
+    FakeVolumes volumes = volumeAt(dir.path());
+    AppContext context{settings, store, log, loop, dialogs, volumes, opener, dir.path()};
+    QString previousFolder = QDir::currentPath();
+
+    World() { QDir::setCurrent(QFile::decodeName(dir.path())); }
+    ~World() { QDir::setCurrent(previousFolder); }
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    static FakeVolumes volumeAt(const QByteArray& folder)
+    {
+        FakeVolumes made;
+        made.add(folder + "/", 1610612736, 5000).label = "TEST";
+        return made;
+    }
+    // The same services with some of them replaced.
+    AppContext with(SettingsStore* otherStore, OperationLog* otherLog = nullptr,
+                    LinkOpener* otherOpener = nullptr)
+    {
+        return {settings,
+                otherStore ? *otherStore : store,
+                otherLog ? *otherLog : log,
+                loop,
+                dialogs,
+                volumes,
+                otherOpener ? *otherOpener : opener,
+                dir.path()};
+    }
 };
 
 // "path: the system's reason", as the reports give a failure.

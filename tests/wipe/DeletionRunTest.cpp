@@ -1,5 +1,6 @@
 #include "wipe/DeletionRun.h"
 #include "platform/Error.h"
+#include "support/LoopMount.h"
 #include "support/RecordingHost.h"
 #include "support/TempDir.h"
 #include "wipe/RemoveDuplicates.h"
@@ -300,6 +301,41 @@ TEST_F(DeletionRunTest, RelativeEntriesAndFilesWithOtherNames)
     EXPECT_EQ(view.notices[0], QStringList{otherNamesNotice(files[0], 2)});
     EXPECT_EQ(otherNamesNotice("/d/a b", 1),
               QStringLiteral("'/d/a b': 1 other name still points at the overwritten contents"));
+}
+
+// A file whose old data survives the wipe (btrfs writes elsewhere) is deleted as asked,
+// but the user is told, and the log records it as not destroyed; so does a file whose
+// wipe failed after its line was written.
+TEST_F(DeletionRunTest, WhatSurvivesIsToldAndLogged)
+{
+    QString why;
+    auto btrfs = test::LoopMount::create(QStringLiteral("btrfs"), 256 << 20, &why);
+    if (!btrfs)
+        GTEST_SKIP() << why.toStdString();
+    const QByteArray moved = btrfs->mountPoint() + "/moved";
+    writeFile(moved, QByteArray(256 << 10, 'm'));
+    const auto files = listFiles({"plain"});
+    view.items = {files[0], moved, dir.file("missing")};
+    settings.SecurityLevel = "1";
+    settings.LogOperations = true;
+    EXPECT_EQ(press(), DeletionRun::Outcome::Failed);
+    EXPECT_FALSE(test::exists(files[0]) || test::exists(moved));
+    EXPECT_EQ(view.deleted, "2") << "the counters count what was deleted";
+    ASSERT_EQ(view.notices.size(), 1u);
+    const QStringList& lines = view.notices[0];
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], "Deleted, but the old data is still on the device:");
+    EXPECT_TRUE(lines[1].startsWith(QString::fromUtf8(moved) + ": not reached (moved): btrfs"))
+        << lines[1].toStdString();
+    const QList<QByteArray> log = readFile(this->log.path()).split('\n');
+    ASSERT_EQ(log.size(), 6) << readFile(this->log.path()).constData();
+    EXPECT_TRUE(log[0].endsWith(files[0] + " Deleted via ratio 1\r"));
+    EXPECT_TRUE(log[1].endsWith(moved + " Deleted via ratio 1\r"));
+    EXPECT_TRUE(log[2].contains(moved + " NOT destroyed: not reached (moved)"));
+    EXPECT_TRUE(log[3].endsWith(dir.file("missing") + " Deleted via ratio 1\r"));
+    EXPECT_TRUE(
+        log[4].endsWith(dir.file("missing") + " NOT destroyed: No such file or directory\r"))
+        << log[4].constData();
 }
 
 } // namespace

@@ -27,9 +27,15 @@ void QtDialogs::messageBox(QWidget* parent, Icon icon, const QString& title, con
 std::optional<QByteArray> QtDialogs::openFile(QWidget* parent, const QString& title,
                                               const QByteArray& startFolder, const QString& filter)
 {
-    QString chosen =
-        QFileDialog::getOpenFileName(parent, title, QFile::decodeName(startFolder), filter, nullptr,
-                                     QFileDialog::DontResolveSymlinks);
+    // Any name may be typed, also of a file that is not there: it becomes an entry as
+    // the dialog completes it to a full path.
+    QFileDialog dialog(parent, title, QFile::decodeName(startFolder), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setOptions(QFileDialog::DontResolveSymlinks | QFileDialog::DontConfirmOverwrite);
+    if (dialog.exec() != QDialog::Accepted)
+        return std::nullopt;
+    const QString chosen = dialog.selectedFiles().value(0);
     if (chosen.isEmpty())
         return std::nullopt;
     return QFile::encodeName(chosen);

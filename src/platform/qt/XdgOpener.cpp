@@ -8,12 +8,6 @@ namespace ov {
 
 XdgOpener::XdgOpener(QString program) : m_program(std::move(program)) {}
 
-XdgOpener& XdgOpener::instance()
-{
-    static XdgOpener opener;
-    return opener;
-}
-
 void XdgOpener::open(const QString& target, std::function<void(Outcome)> done)
 {
     // Deliberately without a parent: a running opener (and the browser it may be waiting

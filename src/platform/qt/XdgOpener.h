@@ -12,9 +12,6 @@ public:
     explicit XdgOpener(QString program = QStringLiteral("xdg-open"));
     void open(const QString& target, std::function<void(Outcome)> done) override;
 
-    // The program's shared instance.
-    static XdgOpener& instance();
-
 private:
     QString m_program;
 };

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDialog>
 #include <QFont>
 #include <QPointer>
 #include <QRadioButton>
@@ -7,6 +8,8 @@
 #include <QScopedValueRollback>
 #include <QString>
 #include <QWidget>
+
+class QPushButton;
 
 namespace ov::dialogs {
 
@@ -20,25 +23,35 @@ inline QRect twipsRect(int left, int top, int width, int height)
     return QRect(px(left), px(top), px(width), px(height));
 }
 
-// A font by family and size; the system's sans-serif stands in for a missing family.
+// A font by family and size; where the family is not installed, the application's own
+// family stands in for it at that size.
 QFont windowFont(const QString& family, double points, bool bold = false);
 
-// An option button whose caption wraps onto a second line within its height, as the
-// long captions of the security levels need.
+// An option button whose caption wraps onto further lines within its width, as the long
+// captions of the security levels need; it is as high as its lines.
 class WrappingRadioButton : public QRadioButton
 {
 public:
     using QRadioButton::QRadioButton;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
     bool hitButton(const QPoint& pos) const override;
+
+private:
+    QRect captionArea(const QRect& rect) const;
 };
 
-// A fixed-size top-level window with only a close button, deleted when it closes. No
-// parent: it stays open when the main window closes.
-void makeFixedWindow(QWidget& window, const QString& caption, int innerWidthTwips,
+// A fixed-size dialog with only a close button, deleted when it closes. No parent and no
+// modality: it stays open when the main window closes and leaves it usable.
+void makeFixedWindow(QDialog& window, const QString& caption, int innerWidthTwips,
                      int innerHeightTwips);
+// Grows the dialog and its controls where the font needs more room than the twips give.
+void fitWindow(QDialog& window);
+// Enter presses this button wherever the focus is; Space presses the focused one.
+void makeDefaultButton(QDialog& window, QPushButton* button);
 
 // Shows the one instance of a window, creating it when there is none; an open one is
 // only brought forward. A window may serve events while it is being built (reading a

@@ -4,7 +4,6 @@
 #include "platform/Files.h"
 #include "platform/LinkOpener.h"
 #include "platform/Paths.h"
-#include "platform/qt/XdgOpener.h"
 #include "ui/AppContext.h"
 
 #include <QFile>
@@ -78,14 +77,14 @@ QByteArray helpPagePath()
 
 void OpenLink(const QString& target, AppContext& context, QWidget* parent)
 {
-    Dialogs& dialogs = *context.dialogs;
+    Dialogs& dialogs = context.dialogs;
     // A local document that is not there is reported at once: the opener would only
     // find the same and some openers hand it to a browser regardless.
     if (auto path = localPath(target); path && !pathExists(*path)) {
         showNotFound(dialogs, parent, target);
         return;
     }
-    LinkOpener& opener = context.opener ? *context.opener : XdgOpener::instance();
+    LinkOpener& opener = context.opener;
     // The asking window may be closed before the opener answers.
     QPointer<QWidget> owner(parent);
     opener.open(target, [&dialogs, owner, target](LinkOpener::Outcome outcome) {

@@ -10,8 +10,8 @@ namespace ov {
 struct AppContext;
 class LinkOpener;
 
-// Hands a file path, a web address or a "mailto:" link to the desktop's opener
-// (context.opener, or xdg-open when there is none) and explains a failure in a message
+// Hands a file path, a web address or a "mailto:" link to the context's opener and
+// explains a failure in a message
 // box once the opener has answered. Returns at once; success shows nothing.
 void OpenLink(const QString& target, AppContext& context, QWidget* parent);
 

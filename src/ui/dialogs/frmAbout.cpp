@@ -1,6 +1,8 @@
 #include "ui/dialogs/frmAbout.h"
 
+#include "ui/AccessibleLabels.h"
 #include "ui/AppContext.h"
+#include "ui/Artwork.h"
 #include "ui/Widgets.h"
 #include "ui/dialogs/DialogSupport.h"
 #include "ui/dialogs/OpenLink.h"
@@ -10,15 +12,6 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
-
-#include <algorithm>
-
-// The banner lives in the window library, a static library: its resources are
-// registered by hand.
-static void initAboutResources()
-{
-    Q_INIT_RESOURCE(about);
-}
 
 namespace ov {
 
@@ -35,18 +28,6 @@ void setTextColour(QLabel* widget, const QColor& colour)
     widget->setPalette(palette);
 }
 
-// A label as wide as its text, moved left where the text would run past the window's
-// edge (the fonts that stand in for the old ones are wider).
-void fitToText(QLabel* widget, int windowWidth)
-{
-    const int needed = widget->sizeHint().width();
-    if (needed > widget->width())
-        widget->resize(needed, widget->height());
-    const int overrun = widget->x() + widget->width() - (windowWidth - 4);
-    if (overrun > 0)
-        widget->move(std::max(0, widget->x() - overrun), widget->y());
-}
-
 } // namespace
 
 frmAbout::frmAbout(AppContext& context) : m_context(context)
@@ -54,38 +35,40 @@ frmAbout::frmAbout(AppContext& context) : m_context(context)
     setObjectName(QStringLiteral("frmAbout"));
     dialogs::makeFixedWindow(*this, QStringLiteral("About Ombrevault "), 4680, 2250);
     setMouseTracking(true);
-    initAboutResources();
 
     Picture1 = place<QLabel>(this, "Picture1", {}, twipsRect(360, 240, 3735, 495));
-    Picture1->setPixmap(QPixmap(QStringLiteral(":/about/aboutbanner.png")));
+    Picture1->setPixmap(aboutBanner(devicePixelRatioF()));
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    Picture1->setAccessibleName(QStringLiteral("Ombrevault"));
+    // The picture box shows the banner's left part; it is no text that needs room.
+    Picture1->setMinimumSize(Picture1->size());
+    Picture1->setMaximumSize(Picture1->size());
 
-    Label4 = place<QLabel>(this, "Label4",
-                           QStringLiteral("%1.%2").arg(OV_VERSION_MAJOR).arg(OV_VERSION_MINOR),
-                           twipsRect(4080, 0, 495, 375));
+    // The light colour of the old raised look, on a darker copy of itself so that it
+    // reads on the light window.
+    Label4 = place<EmbossedLabel>(
+        this, "Label4", QStringLiteral("%1.%2").arg(OV_VERSION_MAJOR).arg(OV_VERSION_MINOR),
+        twipsRect(4080, 0, 495, 375));
     Label4->setFont(dialogs::windowFont(QStringLiteral("MS Sans Serif"), 13.5, true));
     setTextColour(Label4, palette().color(QPalette::Light));
 
     Label5 = place<QLabel>(this, "Label5", QStringLiteral("by Tallowbrook Works"),
                            twipsRect(2520, 720, 1575, 255));
-    fitToText(Label5, width());
 
     lblLink =
-        place<QLabel>(this, "lblLink", webAddress().toUpper(), twipsRect(1080, 1200, 2385, 195));
+        place<LinkLabel>(this, "lblLink", webAddress().toUpper(), twipsRect(1080, 1200, 2385, 195));
     lblLink->setFont(dialogs::windowFont(QStringLiteral("Tahoma"), 8.25));
-    lblLink->adjustSize();
-    fitToText(lblLink, width());
+    lblLink->adjustSize(); // as wide as its text
     lblLink->setMouseTracking(true);
     lblLink->setCursor(Qt::PointingHandCursor);
     lblLink->installEventFilter(this);
     m_linkColour = lblLink->palette().color(QPalette::ButtonText);
     setTextColour(lblLink, m_linkColour);
 
-    Label2 = place<QLabel>(this, "Label2", kSupportAddress, twipsRect(1200, 1440, 2025, 315));
+    Label2 = place<LinkLabel>(this, "Label2", kSupportAddress, twipsRect(1200, 1440, 2025, 315));
     Label2->setFont(dialogs::windowFont(QStringLiteral("MS Sans Serif"), 8.25, true));
     setTextColour(Label2, QColor(0, 0, 192));
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    fitToText(Label2, width());
     Label2->setCursor(Qt::PointingHandCursor);
     Label2->installEventFilter(this);
 
@@ -97,7 +80,16 @@ frmAbout::frmAbout(AppContext& context) : m_context(context)
     Command1->setFont(dialogs::windowFont(QStringLiteral("Tahoma"), 9));
     connect(Command1, &QPushButton::clicked, this, &frmAbout::Command1_Click);
 
+    // The keyboard opens the links as the mouse does; Enter anywhere else closes.
+    connect(lblLink, &LinkLabel::activated, this, &frmAbout::lblLink_MouseUp);
+    connect(Label2, &LinkLabel::activated, this, &frmAbout::Label2_Click);
+    dialogs::makeDefaultButton(*this, Command1);
+    QWidget::setTabOrder(Command1, lblLink);
+    QWidget::setTabOrder(lblLink, Label2);
+    Command1->setFocus();
+
     Form_Load();
+    dialogs::fitWindow(*this);
 }
 
 frmAbout* frmAbout::showSingle(AppContext& context)

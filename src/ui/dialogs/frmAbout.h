@@ -1,7 +1,7 @@
 #pragma once
 
 #include <QColor>
-#include <QWidget>
+#include <QDialog>
 
 class QLabel;
 class QPushButton;
@@ -9,9 +9,11 @@ class QPushButton;
 namespace ov {
 
 struct AppContext;
+class LinkLabel;
 
-// The About box: name, version and build, and the maker's web and mail links.
-class frmAbout : public QWidget
+// The About box: name, version and build, and the maker's web and mail links, which the
+// keyboard reaches too. Enter and Escape close it.
+class frmAbout : public QDialog
 {
     Q_OBJECT
 public:
@@ -46,8 +48,8 @@ private:
     QLabel* Picture1 = nullptr;
     QLabel* Label4 = nullptr;
     QLabel* Label5 = nullptr;
-    QLabel* lblLink = nullptr;
-    QLabel* Label2 = nullptr;
+    LinkLabel* lblLink = nullptr;
+    LinkLabel* Label2 = nullptr;
     QLabel* Label1 = nullptr;
     QPushButton* Command1 = nullptr;
 };

@@ -3,6 +3,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "ui/AppContext.h"
+#include "ui/Stacking.h"
 #include "ui/Widgets.h"
 #include "ui/dialogs/DialogSupport.h"
 
@@ -33,10 +34,11 @@ bool readsAsOne(const QString& text)
     return ok && value == 1.0;
 }
 
-QFrame* page(QWidget* parent, const char* name, QRect rect)
+QFrame* page(QWidget* parent, const char* name, const QString& title, QRect rect)
 {
     auto* frame = new QFrame(parent);
     frame->setObjectName(QLatin1String(name));
+    frame->setAccessibleName(title); // by the button that brings it forward
     frame->setFrameShape(QFrame::NoFrame);
     // The page in front hides the one behind it.
     frame->setAutoFillBackground(true);
@@ -56,10 +58,11 @@ frmOptions::frmOptions(AppContext& context) : m_context(context)
     Command1 = place<QPushButton>(this, "Command1", QStringLiteral("Security"),
                                   twipsRect(1440, 120, 1215, 255));
 
-    Frame1 = page(this, "Frame1", twipsRect(120, 480, 6015, 1455));
+    Frame1 = page(this, "Frame1", Command1->text(), twipsRect(120, 480, 6015, 1455));
     m_option1Group = new QButtonGroup(this);
     m_option1Group->setObjectName(QStringLiteral("Option1"));
-    m_option1[0] = place<dialogs::WrappingRadioButton>(
+    // One line for the least level, two that wrap for the others.
+    m_option1[0] = place<QRadioButton>(
         Frame1, "Option1_0",
         QStringLiteral("Least security - Less security, but fast completion time. "),
         twipsRect(120, 120, 5175, 255));
@@ -78,7 +81,7 @@ frmOptions::frmOptions(AppContext& context) : m_context(context)
         place<QLabel>(Frame1, "Label1", QStringLiteral("These options apply only to File Cleaner."),
                       twipsRect(1560, 1200, 3735, 255));
 
-    Frame2 = page(this, "Frame2", twipsRect(120, 600, 6015, 1335));
+    Frame2 = page(this, "Frame2", Command2->text(), twipsRect(120, 600, 6015, 1335));
     Check2 = place<QCheckBox>(
         Frame2, "Check2",
         QStringLiteral("Name scramblinng - more time but more secure (File Cleaner)"),
@@ -91,8 +94,7 @@ frmOptions::frmOptions(AppContext& context) : m_context(context)
     cmdOK =
         place<QPushButton>(this, "cmdOK", QStringLiteral("Save "), twipsRect(5160, 2160, 975, 255));
 
-    // The general page lies in front; the security page shows as a strip above it.
-    Frame2->raise();
+    dialogs::makeDefaultButton(*this, cmdOK);
 
     // Tab order: Cancel, Save, the levels from high to least, the two boxes, the page
     // buttons from Security to General.
@@ -100,7 +102,12 @@ frmOptions::frmOptions(AppContext& context) : m_context(context)
                               Check1,    Check2, Command1,     Command2};
     for (size_t i = 0; i + 1 < std::size(order); ++i)
         QWidget::setTabOrder(order[i], order[i + 1]);
+    // The general page lies in front; the security page shows as a strip above it and
+    // takes no key (covered after the Tab order is set: Qt orders no covered control).
+    Frame2->raise();
+    setCovered(Frame1, true);
     cmdCancel->setFocus();
+    dialogs::fitWindow(*this);
 
     connect(Command1, &QPushButton::clicked, this, &frmOptions::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &frmOptions::Command2_Click);
@@ -124,11 +131,11 @@ QRadioButton* frmOptions::Option1(int index) const
 void frmOptions::Form_Load()
 {
     // The store, not the running copy: the dialog shows what later runs will get.
-    const QString log = m_context.store->ReadSetting(QStringLiteral("Log"));
-    const QString scramble = m_context.store->ReadSetting(QStringLiteral("Scramble"));
+    const QString log = m_context.store.ReadSetting(QStringLiteral("Log"));
+    const QString scramble = m_context.store.ReadSetting(QStringLiteral("Scramble"));
     Check1->setChecked(readsAsOne(log));
     Check2->setChecked(readsAsOne(scramble));
-    const QString level = m_context.store->ReadSetting(QStringLiteral("strenth"));
+    const QString level = m_context.store.ReadSetting(QStringLiteral("strenth"));
     for (int i = 0; i < 3; ++i) {
         if (level == QLatin1String(kLevels[i]))
             m_option1[i]->setChecked(true);
@@ -137,12 +144,12 @@ void frmOptions::Form_Load()
 
 void frmOptions::Command1_Click()
 {
-    Frame1->raise();
+    bringToFront(Frame1, Frame2, m_option1[2]); // the first of the page in the Tab order
 }
 
 void frmOptions::Command2_Click()
 {
-    Frame2->raise();
+    bringToFront(Frame2, Frame1, Check1);
 }
 
 void frmOptions::cmdOK_Click()
@@ -153,24 +160,24 @@ void frmOptions::cmdOK_Click()
 
     std::optional<Error> failure;
     try {
-        m_context.store->WriteSetting(QStringLiteral("Log"), logOn ? "1" : "0");
-        m_context.store->WriteSetting(QStringLiteral("Scramble"), scrambleOn ? "1" : "0");
+        m_context.store.WriteSetting(QStringLiteral("Log"), logOn ? "1" : "0");
+        m_context.store.WriteSetting(QStringLiteral("Scramble"), scrambleOn ? "1" : "0");
         if (level >= 0)
-            m_context.store->WriteSetting(QStringLiteral("Strenth"), kLevels[level]);
+            m_context.store.WriteSetting(QStringLiteral("Strenth"), kLevels[level]);
     } catch (const Error& error) {
         failure = error;
     }
 
     // The running copy takes the choices even when the store could not: they hold until
     // the program ends.
-    Settings& settings = *m_context.settings;
+    Settings& settings = m_context.settings;
     settings.LogOperations = logOn;
     settings.ScrambleNames = scrambleOn;
     if (level >= 0)
         settings.SecurityLevel = QLatin1String(kLevels[level]);
 
     if (failure) {
-        m_context.dialogs->messageBox(
+        m_context.dialogs.messageBox(
             this, Dialogs::Icon::Exclamation, QStringLiteral("Ombrevault"),
             QStringLiteral("The settings could not be saved.\n") + failure->text() +
                 QStringLiteral("\nThe new choices apply until the program ends."));

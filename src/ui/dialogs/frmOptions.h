@@ -1,6 +1,6 @@
 #pragma once
 
-#include <QWidget>
+#include <QDialog>
 
 class QButtonGroup;
 class QCheckBox;
@@ -14,8 +14,9 @@ namespace ov {
 struct AppContext;
 
 // The options dialog: the security level, name scrambling and logging. It shows what
-// the store holds and on Save writes the store and the running copy together.
-class frmOptions : public QWidget
+// the store holds and on Save writes the store and the running copy together. Enter
+// saves, Escape cancels; only the page in front takes the keyboard.
+class frmOptions : public QDialog
 {
     Q_OBJECT
 public:

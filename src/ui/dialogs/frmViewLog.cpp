@@ -5,12 +5,12 @@
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "ui/AppContext.h"
+#include "ui/WideList.h"
 #include "ui/Widgets.h"
 #include "ui/dialogs/DialogSupport.h"
 #include "wipe/PathHelpers.h"
 #include "wipe/WipeMethods.h"
 
-#include <QListWidget>
 #include <QPointer>
 #include <QPushButton>
 
@@ -50,10 +50,11 @@ frmViewLog::frmViewLog(AppContext& context) : m_context(context)
     dialogs::makeFixedWindow(*this, QStringLiteral("Log viewer"), 7275, 2025);
     const QFont buttonFont = dialogs::windowFont(QStringLiteral("Tahoma"), 8.25);
 
-    List1 = new QListWidget(this);
+    // Scrolls sideways to the end of the longest line.
+    List1 = new WideList(this);
     List1->setObjectName(QStringLiteral("List1"));
     List1->setGeometry(twipsRect(120, 120, 7095, 1425));
-    List1->setUniformItemSizes(true);
+    List1->setAccessibleName(QStringLiteral("Operation log"));
 
     Command2 = place<QPushButton>(this, "Command2", QStringLiteral("Clear Log"),
                                   twipsRect(4560, 1680, 1215, 255));
@@ -61,6 +62,10 @@ frmViewLog::frmViewLog(AppContext& context) : m_context(context)
     cmdExit = place<QPushButton>(this, "cmdExit", QStringLiteral("Close"),
                                  twipsRect(6000, 1680, 1215, 255));
     cmdExit->setFont(buttonFont);
+
+    // Enter closes; "Clear Log" only by its own press.
+    dialogs::makeDefaultButton(*this, cmdExit);
+    dialogs::fitWindow(*this);
 
     connect(Command2, &QPushButton::clicked, this, &frmViewLog::Command2_Click);
     connect(cmdExit, &QPushButton::clicked, this, &frmViewLog::cmdExit_Click);
@@ -76,7 +81,7 @@ frmViewLog* frmViewLog::showSingle(AppContext& context)
 
 void frmViewLog::Form_Load()
 {
-    const QByteArray path = m_context.log->path();
+    const QByteArray path = m_context.log.path();
     if (!FileExists(path)) {
         List1->addItem(QStringLiteral("No log file exists"));
         return;
@@ -84,7 +89,7 @@ void frmViewLog::Form_Load()
     QByteArray content;
     try {
         // A long log on a slow disk must not freeze the window.
-        m_context.host->runBlocking([&] { content = fs::readFile(path); });
+        m_context.host.runBlocking([&] { content = fs::readFile(path); });
     } catch (const Error& error) {
         List1->addItem(QStringLiteral("The log file could not be read: ") + error.text());
         return;
@@ -95,15 +100,15 @@ void frmViewLog::Form_Load()
 void frmViewLog::Command2_Click()
 {
     List1->clear();
-    const QByteArray path = m_context.log->path();
+    const QByteArray path = m_context.log.path();
     if (!FileAccessible(path))
         return;
     try {
-        m_context.host->runBlocking([&] { fs::removeFile(path); });
+        m_context.host.runBlocking([&] { fs::removeFile(path); });
     } catch (const Error& error) {
-        m_context.dialogs->messageBox(
-            this, Dialogs::Icon::Exclamation, QStringLiteral("Ombrevault"),
-            QStringLiteral("The log file could not be deleted.\n") + error.text());
+        m_context.dialogs.messageBox(this, Dialogs::Icon::Exclamation, QStringLiteral("Ombrevault"),
+                                     QStringLiteral("The log file could not be deleted.\n") +
+                                         error.text());
     }
 }
 

@@ -1,17 +1,17 @@
 #pragma once
 
-#include <QWidget>
+#include <QDialog>
 
-class QListWidget;
 class QPushButton;
 
 namespace ov {
 
 struct AppContext;
+class WideList;
 
 // Shows the operation log line by line, as it was when the window opened, and deletes
-// it on "Clear Log".
-class frmViewLog : public QWidget
+// it on "Clear Log". Enter and Escape close it.
+class frmViewLog : public QDialog
 {
     Q_OBJECT
 public:
@@ -27,7 +27,7 @@ private:
     void Form_Load();
 
     AppContext& m_context;
-    QListWidget* List1 = nullptr;
+    WideList* List1 = nullptr;
     QPushButton* Command2 = nullptr;
     QPushButton* cmdExit = nullptr;
 };

@@ -3,11 +3,13 @@
 #include "platform/Error.h"
 #include "platform/LinuxVolumes.h"
 #include "platform/MountTable.h"
+#include "ui/AccessibleLabels.h"
+#include "ui/Stacking.h"
+#include "ui/Widgets.h"
 
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QGroupBox>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -25,6 +27,9 @@ const char kNote[] =
     "programs while this procedure is being performed. This will ensure it will finish with "
     "out any problems.";
 
+// The largest byte count a volume's row shows.
+constexpr std::int64_t kLargestVolumeBytes = 922337203685477;
+
 // The fact rows, top to bottom, by the index of their caption and value box.
 struct Row
 {
@@ -37,14 +42,12 @@ const Row kRows[] = {
     {8, "Volume Compressed:"},
 };
 
-// Tahoma where it is installed, the system's sans-serif otherwise.
+// Tahoma where it is installed, the window's own family otherwise.
 QFont panelFont(const QFont& base)
 {
     QFont font = base;
-    font.setFamilies({QStringLiteral("Tahoma")});
-    font.setStyleHint(QFont::SansSerif);
-    if (!QFontDatabase::hasFamily(QStringLiteral("Tahoma")))
-        font.setFamilies({QFontDatabase::systemFont(QFontDatabase::GeneralFont).family()});
+    if (QFontDatabase::hasFamily(QStringLiteral("Tahoma")))
+        font.setFamilies({QStringLiteral("Tahoma")});
     font.setPointSizeF(8.25);
     return font;
 }
@@ -66,6 +69,14 @@ protected:
     }
 };
 
+// Wide enough for the longest size a volume can show, whole.
+int valueBoxWidth(const QLineEdit* box)
+{
+    const QFontMetrics metrics(box->font());
+    const int margins = box->sizeHint().width() - 17 * metrics.horizontalAdvance(QLatin1Char('x'));
+    return margins + metrics.horizontalAdvance(CDriveInfo::FormatSize(kLargestVolumeBytes, true));
+}
+
 // The run writes CR LF between the size and the word; a label breaks lines at LF.
 QString labelText(const QString& text)
 {
@@ -84,22 +95,15 @@ void DriveListBox::showPopup()
 }
 
 DiskPanel::DiskPanel(QGroupBox* frmDisk, ov::AppContext& context, QWidget* window)
-    : QObject(frmDisk), m_frame(frmDisk), m_context(context), m_window(window)
+    : QObject(frmDisk), m_frame(frmDisk), m_context(context), m_window(window),
+      m_volumes(&context.volumes)
 {
-    if (m_context.volumes) {
-        m_volumes = m_context.volumes;
-    } else {
-        m_ownVolumes =
-            std::make_unique<LinuxVolumes>(m_context.host ? *m_context.host : processEngineHost());
-        m_volumes = m_ownVolumes.get();
-    }
     buildControls();
     // Start-up: the object describes the volume of the current directory.
     objDriveInfo = std::make_unique<CDriveInfo>(*m_volumes);
     FreeSpaceView& view = *this;
-    m_run = std::make_unique<FreeSpaceRun>(
-        *objDriveInfo, view, m_context.host ? *m_context.host : processEngineHost(), m_stop,
-        m_context.settings ? *m_context.settings : processSettings(), m_context.log);
+    m_run = std::make_unique<FreeSpaceRun>(*objDriveInfo, view, m_context.host, m_stop,
+                                           m_context.settings, &m_context.log);
     m_run->onFinished = [this] { emit runFinished(); };
     refreshDriveList();
     if (objDriveInfo->startFailure())
@@ -130,7 +134,7 @@ void DiskPanel::buildControls()
     // Left column: the drive list, the two buttons, the progress frame; wide enough for
     // "1.50 GB (1,610,612,736 bytes)" on one line.
     auto* leftColumn = new QWidget(body);
-    leftColumn->setFixedWidth(196);
+    leftColumn->setMinimumWidth(196);
     auto* left = new QVBoxLayout(leftColumn);
     left->setContentsMargins(0, 0, 0, 0);
     left->setSpacing(6);
@@ -139,16 +143,22 @@ void DiskPanel::buildControls()
     Drive1->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     Drive1->setMinimumContentsLength(12);
     Drive1->beforePopup = [this] { refreshDriveList(); };
+    Drive1->setAccessibleName(QStringLiteral("Drive"));
     left->addWidget(Drive1);
 
     auto* buttons = new ButtonStack(leftColumn);
     buttons->setObjectName(QStringLiteral("buttonStack"));
-    buttons->setFixedHeight(26);
     cmdStop = new QPushButton(QStringLiteral("Stop"), buttons);
     cmdStop->setObjectName(QStringLiteral("cmdStop"));
     Command1 = new QPushButton(QStringLiteral("Clean Selected Drive"), buttons);
     Command1->setObjectName(QStringLiteral("Command1"));
-    Command1->raise(); // at rest the start button lies in front
+    // Both buttons fit, whichever is in front.
+    buttons->setMinimumSize(
+        Command1->sizeHint().expandedTo(cmdStop->sizeHint()).expandedTo(QSize(0, 26)));
+    buttons->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
+    // At rest the start button lies in front; the Stop button behind it takes no key.
+    Command1->raise();
+    setCovered(cmdStop, true);
     left->addWidget(buttons);
 
     Frame2 = new QGroupBox(QStringLiteral("Progress"), leftColumn);
@@ -179,8 +189,10 @@ void DiskPanel::buildControls()
     status->setSpacing(0);
     Label9 = new QLabel(QStringLiteral("Status: "), body);
     Label9->setObjectName(QStringLiteral("Label9"));
-    lblStatus2 = new QLabel(QStringLiteral("Ready..."), body);
+    lblStatus2 = new ValueLabel(QStringLiteral("Ready..."), body, QAccessible::StatusBar);
     lblStatus2->setObjectName(QStringLiteral("lblStatus2"));
+    lblStatus2->setAccessibleName(Label9->text());
+    Label9->setBuddy(lblStatus2);
     status->addWidget(Label9);
     status->addWidget(lblStatus2, 1);
     right->addLayout(status, 0, 0, 1, 2);
@@ -192,14 +204,20 @@ void DiskPanel::buildControls()
         value->setObjectName(QStringLiteral("txt") + QString::number(row.index));
         value->setReadOnly(true);
         value->setFocusPolicy(Qt::ClickFocus);
+        value->unsetCursor(); // the window's pointer, the hourglass included
+        value->setMinimumWidth(valueBoxWidth(value));
+        // Read by its caption.
+        value->setAccessibleName(caption->text());
+        caption->setBuddy(value);
         lbl[size_t(row.index)] = caption;
         txt[size_t(row.index)] = value;
         right->addWidget(caption, line, 0);
         right->addWidget(value, line, 1);
         ++line;
     }
-    lblNotice = new QLabel(body);
+    lblNotice = new ValueLabel(QString(), body);
     lblNotice->setObjectName(QStringLiteral("lblNotice"));
+    lblNotice->setAccessibleName(QStringLiteral("Notice"));
     QFont bold = body->font();
     bold.setBold(true);
     lblNotice->setFont(bold);
@@ -266,14 +284,14 @@ void DiskPanel::Drive1_Change()
     bool hourglass = false;
     try {
         step = 1;
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+        setBusyPointer(m_window, true);
         hourglass = true;
         step = 2;
         objDriveInfo->setRootPath(currentMountPoint());
         step = 3;
         ShowDriveInfo();
         step = 4;
-        QGuiApplication::restoreOverrideCursor();
+        setBusyPointer(m_window, false);
         hourglass = false;
         step = 5;
         lblCleaned->setText(QStringLiteral("0 Cleaned"));
@@ -283,7 +301,7 @@ void DiskPanel::Drive1_Change()
         // The pointer comes back even after a failure: an hourglass that stays on would
         // tell the user the program is still busy.
         if (hourglass)
-            QGuiApplication::restoreOverrideCursor();
+            setBusyPointer(m_window, false);
         report(step, error.text());
     }
 }
@@ -366,15 +384,33 @@ void DiskPanel::setLeftText(const QString& text)
 
 void DiskPanel::setStopInFront(bool stopInFront)
 {
-    if (stopInFront)
-        cmdStop->raise();
-    else
-        cmdStop->lower();
+    QPushButton* front = stopInFront ? cmdStop : Command1;
+    QPushButton* behind = stopInFront ? Command1 : cmdStop;
+    // The focus follows the button it was on to the one now in front.
+    const bool hadFocus = behind->hasFocus() || m_window->focusWidget() == behind;
+    setCovered(behind, true);
+    front->raise();
+    setCovered(front, false);
+    // Closed controls cannot take it yet: then the start button gets it when it opens.
+    if (hadFocus)
+        m_focusToStart = !focusFirst(m_frame, front) && !stopInFront;
+}
+
+QWidget* DiskPanel::firstControl() const
+{
+    return Drive1;
 }
 
 void DiskPanel::setStartEnabled(bool enabled)
 {
+    if (!enabled && m_window->focusWidget() == Command1)
+        m_focusToStart = true; // it loses the focus now and gets it back when it opens
     Command1->setEnabled(enabled);
+    if (enabled && m_focusToStart) {
+        m_focusToStart = false;
+        if (!m_window->focusWidget())
+            focusFirst(m_frame, Command1);
+    }
 }
 
 void DiskPanel::setDriveListEnabled(bool enabled)
@@ -396,9 +432,8 @@ void DiskPanel::showUnreached(const QStringList& lines)
 
 void DiskPanel::showErrorReport(int, const QString& text)
 {
-    if (m_context.dialogs)
-        m_context.dialogs->messageBox(m_window, Dialogs::Icon::Information,
-                                      QStringLiteral("Ombrevault"), text);
+    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Information, QStringLiteral("Ombrevault"),
+                                 text);
 }
 
 } // namespace ov

@@ -20,7 +20,7 @@ class QWidget;
 
 namespace ov {
 
-class LinuxVolumes;
+class ValueLabel;
 
 // The drive list: reads the mounted file systems afresh each time it opens, so a stick
 // mounted since start-up is there.
@@ -54,6 +54,8 @@ public:
 
     // Reads the mounted file systems into the drive list, keeping the current entry.
     void refreshDriveList();
+    // The control the focus goes to when the panel comes to the front.
+    QWidget* firstControl() const;
 
 signals:
     void runFinished();
@@ -79,13 +81,13 @@ private:
     QGroupBox* m_frame;
     AppContext& m_context;
     QWidget* m_window;
-    std::unique_ptr<LinuxVolumes> m_ownVolumes;
-    VolumePlatform* m_volumes = nullptr;
+    VolumePlatform* m_volumes;
     std::unique_ptr<CDriveInfo> objDriveInfo;
     StopChannel m_stop;
     std::unique_ptr<FreeSpaceRun> m_run;
     QString m_unreachedText; // what lblNotice was given of the last run's end
     bool m_refreshing = false;
+    bool m_focusToStart = false; // the focus waits for the start button to open
 
     DriveListBox* Drive1 = nullptr;
     QPushButton* Command1 = nullptr;
@@ -94,10 +96,10 @@ private:
     QLabel* lblCleaned = nullptr;
     QLabel* lblLeft = nullptr;
     QLabel* Label9 = nullptr;
-    QLabel* lblStatus2 = nullptr;
+    ValueLabel* lblStatus2 = nullptr;
     QLabel* Label10 = nullptr;
     // Where the notice of a volume that is not present appears: under the fact rows.
-    QLabel* lblNotice = nullptr;
+    ValueLabel* lblNotice = nullptr;
     // Indexed as the control arrays are: elements 1, 2, 3, 4, 6, 7 and 8.
     std::array<QLabel*, 9> lbl{};
     std::array<QLineEdit*, 9> txt{};

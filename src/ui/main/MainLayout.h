@@ -2,8 +2,9 @@
 
 #include <QRect>
 
-// Where the controls of the main window sit, in pixels at 96 dpi. The window has a
-// fixed size: nothing moves when fonts or the screen change, Qt only scales.
+// Where the controls of the main window sit, in pixels at 96 dpi: the least places and
+// sizes. Where the font needs more room, controls grow and what lies right of or below
+// them moves along (ui/Fit.h); the window keeps the size it then has.
 namespace ov::layout {
 
 inline constexpr int kMargin = 8;

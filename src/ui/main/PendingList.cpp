@@ -8,11 +8,9 @@
 
 namespace ov {
 
-PendingList::PendingList(QWidget* parent) : QListWidget(parent)
+PendingList::PendingList(QWidget* parent) : WideList(parent)
 {
     setSelectionMode(QAbstractItemView::SingleSelection);
-    setUniformItemSizes(true);
-    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setDragDropMode(QAbstractItemView::DropOnly);
     setAcceptDrops(true);

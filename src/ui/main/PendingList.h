@@ -1,7 +1,8 @@
 #pragma once
 
+#include "ui/WideList.h"
+
 #include <QByteArray>
-#include <QListWidget>
 
 #include <functional>
 #include <vector>
@@ -13,7 +14,7 @@ namespace ov {
 // The pending list: each entry keeps its path as bytes and shows it as text (a name
 // that is not valid UTF-8 shows replacement characters but keeps its real bytes).
 // Drags are offered to the window, which decides what a drop adds.
-class PendingList : public QListWidget
+class PendingList : public WideList
 {
     Q_OBJECT
 public:

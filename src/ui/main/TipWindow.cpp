@@ -178,7 +178,8 @@ void TipWindow::showTip()
     if (tool.text.isEmpty())
         return;
     m_text = tool.text;
-    setFont(m_current->font());
+    // The window's own font: a tip is plain text whatever its control looks like.
+    setFont(parentWidget() ? parentWidget()->font() : QFont());
     layoutText();
 
     QPoint at;

@@ -2,6 +2,8 @@
 
 #include "ui/main/TipWindow.h"
 
+#include <QWidget>
+
 #include <algorithm>
 
 namespace ov {
@@ -71,8 +73,11 @@ void cTooltip::Destroy()
 
 void cTooltip::AddControl(QWidget* ctlTool, const QString& strCaption, bool blnCenterTip)
 {
-    if (mlngHwndTip && ctlTool)
-        mlngHwndTip->addTool(ctlTool, strCaption, blnCenterTip);
+    if (!mlngHwndTip || !ctlTool)
+        return;
+    mlngHwndTip->addTool(ctlTool, strCaption, blnCenterTip);
+    // What the mouse shows, a screen reader reads.
+    ctlTool->setAccessibleDescription(strCaption);
 }
 
 QWidget* cTooltip::tipWindow() const

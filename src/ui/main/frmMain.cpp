@@ -1,64 +1,31 @@
 #include "ui/main/frmMain.h"
 
-#include "platform/Files.h"
-#include "platform/Paths.h"
 #include "settings/SettingsStore.h"
-#include "ui/Widgets.h"
+#include "ui/Artwork.h"
+#include "ui/Fit.h"
+#include "ui/Stacking.h"
 #include "ui/dialogs/OpenLink.h"
 #include "ui/dialogs/frmAbout.h"
 #include "ui/dialogs/frmOptions.h"
 #include "ui/dialogs/frmViewLog.h"
 #include "ui/disk/DiskPanel.h"
+#include "ui/file/FilePanel.h"
 #include "ui/main/MainLayout.h"
 #include "ui/main/PendingList.h"
-#include "ui/main/PictureBox.h"
 #include "ui/main/cTooltip.h"
-#include "ui/main/clsPicBar.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
-#include <QFontMetrics>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
-#include <QMimeData>
-#include <QPainter>
-#include <QPushButton>
-#include <QStyle>
-#include <QTimer>
-#include <QUrl>
-
-// Resources of a static library are linked only when something names them.
-static void initMainWindowResources()
-{
-    Q_INIT_RESOURCE(mainwindow);
-}
 
 namespace ov {
 
 namespace {
 
 const QString kTitle = QStringLiteral("Ombrevault");
-
-// A one-line label that shortens a text too long for it in the middle, so that both
-// the start and the reason at the end of a failure stay readable; text() stays whole.
-class StatusLabel : public QLabel
-{
-public:
-    using QLabel::QLabel;
-
-protected:
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter painter(this);
-        const QRect area = contentsRect();
-        const QString shown = fontMetrics().elidedText(text(), Qt::ElideMiddle, area.width());
-        painter.setPen(palette().color(foregroundRole()));
-        painter.drawText(area, int(alignment()) | Qt::TextSingleLine, shown);
-    }
-};
 
 QAction* makeAction(QMenu* menu, const char* name, const QString& text)
 {
@@ -67,49 +34,29 @@ QAction* makeAction(QMenu* menu, const char* name, const QString& text)
     return action;
 }
 
-// The local path of a file URL as bytes: percent-decoded from the URL's encoded form,
-// so that names that are not valid UTF-8 keep their bytes.
-QByteArray localPathBytes(const QUrl& url)
-{
-    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-}
-
-bool isLocalFileUrl(const QUrl& url)
-{
-    if (!url.isLocalFile())
-        return false;
-    const QString host = url.host();
-    return host.isEmpty() || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0;
-}
-
 } // namespace
 
 frmMain::frmMain(AppContext& context, const CommandLine& commandLine, QWidget* parent)
-    : QMainWindow(parent), m_context(context),
-      m_deletionRun(*this, *context.settings, *context.log, *context.host, context.startFolder)
+    : QMainWindow(parent), m_context(context)
 {
-    initMainWindowResources();
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(kTitle);
-    setWindowIcon(QIcon(QStringLiteral(":/main/ombrevault.png")));
+    setWindowIcon(programIcon());
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
 
     buildMenu();
     buildPanels();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
-    Timer2 = new QTimer(this);
-    Timer2->setObjectName(QStringLiteral("Timer2"));
-    connect(Timer2, &QTimer::timeout, this, &frmMain::Timer2_Timer);
-
     Form_Load(commandLine);
+
+    fitToFont();
+    // The File Cleaner lies behind the Disk Cleaner: it takes no key until it is shown.
+    setCovered(frmFile, true);
+    focusFirst(frmDisk, objDiskPanel->firstControl());
 }
 
-frmMain::~frmMain()
-{
-    if (m_busy)
-        QApplication::restoreOverrideCursor();
-}
+frmMain::~frmMain() = default;
 
 void frmMain::buildMenu()
 {
@@ -142,88 +89,57 @@ void frmMain::buildMenu()
 
 void frmMain::buildPanels()
 {
-    auto* central = new QWidget(this);
-    central->setObjectName(QStringLiteral("centralWidget"));
-    central->setFixedSize(layout::kWindowWidth, layout::kCentralHeight);
-    setCentralWidget(central);
+    m_central = new QWidget(this);
+    m_central->setObjectName(QStringLiteral("centralWidget"));
+    setCentralWidget(m_central);
 
-    Picture1 = new QLabel(central);
+    Picture1 = new QLabel(m_central);
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setGeometry(layout::kBanner);
-    Picture1->setPixmap(QPixmap(QStringLiteral(":/main/banner.png")));
+    Picture1->setAccessibleName(kTitle);
+    Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     // Created behind the Disk Cleaner panel, which is made afterwards and so lies on top.
-    frmFile = new QGroupBox(QStringLiteral("File Wiper"), central);
+    frmFile = new QGroupBox(QStringLiteral("File Wiper"), m_central);
     frmFile->setObjectName(QStringLiteral("frmFile"));
     frmFile->setGeometry(layout::kPanel);
     // The panel in front covers the one behind it completely.
     frmFile->setAutoFillBackground(true);
-    buildFileCleaner();
+    objFilePanel = new FilePanel(frmFile, m_context, this);
+    connect(objFilePanel, &FilePanel::runFinished, this, &frmMain::closeWhenRunsEnded);
+    List1 = objFilePanel->pendingList();
 
-    frmDisk = new QGroupBox(QStringLiteral("Disk Cleaner "), central);
+    frmDisk = new QGroupBox(QStringLiteral("Disk Cleaner "), m_central);
     frmDisk->setObjectName(QStringLiteral("frmDisk"));
     frmDisk->setGeometry(layout::kPanel);
     frmDisk->setAutoFillBackground(true);
 }
 
-void frmMain::buildFileCleaner()
+void frmMain::fitToFont()
 {
-    List1 = new PendingList(frmFile);
-    List1->setObjectName(QStringLiteral("List1"));
-    List1->setGeometry(layout::kList1);
-    List1->acceptsDrag = [this](const QMimeData* data) { return List1_OLEDragOver(data); };
-    List1->dropped = [this](const QMimeData* data) { List1_OLEDragDrop(data); };
+    // Both panels cover the same rectangle: as large as the larger of them needs.
+    const QSize fileNeeds = fitToText(frmFile);
+    const QSize panel = fileNeeds.expandedTo(neededSize(frmDisk, layout::kPanel.size()));
+    objFilePanel->widenBy(panel.width() - fileNeeds.width());
+    frmFile->setGeometry(QRect(layout::kPanel.topLeft(), panel));
+    frmDisk->setGeometry(QRect(layout::kPanel.topLeft(), panel));
+    m_central->setFixedSize(panel.width() + 2 * layout::kMargin,
+                            layout::kPanel.y() + panel.height() + layout::kMargin);
+    Picture1->setGeometry(0, 0, m_central->width(), layout::kBanner.height());
+    drawBanner();
+}
 
-    cmdAddFile =
-        place<QPushButton>(frmFile, "cmdAddFile", QStringLiteral("Add File"), layout::kAddFile);
-    cmdAddFolder = place<QPushButton>(frmFile, "cmdAddFolder", QStringLiteral("Add Folder"),
-                                      layout::kAddFolder);
-    cmdRemoveFile = place<QPushButton>(frmFile, "cmdRemoveFile", QStringLiteral("Remove File"),
-                                       layout::kRemoveFile);
-    cmdClearList = place<QPushButton>(frmFile, "cmdClearList", QStringLiteral("Clear List"),
-                                      layout::kClearList);
-    cmdDelete =
-        place<QPushButton>(frmFile, "cmdDelete", QStringLiteral("Ombrevault"), layout::kDelete);
-    QFont bold = cmdDelete->font();
-    bold.setBold(true);
-    cmdDelete->setFont(bold);
+void frmMain::drawBanner()
+{
+    m_bannerRatio = devicePixelRatioF();
+    Picture1->setPixmap(mainBanner(Picture1->size(), m_bannerRatio));
+}
 
-    Label1 = place<QLabel>(frmFile, "Label1", QStringLiteral("Total Files:"), layout::kLabel1);
-    Label4 = place<QLabel>(frmFile, "Label4", QStringLiteral("0"), layout::kLabel4);
-    Label2 = place<QLabel>(frmFile, "Label2", QStringLiteral("Files Deleted:"), layout::kLabel2);
-    Label5 = place<QLabel>(frmFile, "Label5", QStringLiteral("0"), layout::kLabel5);
-    Label3 = place<QLabel>(frmFile, "Label3", QStringLiteral("Files Left:"), layout::kLabel3);
-    Label6 = place<QLabel>(frmFile, "Label6", QStringLiteral("0"), layout::kLabel6);
-    lblStatusStatic = place<QLabel>(frmFile, "lblStatusStatic", QStringLiteral("Status: "),
-                                    layout::kStatusStatic);
-    lblStatus = new StatusLabel(QStringLiteral("Ready..."), frmFile);
-    lblStatus->setObjectName(QStringLiteral("lblStatus"));
-    lblStatus->setGeometry(layout::kStatus);
-
-    picGrad = new PictureBox(frmFile);
-    picGrad->setObjectName(QStringLiteral("picGrad"));
-    picGrad->setGeometry(layout::kPicGrad);
-    picGrad->setPicture(QPixmap::fromImage(gradientPicture()));
-
-    Picture2 = new QLabel(frmFile);
-    Picture2->setObjectName(QStringLiteral("Picture2"));
-    Picture2->setGeometry(layout::kPicture2);
-    Picture2->setPixmap(QPixmap(QStringLiteral(":/main/picture2.png")));
-
-    Label7 = place<QLabel>(frmFile, "Label7",
-                           QStringLiteral("Please make sure to turn off all recovery utilities, "
-                                          "undelete, and go back type of software before deleting "
-                                          "files. This will make sure the files you delete can not "
-                                          "be recovered."),
-                           layout::kLabel7);
-    Label7->setWordWrap(true);
-    Label7->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-
-    connect(cmdAddFile, &QPushButton::clicked, this, &frmMain::cmdAddFile_Click);
-    connect(cmdAddFolder, &QPushButton::clicked, this, &frmMain::cmdAddFolder_Click);
-    connect(cmdRemoveFile, &QPushButton::clicked, this, &frmMain::cmdRemoveFile_Click);
-    connect(cmdClearList, &QPushButton::clicked, this, &frmMain::cmdClearList_Click);
-    connect(cmdDelete, &QPushButton::clicked, this, &frmMain::cmdDelete_Click);
+void frmMain::showEvent(QShowEvent* event)
+{
+    // The screen may have another pixel density than the one the banner was drawn for.
+    if (devicePixelRatioF() != m_bannerRatio)
+        drawBanner();
+    QMainWindow::showEvent(event);
 }
 
 void frmMain::Form_Load(const CommandLine& commandLine)
@@ -233,14 +149,14 @@ void frmMain::Form_Load(const CommandLine& commandLine)
     for (const QByteArray& entry : commandLine.entries)
         List1->appendEntry(entry);
     if (commandLine.entries.empty())
-        m_context.host->yield();
+        m_context.host.yield();
 
     // The drive panel, showing the volume of the current directory; the frame owns it.
     objDiskPanel = new DiskPanel(frmDisk, m_context, this);
     connect(objDiskPanel, &DiskPanel::runFinished, this, &frmMain::closeWhenRunsEnded);
 
     // The settings.
-    LoadSettings(*m_context.settings, *m_context.store);
+    LoadSettings(m_context.settings, m_context.store);
 
     // The tips of the File Cleaner's controls.
     objTooltip = std::make_unique<cTooltip>();
@@ -250,26 +166,10 @@ void frmMain::Form_Load(const CommandLine& commandLine)
     objTooltip->setVisibleTime(visibleTime);
     int delayTime = 400;
     objTooltip->setDelayTime(delayTime);
-    objTooltip->AddControl(List1, QStringLiteral("Files which are pending deletion."), true);
-    objTooltip->AddControl(
-        cmdAddFolder,
-        QStringLiteral("Add all files in a folder to the list of files to be deleted."), true);
-    objTooltip->AddControl(
-        cmdAddFile, QStringLiteral("Add 1 file to to the list of files to be deleted."), true);
-    objTooltip->AddControl(cmdClearList, QStringLiteral("Clear all items on the list."), true);
-    objTooltip->AddControl(cmdRemoveFile, QStringLiteral("Remove one selected file from the list."),
-                           true);
-    objTooltip->AddControl(cmdDelete, QStringLiteral("Delete all of the selected files."), true);
+    objFilePanel->addTips(*objTooltip);
 
-    // The moving band.
-    objPicBar = std::make_unique<clsPicBar>();
-    objPicBar->setPicBox(picGrad);
-    objPicBar->setIncrementor(5);
-    objPicBar->setPicDir(1);
-
-    // The band's timer, still.
-    Timer2->setInterval(10);
-    Timer2->stop();
+    // The moving band, and its timer at rest.
+    objFilePanel->setUpProgressBar();
 }
 
 void frmMain::mnuViewLogs_Click()
@@ -285,14 +185,15 @@ void frmMain::mnuExit_Click()
 void frmMain::mnuFileCleaner_Click()
 {
     frmFile->show();
-    frmFile->raise();
+    bringToFront(frmFile, frmDisk, objFilePanel->firstControl());
     frmDisk->hide();
 }
 
 void frmMain::mnuDiskCleaner_Click()
 {
     frmDisk->show();
-    frmDisk->raise();
+    // The File Cleaner stays visible behind it.
+    bringToFront(frmDisk, frmFile, objDiskPanel->firstControl());
 }
 
 void frmMain::mnuOptions_Click()
@@ -323,7 +224,7 @@ void frmMain::closeEvent(QCloseEvent* event)
 
 bool frmMain::Form_QueryUnload()
 {
-    const bool deleting = m_deletionRun.isRunning();
+    const bool deleting = objFilePanel->isRunning();
     const bool cleaning = objDiskPanel && objDiskPanel->isRunning();
     if (!deleting && !cleaning)
         return true;
@@ -331,7 +232,7 @@ bool frmMain::Form_QueryUnload()
     // close once the run has returned.
     m_closePending = true;
     if (deleting)
-        m_deletionRun.requestStop();
+        objFilePanel->closeAfterRun();
     if (cleaning)
         objDiskPanel->requestStop();
     return false;
@@ -339,195 +240,80 @@ bool frmMain::Form_QueryUnload()
 
 void frmMain::closeWhenRunsEnded()
 {
-    if (!m_closePending || m_deletionRun.isRunning() || (objDiskPanel && objDiskPanel->isRunning()))
+    if (!m_closePending || deletionRunning() || (objDiskPanel && objDiskPanel->isRunning()))
         return;
     m_closePending = false;
     close();
 }
 
-void frmMain::setListCommandsEnabled(bool enabled)
+bool frmMain::deletionRunning() const
 {
-    m_listCommandsEnabled = enabled;
-    for (QPushButton* button : {cmdAddFile, cmdAddFolder, cmdRemoveFile, cmdClearList, cmdDelete})
-        button->setEnabled(enabled);
-    List1->setAcceptDrops(enabled);
+    return objFilePanel->isRunning();
 }
 
 void frmMain::cmdDelete_Click()
 {
-    if (m_deletionRun.isRunning() || List1->count() == 0)
-        return;
-    // No entry may be added that the final clearing would drop, and no run may start
-    // inside this one.
-    setListCommandsEnabled(false);
-    std::vector<QByteArray> entries;
-    entries.reserve(size_t(List1->count()));
-    for (int i = 0; i < List1->count(); ++i)
-        entries.push_back(List1->entry(i));
-    m_deletionRun.run(std::move(entries));
-    setListCommandsEnabled(true);
-    closeWhenRunsEnded();
+    objFilePanel->cmdDelete_Click();
 }
 
 void frmMain::cmdAddFile_Click()
 {
-    const std::optional<QByteArray> chosen = m_context.dialogs->openFile(
-        this, QStringLiteral("Select File"), programFolder(), QStringLiteral("All Files (*)"));
-    if (chosen && !chosen->isEmpty())
-        List1->appendEntry(*chosen);
-    else
-        m_context.host->yield();
-    ScrollBar();
+    objFilePanel->cmdAddFile_Click();
 }
 
 void frmMain::cmdAddFolder_Click()
 {
-    const std::optional<QByteArray> chosen = m_context.dialogs->chooseFolder(
-        this, QStringLiteral("Select the directory you wish to ombrevault."));
-    if (!chosen || chosen->isEmpty())
-        return;
-    // Measured before the folder's files are added; the next Add File or Add Folder
-    // covers them.
-    ScrollBar();
-    QByteArray folder = *chosen;
-    File1.setPath(folder);
-    if (!folder.endsWith('/'))
-        folder += '/';
-    try {
-        File1.Refresh(*m_context.host);
-    } catch (const Error& error) {
-        m_context.dialogs->messageBox(this, Dialogs::Icon::Exclamation, kTitle,
-                                      QStringLiteral("The folder could not be read.\n") +
-                                          error.displayPath() + QLatin1Char('\n') +
-                                          error.message());
-        return;
-    }
-    List1->setUpdatesEnabled(false);
-    for (int i = 0; i < File1.ListCount(); ++i)
-        List1->appendEntry(folder + File1.List(i));
-    List1->setUpdatesEnabled(true);
+    objFilePanel->cmdAddFolder_Click();
 }
 
 void frmMain::cmdRemoveFile_Click()
 {
-    const int selected = List1->currentRow();
-    const QListWidgetItem* current =
-        selected >= 0 && List1->item(selected)->isSelected() ? List1->item(selected) : nullptr;
-    if (!current || current->data(PendingList::PathRole).toByteArray().isEmpty()) {
-        m_context.host->yield();
-        return;
-    }
-    delete List1->takeItem(selected);
-    List1->clearSelection();
-    List1->setCurrentRow(-1);
+    objFilePanel->cmdRemoveFile_Click();
 }
 
 void frmMain::cmdClearList_Click()
 {
-    List1->clear();
+    objFilePanel->cmdClearList_Click();
 }
 
 bool frmMain::List1_OLEDragOver(const QMimeData* data) const
 {
-    if (!m_listCommandsEnabled || !data || !data->hasUrls())
-        return false;
-    const QList<QUrl> urls = data->urls();
-    if (urls.isEmpty())
-        return false;
-    for (const QUrl& url : urls) {
-        if (!isLocalFileUrl(url))
-            return false;
-    }
-    return true;
+    return objFilePanel->List1_OLEDragOver(data);
 }
 
 void frmMain::List1_OLEDragDrop(const QMimeData* data)
 {
-    if (!List1_OLEDragOver(data))
-        return;
-    for (const QUrl& url : data->urls()) {
-        const QByteArray path = localPathBytes(url);
-        if (fs::isFolder(path))
-            m_context.dialogs->messageBox(
-                this, Dialogs::Icon::Information, kTitle,
-                QStringLiteral("Can not drag and drop a whole directory."));
-        else
-            List1->appendEntry(path);
-    }
-}
-
-int frmMain::ScrollBar()
-{
-    const int scrollBarWidth = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, List1);
-    const QFontMetrics metrics(font());
-    int widest = 0;
-    for (int i = 0; i < List1->count(); ++i) {
-        const int width = metrics.horizontalAdvance(List1->item(i)->text()) + scrollBarWidth;
-        if (width >= widest)
-            widest = width;
-    }
-    m_horizontalExtent = widest;
-    return widest;
+    objFilePanel->List1_OLEDragDrop(data);
 }
 
 void frmMain::Timer2_Timer()
 {
-    m_context.host->yield();
-    objPicBar->BGScroll();
+    objFilePanel->Timer2_Timer();
 }
 
-void frmMain::setStatus(const QString& text)
+int frmMain::ScrollBar()
 {
-    lblStatus->setText(text);
+    return objFilePanel->ScrollBar();
 }
 
-void frmMain::setTotalFiles(const QString& text)
+int frmMain::horizontalExtent() const
 {
-    Label4->setText(text);
+    return objFilePanel->horizontalExtent();
 }
 
-void frmMain::setFilesDeleted(const QString& text)
+void frmMain::Drive1_Change()
 {
-    Label5->setText(text);
+    objDiskPanel->Drive1_Change();
 }
 
-void frmMain::setFilesLeft(const QString& text)
+void frmMain::Command1_Click()
 {
-    Label6->setText(text);
+    objDiskPanel->Command1_Click();
 }
 
-void frmMain::setRunning(bool running)
+void frmMain::cmdStop_Click()
 {
-    if (running == m_busy)
-        return;
-    m_busy = running;
-    if (running) {
-        QApplication::setOverrideCursor(Qt::WaitCursor);
-        Timer2->start();
-    } else {
-        QApplication::restoreOverrideCursor();
-        Timer2->stop();
-    }
-}
-
-void frmMain::setPending(const std::vector<QByteArray>& entries)
-{
-    List1->setEntries(entries);
-}
-
-void frmMain::reportNotices(const QStringList& lines)
-{
-    m_context.dialogs->messageBox(this, Dialogs::Icon::Information, kTitle,
-                                  lines.join(QLatin1Char('\n')));
-}
-
-void frmMain::reportError(const Error& error)
-{
-    QString text = QStringLiteral("The deletion run stopped at an error.");
-    if (!error.path().isEmpty())
-        text += QLatin1Char('\n') + error.displayPath();
-    text += QLatin1Char('\n') + error.message();
-    m_context.dialogs->messageBox(this, Dialogs::Icon::Stop, kTitle, text);
+    objDiskPanel->cmdStop_Click();
 }
 
 } // namespace ov

@@ -2,8 +2,6 @@
 
 #include "ui/AppContext.h"
 #include "ui/main/CommandLine.h"
-#include "ui/main/FolderLister.h"
-#include "wipe/DeletionRun.h"
 
 #include <QMainWindow>
 
@@ -14,20 +12,18 @@ class QGroupBox;
 class QLabel;
 class QMenu;
 class QMimeData;
-class QPushButton;
-class QTimer;
 
 namespace ov {
 
 class DiskPanel;
+class FilePanel;
 class PendingList;
-class PictureBox;
-class clsPicBar;
 class cTooltip;
 
 // The program's main window: the menu, the banner and the two panels over the same
-// rectangle, the Disk Cleaner in front at start-up and the File Cleaner behind it.
-class frmMain : public QMainWindow, public DeletionView
+// rectangle, the Disk Cleaner in front at start-up and the File Cleaner behind it. Only
+// the panel in front takes the keyboard.
+class frmMain : public QMainWindow
 {
     Q_OBJECT
 public:
@@ -43,7 +39,7 @@ public:
     void mnuHelp1_Click();
     void mnuAbout_Click();
 
-    // The File Cleaner's commands.
+    // The handlers of the controls on the panels, carried out by the panel they sit on.
     void cmdDelete_Click();
     void cmdAddFile_Click();
     void cmdAddFolder_Click();
@@ -52,28 +48,21 @@ public:
     bool List1_OLEDragOver(const QMimeData* data) const;
     void List1_OLEDragDrop(const QMimeData* data);
     void Timer2_Timer();
-
-    // Computes the horizontal extent of the pending list from its entries (the widest
-    // entry in the window's font plus a vertical scroll bar) and keeps it.
     int ScrollBar();
-    int horizontalExtent() const { return m_horizontalExtent; }
+    int horizontalExtent() const;
+    void Drive1_Change();
+    void Command1_Click();
+    void cmdStop_Click();
 
-    bool deletionRunning() const { return m_deletionRun.isRunning(); }
+    bool deletionRunning() const;
     cTooltip& tooltip() { return *objTooltip; }
     PendingList* pendingList() const { return List1; }
-
-    // DeletionView
-    void setStatus(const QString& text) override;
-    void setTotalFiles(const QString& text) override;
-    void setFilesDeleted(const QString& text) override;
-    void setFilesLeft(const QString& text) override;
-    void setRunning(bool running) override;
-    void setPending(const std::vector<QByteArray>& entries) override;
-    void reportError(const Error& error) override;
-    void reportNotices(const QStringList& lines) override;
+    FilePanel& filePanel() const { return *objFilePanel; }
+    DiskPanel& diskPanel() const { return *objDiskPanel; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     void Form_Load(const CommandLine& commandLine);
@@ -82,13 +71,14 @@ private:
     void closeWhenRunsEnded();
     void buildMenu();
     void buildPanels();
-    void buildFileCleaner();
-    void setListCommandsEnabled(bool enabled);
+    // Grows the panels and the window where the font needs more room than planned.
+    void fitToFont();
+    void drawBanner();
 
     AppContext& m_context;
     std::unique_ptr<cTooltip> objTooltip;
     DiskPanel* objDiskPanel = nullptr;
-    std::unique_ptr<clsPicBar> objPicBar;
+    FilePanel* objFilePanel = nullptr;
 
     QMenu* mnuFile = nullptr;
     QAction* mnuViewLogs = nullptr;
@@ -102,33 +92,12 @@ private:
     QAction* mnuHelp1 = nullptr;
     QAction* mnuAbout = nullptr;
 
-    QTimer* Timer2 = nullptr;
+    QWidget* m_central = nullptr;
     QLabel* Picture1 = nullptr;
     QGroupBox* frmDisk = nullptr;
     QGroupBox* frmFile = nullptr;
-    PendingList* List1 = nullptr;
-    QPushButton* cmdAddFile = nullptr;
-    QPushButton* cmdAddFolder = nullptr;
-    QPushButton* cmdRemoveFile = nullptr;
-    QPushButton* cmdClearList = nullptr;
-    QPushButton* cmdDelete = nullptr;
-    QLabel* Label1 = nullptr;
-    QLabel* Label2 = nullptr;
-    QLabel* Label3 = nullptr;
-    QLabel* Label4 = nullptr;
-    QLabel* Label5 = nullptr;
-    QLabel* Label6 = nullptr;
-    QLabel* Label7 = nullptr;
-    QLabel* lblStatusStatic = nullptr;
-    QLabel* lblStatus = nullptr;
-    PictureBox* picGrad = nullptr;
-    QLabel* Picture2 = nullptr;
-    FolderLister File1;
-
-    DeletionRun m_deletionRun;
-    int m_horizontalExtent = 0;
-    bool m_busy = false;
-    bool m_listCommandsEnabled = true;
+    PendingList* List1 = nullptr; // the File Cleaner's pending list
+    qreal m_bannerRatio = 0;
     bool m_closePending = false;
 };
 

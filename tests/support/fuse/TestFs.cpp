@@ -5,7 +5,8 @@
 //       also kept in a journal; a flush (fsync) of disk.img applies the journal to
 //       DURABLE. DURABLE is therefore the disk as a power cut would leave it: every write
 //       not covered by a flush is missing. Writing "snapshot PATH" to the file ctl copies
-//       DURABLE to PATH at that moment.
+//       DURABLE to PATH at that moment; writing "lose-writes" makes the disk acknowledge
+//       every later write without keeping it (a disk that lies).
 //
 //   ov_testfs passthrough SOURCE MOUNTPOINT [--delay-ms N] [--watch FILE]
 //       Shows the folder SOURCE. Every call sleeps N milliseconds first (a slow disk).
@@ -47,6 +48,7 @@ int g_durable = -1;
 off_t g_imageSize = 0;
 std::mutex g_journalLock;
 std::vector<std::pair<off_t, std::string>> g_journal;
+bool g_loseWrites = false;
 
 int imageGetattr(const char* path, struct stat* st, fuse_file_info*)
 {
@@ -77,8 +79,10 @@ int imageReaddir(const char*, void* buffer, fuse_fill_dir_t fill, off_t, fuse_fi
     return 0;
 }
 
-int imageOpen(const char* path, fuse_file_info*)
+int imageOpen(const char* path, fuse_file_info* fi)
 {
+    // No page cache for the image: every read reaches the disk as it really is.
+    fi->direct_io = 1;
     return !std::strcmp(path, "/disk.img") || !std::strcmp(path, "/ctl") ? 0 : -ENOENT;
 }
 
@@ -124,8 +128,15 @@ int imageWrite(const char* path, const char* data, size_t size, off_t offset, fu
             command.pop_back();
         if (command.rfind("snapshot ", 0) == 0)
             return copyDurable(command.substr(9)) ? int(size) : -EIO;
+        if (command == "lose-writes") {
+            g_loseWrites = true;
+            return int(size);
+        }
         return -EINVAL;
     }
+    // A disk that says it wrote what it never kept.
+    if (g_loseWrites)
+        return int(size);
     const ssize_t n = ::pwrite(g_current, data, size, offset);
     if (n < 0)
         return -errno;

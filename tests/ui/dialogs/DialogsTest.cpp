@@ -1,5 +1,6 @@
 // The secondary windows: options, log viewer, About box, the links they open, and the
 // main window's menu commands that reach them.
+#include "platform/qt/QtDialogs.h"
 #include "platform/qt/XdgOpener.h"
 #include "ui/UiWorld.h"
 #include "ui/dialogs/OpenLink.h"
@@ -200,7 +201,8 @@ private slots:
         QWidget* general = child<QWidget>(&dialog, "Frame2");
         QWidget* security = child<QWidget>(&dialog, "Frame1");
         // A point both pages cover, and the strip of the security page above the other.
-        const QPoint shared(300, 110), strip(300, 35);
+        const QPoint shared(300, general->geometry().center().y());
+        const QPoint strip(300, (security->y() + general->y()) / 2);
         auto frontPage = [&](QPoint at) {
             QWidget* hit = dialog.childAt(at);
             const auto on = [&](QWidget* page) { return hit == page || page->isAncestorOf(hit); };
@@ -224,19 +226,37 @@ private slots:
     {
         World world;
         frmOptions dialog(world.context);
-        // 6300 x 2520 twips inside, 15 to a pixel, and no way to change it.
-        QCOMPARE(dialog.minimumSize(), QSize(420, 168));
-        QCOMPARE(dialog.maximumSize(), QSize(420, 168));
+        // 6300 x 2520 twips inside at least, 15 to a pixel, and no way to change it; the
+        // controls as large as the table makes them at least, where it places them or
+        // further right and down.
+        QVERIFY(dialog.minimumSize().expandedTo(QSize(420, 168)) == dialog.minimumSize());
+        QCOMPARE(dialog.maximumSize(), dialog.minimumSize());
         QVERIFY(!(dialog.windowFlags() &
                   (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
-        QCOMPARE(child<QWidget>(&dialog, "Frame1")->geometry(), QRect(8, 32, 401, 97));
+        const std::pair<const char*, QRect> table[] = {
+            {"Command2", {120, 120, 1215, 255}},   {"Command1", {1440, 120, 1215, 255}},
+            {"Frame2", {120, 600, 6015, 1335}},    {"Check2", {240, 0, 5055, 255}},
+            {"Check1", {240, 360, 2055, 255}},     {"Frame1", {120, 480, 6015, 1455}},
+            {"Option1_0", {120, 120, 5175, 255}},  {"Option1_1", {120, 360, 5535, 375}},
+            {"Option1_2", {120, 720, 5655, 375}},  {"Label1", {1560, 1200, 3735, 255}},
+            {"cmdCancel", {4080, 2160, 975, 255}}, {"cmdOK", {5160, 2160, 975, 255}}};
+        for (const auto& [name, twips] : table) {
+            const QRect least(twips.topLeft() / 15, twips.size() / 15);
+            const QRect placed = child<QWidget>(&dialog, name)->geometry();
+            QVERIFY2(placed.x() >= least.x() && placed.y() >= least.y() &&
+                         placed.width() >= least.width() && placed.height() >= least.height(),
+                     name);
+        }
 
         dialog.show();
         QWidget* w = child(&dialog, "cmdCancel");
         QCOMPARE(dialog.focusWidget(), w);
+        // The order of the Tab chain (what of it is covered is skipped by Tab).
+        const QStringList controls{"cmdCancel", "cmdOK",  "Option1_2", "Option1_1", "Option1_0",
+                                   "Check1",    "Check2", "Command1",  "Command2"};
         QStringList order;
         do {
-            if (w->focusPolicy() & Qt::TabFocus)
+            if (controls.contains(w->objectName()))
                 order << w->objectName();
             w = w->nextInFocusChain();
         } while (w != child(&dialog, "cmdCancel"));
@@ -267,12 +287,12 @@ private slots:
         const QByteArray locked = world.dir.file("locked");
         QVERIFY(QDir().mkpath(QFile::decodeName(locked)));
         SettingsStore store({locked, locked});
-        world.context.store = &store;
+        AppContext context = world.with(&store);
         Immutable guard(locked);
         if (!guard.ok())
             QSKIP("chattr +i is not available here");
 
-        QPointer<frmOptions> dialog = new frmOptions(world.context);
+        QPointer<frmOptions> dialog = new frmOptions(context);
         child<QCheckBox>(dialog, "Check1")->setChecked(true);
         dialog->Option1(0)->setChecked(true);
         dialog->cmdOK_Click();
@@ -316,10 +336,10 @@ private slots:
         QFETCH(QStringList, expected);
         World world;
         OperationLog log(path.startsWith('/') ? path : world.dir.file(path));
-        world.context.log = &log;
+        AppContext context = world.with(nullptr, &log);
         if (!content.isNull())
             writeFile(log.path(), content);
-        frmViewLog viewer(world.context);
+        frmViewLog viewer(context);
         QCOMPARE(items(&viewer), expected);
         // A file that is there is read without holding up the window.
         QCOMPARE(world.loop.blockingCalls, expected == QStringList{kNoLog} ? 0 : 1);
@@ -344,6 +364,24 @@ private slots:
         QCOMPARE(items(viewer), QStringList{kNoLog});
         viewer->close();
         QTRY_VERIFY(viewer.isNull());
+    }
+
+    void logViewerScrollsToTheEndOfTheLongestLine()
+    {
+        World world;
+        const QByteArray longLine =
+            "[1/2/26 - 10:00:00] : /" + QByteArray(200, 'd') + "/old.doc Deleted via ratio 3";
+        writeFile(world.log.path(), "[1 - 2] : short\r\n" + longLine + "\r\n[3 - 4] : short\r\n");
+        frmViewLog viewer(world.context);
+        viewer.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&viewer));
+        auto* list = child<QListWidget>(&viewer, "List1");
+        QScrollBar* bar = list->horizontalScrollBar();
+        QTRY_VERIFY(bar->maximum() > 0);
+        bar->setValue(bar->maximum());
+        const QRect line = list->visualItemRect(list->item(1));
+        QVERIFY(line.width() >= list->fontMetrics().horizontalAdvance(list->item(1)->text()));
+        QVERIFY(line.right() <= list->viewport()->width()); // "ratio 3" in sight
     }
 
     void logViewerAskedAgainWhileReading()
@@ -419,6 +457,43 @@ private slots:
         QTest::mouseMove(&about, emptyArea);
         QTRY_COMPARE(about.linkColour(), QColor(Qt::blue));
         QCOMPARE(changes.count, 3);
+    }
+
+    // "4.2" keeps its light colour, standing on a darker copy of itself that makes it
+    // legible on the window's light background.
+    void aboutVersionIsLegible()
+    {
+        World world;
+        frmAbout about(world.context);
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        auto* version = child<QLabel>(&about, "Label4");
+        QCOMPARE(version->palette().color(QPalette::WindowText),
+                 about.palette().color(QPalette::Light));
+        const QImage shown = version->grab().toImage();
+        const auto luminance = [](QColor c) {
+            const auto channel = [](double v) {
+                v /= 255;
+                return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+            };
+            return 0.2126 * channel(c.red()) + 0.7152 * channel(c.green()) +
+                   0.0722 * channel(c.blue());
+        };
+        const double background = luminance(about.palette().color(QPalette::Window));
+        int legible = 0;
+        for (int y = 0; y < shown.height(); ++y) {
+            for (int x = 0; x < shown.width(); ++x) {
+                const double l = luminance(shown.pixelColor(x, y));
+                const double contrast =
+                    (std::max(l, background) + 0.05) / (std::min(l, background) + 0.05);
+                legible += contrast >= 4.5;
+            }
+        }
+        // Strokes of the glyphs, not a stray pixel: at least a tenth of the text's area.
+        const QSize text =
+            version->fontMetrics().size(0, version->text()) * version->devicePixelRatioF();
+        QVERIFY2(legible * 10 >= text.width() * text.height() / 10,
+                 qPrintable(QString::number(legible)));
     }
 
     void aboutLinksOpenOnReleaseOfEitherButtonAndCloseCloses()
@@ -511,10 +586,11 @@ private slots:
     void openLinkWithTheRealOpenerMissingFromPath()
     {
         World world;
-        world.context.opener = nullptr; // the desktop's own opener
+        XdgOpener desktop; // the desktop's own opener
+        AppContext context = world.with(nullptr, nullptr, &desktop);
         const QByteArray savedPath = qgetenv("PATH");
         qputenv("PATH", world.dir.path()); // a folder without xdg-open
-        OpenLink(QStringLiteral("https://www.tallowbrookworks.example/"), world.context, nullptr);
+        OpenLink(QStringLiteral("https://www.tallowbrookworks.example/"), context, nullptr);
         qputenv("PATH", savedPath);
         QTRY_COMPARE(world.dialogs.messages.size(), 1);
         QVERIFY(world.dialogs.messages[0].startsWith("Exclamation|No Association In Registry|"));
@@ -537,6 +613,35 @@ private slots:
         // The target travels as one argument, blanks and all.
         QCOMPARE(runOpener(script, "0 and more"), (QList<int>{int(Kind::Finished), 0}));
         QCOMPARE(readFile(seen), QByteArray("1|0 and more"));
+    }
+
+    // Add File takes a typed name of a file that is not there: the dialog completes it to a
+    // full path and that becomes the entry.
+    void openFileDialogTakesANameThatDoesNotExist()
+    {
+        TempDir dir;
+        const QByteArray missing = dir.file("not there yet.txt");
+        bool typed = false;
+        // Types the name once the dialog is up, and presses Open as its button does.
+        std::function<void()> type = [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog) {
+                QTimer::singleShot(20, type);
+                return;
+            }
+            typed = true;
+            dialog->selectFile(QFile::decodeName(missing));
+            QMetaObject::invokeMethod(dialog, "accept");
+            // A dialog that insists on an existing file stays open: give up on it.
+            QTimer::singleShot(3000, dialog, &QDialog::reject);
+        };
+        QTimer::singleShot(0, type);
+        QtDialogs dialogs;
+        const std::optional<QByteArray> chosen = dialogs.openFile(
+            nullptr, QStringLiteral("Select File"), dir.path(), QStringLiteral("All Files (*)"));
+        QVERIFY(typed);
+        QCOMPARE(chosen.value_or("(cancelled)"), missing);
+        QVERIFY(!exists(missing));
     }
 
     // The main window's menu commands.

@@ -12,16 +12,15 @@ namespace {
 // A window with the frame the main window gives the panel, on the volumes of the test.
 struct Fixture : World
 {
-    Fixture(FakeVolumes& volumes, EngineHost* runLoop = nullptr)
+    Fixture(FakeVolumes& testVolumes, EngineHost* runLoop = nullptr)
+        : panelContext{settings, store,       log,    runLoop ? *runLoop : loop,
+                       dialogs,  testVolumes, opener, dir.path()}
     {
         frmDisk = new QGroupBox(QStringLiteral("Disk Cleaner "), &window);
         // The size the main window gives it.
         frmDisk->setGeometry(8, 8, layout::kPanelWidth, layout::kPanelHeight);
         window.resize(layout::kPanelWidth + 16, layout::kPanelHeight + 16);
-        context.volumes = &volumes;
-        if (runLoop)
-            context.host = runLoop;
-        panel = new DiskPanel(frmDisk, context, &window);
+        panel = new DiskPanel(frmDisk, panelContext, &window);
         window.show();
     }
     template <class T> T* find(const QByteArray& name) const
@@ -43,6 +42,7 @@ struct Fixture : World
         return stack->childAt(stack->rect().center());
     }
 
+    AppContext panelContext;
     QWidget window;
     QGroupBox* frmDisk = nullptr;
     DiskPanel* panel = nullptr;
@@ -144,6 +144,7 @@ private slots:
         QVERIFY(f.dialogs.messages[0].startsWith("Information|Ombrevault|" + errorReportText(2) +
                                                  "\n/big/"));
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);
+        QVERIFY(f.window.cursor().shape() != Qt::WaitCursor); // the hourglass is gone
         QCOMPARE(f.label("lblCleaned"), QString("kept"));
         // Inside the rows (they read the space again): step 0, the handler goes on.
         big.space->totalBytes = 4096;

@@ -35,8 +35,8 @@ int windowGettingSignal(int signal, bool twice, const QByteArray& folder)
     World world;
     FakeVolumes volumes;
     QtEngineHost host;
-    world.context.volumes = &volumes;
-    world.context.host = &host;
+    AppContext context{world.settings, world.store, world.log, host, world.dialogs,
+                       volumes,        world.opener, folder};
     const QString filler = QFile::decodeName(folder + "/ovtempx.dat");
     bool sent = false;
     volumes.add(folder + "/", 1LL << 40, 0).freeBytes = [&] {
@@ -53,7 +53,7 @@ int windowGettingSignal(int signal, bool twice, const QByteArray& folder)
     if (::chdir(folder.constData()) != 0)
         return 2;
     const char* const none[] = {"ombrevault"};
-    frmMain window(world.context, commandLineText(1, none));
+    frmMain window(context, commandLineText(1, none));
     window.show();
     QTimer::singleShot(0, window.findChild<QPushButton*>(QStringLiteral("Command1")),
                        &QPushButton::click);

@@ -1,3 +1,4 @@
+#include "ui/WideList.h"
 #include "ui/main/PictureBox.h"
 #include "ui/main/cTooltip.h"
 #include "ui/main/clsPicBar.h"
@@ -71,6 +72,29 @@ private slots:
         QCOMPARE(shown.width(), 20);
         for (int x = 0; x < 20; ++x)
             QCOMPARE(qRed(shown.pixel(x, 7)) / 10, (first + x) % 20);
+    }
+
+    // The list keeps track of its widest entry however entries come and go.
+    void wideListKnowsItsWidestEntry()
+    {
+        WideList list;
+        const QFontMetrics metrics(list.font());
+        const auto width = [&](const char* text) { return metrics.horizontalAdvance(text); };
+        QCOMPARE(list.widestEntry(), 0);
+        list.addItems({"mm", "a much longer entry", "mid entry"});
+        QCOMPARE(list.widestEntry(), width("a much longer entry"));
+        delete list.takeItem(1);
+        QCOMPARE(list.widestEntry(), width("mid entry"));
+        list.insertItem(0, "the widest of them all, first");
+        QCOMPARE(list.widestEntry(), width("the widest of them all, first"));
+        list.item(0)->setText("x");
+        QCOMPARE(list.widestEntry(), width("mid entry"));
+        QFont larger = list.font();
+        larger.setPointSizeF(larger.pointSizeF() * 2);
+        list.setFont(larger);
+        QCOMPARE(list.widestEntry(), QFontMetrics(larger).horizontalAdvance("mid entry"));
+        list.clear();
+        QCOMPARE(list.widestEntry(), 0);
     }
 
     void tooltipPropertiesLimitAndReadBack()

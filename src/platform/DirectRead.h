@@ -1,0 +1,47 @@
+#pragma once
+
+#include "platform/Descriptor.h"
+#include "platform/EngineHost.h"
+
+#include <QByteArray>
+
+#include <optional>
+#include <sys/types.h>
+
+namespace ov::fs {
+
+class Folder;
+
+// Reads bytes as they are on the disk, past every cache: a file opened for direct reading,
+// or the block device a volume lives on.
+class DirectReader
+{
+public:
+    // The file `name` of a held folder, opened for direct reading; nothing when the file
+    // system cannot read past its cache (tmpfs, most FUSE file systems). The file must be
+    // the one with `expected` device and inode.
+    static std::optional<DirectReader> forFile(const Folder& folder, const QByteArray& name,
+                                               dev_t device, ino_t inode, EngineHost& host);
+    // The block device that holds the file system of `device` (as st_dev gives it), or, for
+    // a loop device, its backing file where that may be read; nothing when this user may
+    // not read either.
+    static std::optional<DirectReader> forVolume(dev_t device, EngineHost& host);
+
+    DirectReader(DirectReader&&) noexcept = default;
+    DirectReader& operator=(DirectReader&&) noexcept = default;
+
+    // Reads `length` bytes from `at` (aligned reads underneath, as direct reading needs).
+    QByteArray read(off_t at, size_t length) const;
+    const QByteArray& path() const { return m_path; }
+
+private:
+    DirectReader(Descriptor fd, QByteArray path, off_t base, EngineHost& host)
+        : m_fd(std::move(fd)), m_path(std::move(path)), m_base(base), m_host(&host)
+    {}
+    Descriptor m_fd;
+    QByteArray m_path;
+    off_t m_base = 0; // where offset 0 of the volume is in what is read
+    EngineHost* m_host = nullptr;
+};
+
+} // namespace ov::fs

@@ -1,0 +1,23 @@
+#pragma once
+
+class QWidget;
+
+namespace ov {
+
+// Keeps the keyboard with what the user can see. A container that a sibling covers keeps
+// its place and stays visible, but its controls leave the Tab chain and ignore every key
+// until it is uncovered. Covers nest: a control is free again when the last cover over
+// it is lifted.
+void setCovered(QWidget* container, bool covered);
+// Whether the widget or one of its ancestors is covered.
+bool isCovered(const QWidget* widget);
+
+// Brings `front` to the front of its siblings and frees it, covers `behind`, and gives
+// the focus to `first`, or to the next control of `front` that can take it.
+void bringToFront(QWidget* front, QWidget* behind, QWidget* first);
+
+// Gives the focus to `first` when it can take it, else to the next control inside
+// `container` in the Tab chain; false when none can.
+bool focusFirst(QWidget* container, QWidget* first);
+
+} // namespace ov
