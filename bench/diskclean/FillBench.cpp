@@ -77,6 +77,14 @@ void dropCaches()
     }
 }
 
+// The machine's load over the last minute: the fills share the processors and the disk
+// with whatever else runs.
+QByteArray loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(0) : QByteArray("?");
+}
+
 double median(std::vector<double> values)
 {
     std::sort(values.begin(), values.end());
@@ -242,10 +250,10 @@ int main(int argc, char** argv)
             const double ratio = runFill.mibPerSecond() / ddFill.mibPerSecond();
             const double ratioWithRm = runFill.mibPerSecond() / ddFill.rate(ddWithRm);
             std::printf("%-6d %6.1f MiB/s (%4lld MiB %5.3f s)  %6.1f MiB/s (%4lld MiB %5.3f s)"
-                        "  %5.3f s       %.2f, %.2f   tick gap %lld ms\n",
+                        "  %5.3f s       %.2f, %.2f   tick gap %lld ms, load %s\n",
                         round, runFill.mibPerSecond(), runFill.bytes >> 20, runFill.seconds,
                         ddFill.mibPerSecond(), ddFill.bytes >> 20, ddFill.seconds, ddWithRm, ratio,
-                        ratioWithRm, static_cast<long long>(gap));
+                        ratioWithRm, static_cast<long long>(gap), loadAverage().constData());
             std::fflush(stdout);
             ratios.push_back(ratio);
             ratiosWithRm.push_back(ratioWithRm);

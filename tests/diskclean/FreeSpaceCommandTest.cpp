@@ -54,7 +54,15 @@ public:
         }
     }
     bool started() const { return m_pid > 0; }
-    void signal(int number) const { ::kill(m_pid, number); }
+    // Sends the signal and waits until the program has taken it: a second one sent before
+    // would merge with the first.
+    void signal(int number) const
+    {
+        ::kill(m_pid, number);
+        const QDeadlineTimer deadline(10000);
+        while (pending(number) && !deadline.hasExpired())
+            QThread::usleep(100);
+    }
     bool running()
     {
         if (m_status < 0 && ::waitpid(m_pid, &m_status, WNOHANG) == 0)
@@ -73,6 +81,19 @@ public:
     QByteArray err() const { return readFile(m_err); }
 
 private:
+    bool pending(int number) const
+    {
+        QFile status(QStringLiteral("/proc/%1/status").arg(m_pid));
+        if (!status.open(QIODevice::ReadOnly))
+            return false;
+        for (const QByteArray& line : status.readAll().split('\n')) {
+            if ((line.startsWith("SigPnd:") || line.startsWith("ShdPnd:")) &&
+                (line.mid(7).trimmed().toULongLong(nullptr, 16) >> (number - 1) & 1))
+                return true;
+        }
+        return false;
+    }
+
     ov::test::TempDir m_dir;
     QByteArray m_out, m_err;
     pid_t m_pid = -1;

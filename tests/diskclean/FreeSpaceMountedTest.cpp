@@ -115,7 +115,7 @@ TEST_P(StoppedRun, ItsFillerIsOnTheDiskBeforeItsFileGoes)
 // A run to the end reaches as far as any writer could: of a deleted file that had filled
 // the volume, no more survives than the threshold and one unit of allocation. (xfs sets
 // space aside for writes in flight, which the run has to wait for to reach the last of
-// it; the run ends by the threshold there, not by a refused write.)
+// it.)
 TEST_P(FullRun, LeavesNoMoreOfADeletedFileThanTheThreshold)
 {
     const Kind kind = GetParam();
@@ -133,6 +133,12 @@ TEST_P(FullRun, LeavesNoMoreOfADeletedFileThanTheThreshold)
     real.run.run();
     real.expectCleanEnd(Outcome::Finished);
     EXPECT_GT(real.run.cleanedBytes(), written / 2);
+    // Still the threshold or more free once the filler was on the disk: the run did not
+    // end by the threshold, but because the volume refused more, which is as far as any
+    // writer gets (xfs counts space for writes in flight as used until they are flushed).
+    if (real.run.lastFreeBytes() >= FreeSpaceRun::kEndThreshold) {
+        EXPECT_GE(real.run.cleanedBytes(), written) << real.run.lastFreeBytes() << " free";
+    }
     syncVolume(mount->mountPoint());
     EXPECT_GT(real.info.FreeSpace(), freeBefore - (1 << 20)) << "the filler is gone";
     ASSERT_TRUE(mount->unmount());
@@ -146,26 +152,11 @@ INSTANTIATE_TEST_SUITE_P(DiskRunForensic, FullRun,
                          ::testing::Values(Kind{"ext4", 64}, Kind{"xfs", 300}, Kind{"btrfs", 256}),
                          kindName);
 
-// Reserves every block left with a flushed ballast file, the way a full volume is.
-bool fillUp(const QByteArray& mountPoint)
-{
-    const int fd = ::open((mountPoint + "/ballast").constData(), O_WRONLY | O_CREAT, 0600);
-    if (fd < 0)
-        return false;
-    off_t size = 0;
-    for (off_t step : {off_t(1) << 20, off_t(4096)}) {
-        while (::posix_fallocate(fd, size, step) == 0)
-            size += step;
-    }
-    const bool flushed = ::fsync(fd) == 0;
-    ::close(fd);
-    return flushed && size > 0;
-}
-
 // The file of a killed run holds filler that may never have reached the disk. A new run
-// takes it up and deletes it: flushed first, even when the volume is full and nothing is
-// added to it, or the filler in memory only goes with it. The disk keeps only what was
-// flushed, and is looked at the moment the run has ended.
+// takes it up and deletes it: flushed first, even when nothing is added to it (here a
+// stop asked for before the first write), or the filler in memory only goes with it. The
+// volume is far from full, so nothing else pushes the leftover out; the disk keeps only
+// what was flushed, and is looked at the moment the run has ended.
 TEST(DiskRunForensic, ALeftoverIsFlushedBeforeItGoesEvenWhenNothingIsAdded)
 {
     QString why;
@@ -176,12 +167,15 @@ TEST(DiskRunForensic, ALeftoverIsFlushedBeforeItGoesEvenWhenNothingIsAdded)
     const QByteArray line = "<OV~a~killed~run~wrote~this~line>";
     ov::test::writeFile(disk->mountPoint() + "/" + FreeSpaceRun::tempFileName(0),
                         line.repeated(2000));
-    ASSERT_TRUE(fillUp(disk->mountPoint()));
 
     RealRun real(disk->mountPoint());
+    real.loop.onYield = [&] {
+        if (real.view.status == "Preparation Done !")
+            real.run.requestStop();
+    };
     real.run.run();
-    real.expectCleanEnd(Outcome::Finished);
-    EXPECT_EQ(real.run.cleanedBytes(), line.size() * 2000) << "nothing added, all counted";
+    real.expectCleanEnd(Outcome::Stopped);
+    EXPECT_EQ(real.run.cleanedBytes(), 0) << "nothing added";
     const QByteArray image = disk->snapshot(QStringLiteral("after-the-run"));
     ASSERT_FALSE(image.isEmpty());
     EXPECT_GE(countOccurrences(image, line), 2000) << "the leftover was on the disk first";

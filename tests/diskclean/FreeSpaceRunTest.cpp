@@ -341,6 +341,17 @@ TEST_F(DiskRunFake, LeftoverFilesAreAppendedToCountedAndDeletedButNotLinksOrOthe
         << view.reports[0].toStdString();
     ASSERT_EQ(::unlink(tempFile().constData()), 0);
 
+    // A further file of a killed run, beyond this run's own names, with other names: left
+    // alone as a link is, which is no failure of this run.
+    ASSERT_EQ(::link(beside.constData(), tempFile(1).constData()), 0);
+    makeVolume(11000);
+    run->run();
+    EXPECT_TRUE(view.reports.isEmpty()) << view.reports.join("|").toStdString();
+    EXPECT_EQ(view.status, "Done");
+    EXPECT_EQ(readFile(beside), "keep me");
+    EXPECT_TRUE(exists(tempFile(1)));
+    ASSERT_EQ(::unlink(tempFile(1).constData()), 0);
+
     if (!ov::test::runningAsRoot())
         GTEST_SKIP() << "giving a file away needs root";
     writeFile(tempFile(), "theirs");
