@@ -69,6 +69,8 @@ Child::Child(const QList<QByteArray>& argvList, const Options& options)
     m_pid = ::fork();
     if (m_pid == 0) {
         ::setpgid(0, 0);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+            ::signal(signal, options.ignoredSignals.contains(signal) ? SIG_IGN : SIG_DFL);
         ::dup2(outPipe[1], STDOUT_FILENO);
         ::dup2(errWrite, STDERR_FILENO);
         if (options.input) {
