@@ -49,6 +49,18 @@ std::pair<double, bool> timed(const QString& program, const QStringList& args)
     return {double(clock.nsecsElapsed()) / 1e9, ok};
 }
 
+// The machine's load averages (1, 5 and 15 minutes), beside each figure: other work on
+// the same cores and disk slows every contender.
+QByteArray load()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return "load unknown";
+    const QList<QByteArray> fields = file.readAll().split(' ');
+    return fields.size() < 3 ? "load unknown"
+                             : "load " + fields[0] + ' ' + fields[1] + ' ' + fields[2];
+}
+
 struct Contender
 {
     const char* name;
@@ -85,9 +97,9 @@ void onVolume(const char* fsType)
     const auto [ours, oursLeft] = round(kOmbrevault, volume->mountPoint(), volume->imagePath());
     const auto [shred, shredLeft] = round(kShred, volume->mountPoint(), volume->imagePath());
     std::printf("%-5s loop volume: ombrevault %.2f s (markers left %lld)   shred %.2f s "
-                "(markers left %lld)   ratio %.3f (goal <= 0.2), %s 2 s\n",
+                "(markers left %lld)   ratio %.3f (goal <= 0.2), %s 2 s   [%s]\n",
                 fsType, ours, oursLeft, shred, shredLeft, ours / shred,
-                ours <= 2 ? "within" : "NOT within");
+                ours <= 2 ? "within" : "NOT within", load().constData());
 }
 
 void onTheFolder(const QByteArray& folder)
@@ -101,9 +113,10 @@ void onTheFolder(const QByteArray& folder)
     for (int i = 0; i < kFiles; ++i)
         files << QFile::decodeName(dir.file("f" + QByteArray::number(i)));
     const double rm = timed(QStringLiteral("rm"), QStringList{"-f"} + files).first;
-    std::printf("%s (this disk): ombrevault %.2f s   shred %.2f s   ratio %.3f (goal <= 0.2)   "
-                "rm alone %.2f s\n",
-                folder.constData(), ours, shred, ours / shred, rm);
+    std::printf("%s (this disk): ombrevault %.2f s   shred %.2f s   ratio %.3f (goal <= 0.2), "
+                "%s 2 s   rm alone %.2f s   [%s]\n",
+                folder.constData(), ours, shred, ours / shred, ours <= 2 ? "within" : "NOT within",
+                rm, load().constData());
 }
 
 } // namespace

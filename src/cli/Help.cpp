@@ -139,14 +139,15 @@ QByteArray cleanFreeSpaceHelp()
            "ovtempx.dat in the volume's top folder until less than 10,000 bytes remain\n"
            "free, then deletes it, so that the remains of files deleted long ago are\n"
            "overwritten too. On a terminal a progress line shows the amount cleaned.\n"
-           "SIGINT (Ctrl+C), SIGTERM and SIGHUP stop the run after the write in hand; the\n"
-           "temporary file is deleted.\n"
+           "SIGINT (Ctrl+C), SIGTERM and SIGHUP stop the run after the write in hand: the\n"
+           "temporary file is deleted, and the program then ends by the same signal, so\n"
+           "that a script or loop that runs it stops too.\n"
            "\n"
            "Options:\n" +
            QByteArray(kCommonOptions) +
            "  --                     end of the options: the word after it is the path\n"
            "\n"
-           "Exit status: 0 done or stopped, 1 a failure or no volume there, 2 a usage error.\n"
+           "Exit status: 0 done, 1 a failure or no volume there, 2 a usage error.\n"
            "\n" +
            places();
 }

@@ -127,15 +127,18 @@ qint64 expectedWrites(WipeLevel level, qint64 length)
 
 // A path as the user named it, made whole: relative ones are taken from the current
 // folder, and "//" and "/./" inside are made plain, so that "a" and "./a" are one file
-// and what is printed names the file wherever it is read. The last part stays as given.
+// and what is printed names the file wherever it is read. The last name stays as given,
+// with the slashes after it: "./" and "a/./" still name a folder by ".", which -r refuses.
 QByteArray wholePath(const QByteArray& path, const QByteArray& here)
 {
     const QByteArray whole = path.startsWith('/') ? path : joinPath(here, path);
     const QList<QByteArray> parts = whole.split('/');
+    qsizetype lastName = parts.size() - 1;
+    while (lastName > 0 && parts[lastName].isEmpty())
+        --lastName;
     QByteArray result;
     for (qsizetype i = 0; i < parts.size(); ++i) {
-        const bool last = i == parts.size() - 1;
-        if (!last && (parts[i].isEmpty() || parts[i] == "."))
+        if (i < lastName && (parts[i].isEmpty() || parts[i] == "."))
             continue;
         result += '/' + parts[i];
     }

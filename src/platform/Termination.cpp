@@ -36,8 +36,14 @@ void stopOnTermination(StopChannel& channel)
     action.sa_handler = onTermination;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored when the program started stays ignored: whoever started it
+        // (nohup, a script's job in the background) asked that it run on.
+        struct sigaction before = {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN)
+            continue;
         ::sigaction(signal, &action, nullptr);
+    }
 }
 
 int received()

@@ -40,6 +40,21 @@ TEST_F(CliSignal, EndsByTheSignalNamingTheFileInHand)
     EXPECT_FALSE(exists(big.toUtf8()) || exists(after.toUtf8()));
 }
 
+// A signal ignored when the command started (nohup, a script's job in the background)
+// stays ignored: the wipe runs on to its end, and the others still stop it.
+TEST_F(CliSignal, ASignalIgnoredAtTheStartStaysIgnored)
+{
+    const QString big = make("big", kBig), after = make("after");
+    test::Child::Options options;
+    options.ignoredSignals = {SIGHUP};
+    auto child = spawn({"wipe", "-l", "high", big, after}, options);
+    ASSERT_TRUE(waitUntil(*child, [&] { return overwritingBegun(big, 'B'); }));
+    child->signalGroup(SIGHUP);
+    ASSERT_TRUE(child->wait());
+    EXPECT_TRUE(child->exitedWith(0)) << child->howItEnded().constData() << child->err.constData();
+    EXPECT_FALSE(exists(big.toUtf8()) || exists(after.toUtf8()));
+}
+
 // The reason for ending by the signal: a shell loop stops at once, as it does with shred.
 TEST_F(CliSignal, CtrlCStopsAShellLoop)
 {

@@ -258,6 +258,10 @@ TEST_F(Cli, EachCommandExplainsItselfAndTellsItsVersion)
         EXPECT_TRUE(help.out.startsWith(QString("Usage: ombrevault-cli ") + command));
         EXPECT_TRUE(help.out.contains("Exit status"));
     }
+    // A stopped run ends by the signal, never with a status of its own.
+    const Result clean = run({"clean-free-space", "-h"});
+    EXPECT_TRUE(clean.out.contains("ends by the same signal")) << clean.out.toStdString();
+    EXPECT_FALSE(clean.out.contains("stopped,")) << clean.out.toStdString();
     for (const QStringList& args : {QStringList{"-V"}, QStringList{"--version"},
                                     QStringList{"wipe", "-V"}, QStringList{"drive-info", "-V"}})
         EXPECT_EQ(run(args).out, "ombrevault-cli " OV_VERSION_STRING "\n");

@@ -105,8 +105,8 @@ TEST_F(CliTree, RefusesFoldersWithoutRLinksToFoldersAndTheRoot)
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.contains("shortcut: Is a symbolic link")) << result.err.toStdString();
     // A dry run, so that a fault here could not cost the machine its files.
-    for (const QString& named :
-         {QString("/"), QString("//"), QString("real/."), QString("real/..")}) {
+    for (const QString& named : {QString("/"), QString("//"), QString("real/."), QString("real/.."),
+                                 QString("./"), QString("real/.//"), QString("real/../")}) {
         result = wipe({"-rn", named});
         EXPECT_EQ(result.exitCode, 1) << named.toStdString();
         EXPECT_TRUE(result.out.isEmpty()) << named.toStdString();

@@ -1,5 +1,7 @@
 #include "support/Child.h"
 
+#include <QDeadlineTimer>
+
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -69,6 +71,8 @@ Child::Child(const QList<QByteArray>& argvList, const Options& options)
     m_pid = ::fork();
     if (m_pid == 0) {
         ::setpgid(0, 0);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT})
+            ::signal(signal, options.ignoredSignals.contains(signal) ? SIG_IGN : SIG_DFL);
         ::dup2(outPipe[1], STDOUT_FILENO);
         ::dup2(errWrite, STDERR_FILENO);
         if (options.input) {
@@ -147,6 +151,9 @@ bool Child::pump(int ms)
         return false;
     drain(m_errFd, err, m_outFd >= 0 ? 0 : ms);
     drain(m_outFd, out, ms);
+    // Both closed a moment before the child's end can be seen: wait here, not in a spin.
+    if (m_outFd < 0 && m_errFd < 0 && !m_status)
+        ::poll(nullptr, 0, ms);
     if (!m_status) {
         int status = 0;
         if (::waitpid(m_pid, &status, WNOHANG) == m_pid)
@@ -157,7 +164,9 @@ bool Child::pump(int ms)
 
 bool Child::wait(int timeoutMs)
 {
-    for (int waited = 0; waited < timeoutMs; waited += 20) {
+    // By the clock: a pump returns early whenever output comes.
+    const QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
         pump(20);
         if (m_status && m_outFd < 0 && m_errFd < 0)
             return true;

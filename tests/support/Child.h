@@ -21,6 +21,10 @@ public:
         int terminalColumns = 0;         // > 0: standard error is a terminal that wide
         std::optional<uid_t> user;       // run as this user and group, with no others
         std::optional<QByteArray> input; // standard input (then closed); none: /dev/null
+        // Ignored from the start, as nohup or a script's job in the background leaves
+        // them; the other termination signals have their default action, whatever the
+        // test runner's are.
+        QList<int> ignoredSignals;
     };
 
     Child(const QList<QByteArray>& argv, const Options& options);
