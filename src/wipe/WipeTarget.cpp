@@ -139,6 +139,9 @@ void WipeTarget::remove()
     }
     requireSameFile(m_name);
     m_folder.remove(m_name);
+    // Letting go of the last reference to a deleted file frees its blocks, which can take
+    // long (a discard for each of them): not on the interface thread.
+    m_env.host.runBlocking([this] { m_entry.close(); });
     // The file is gone for good only once its folder says so on the disk.
     if (!m_rules.volumeFlush)
         m_folder.sync();

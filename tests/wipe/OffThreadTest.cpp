@@ -81,5 +81,53 @@ TEST(OffThread, EveryDiskCallOfADeletionRunLeavesTheInterfaceThreadFree)
     EXPECT_EQ(quiet.notices.size(), 3);
 }
 
+// Whether a descriptor of this process still holds the deleted file that was `path`.
+bool holdsDeleted(const QByteArray& path)
+{
+    const QByteArray deleted = path + " (deleted)";
+    for (int fd = 0; fd < 1024; ++fd) {
+        char target[4096];
+        const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
+        const ssize_t n = ::readlink(link.constData(), target, sizeof target);
+        if (n > 0 && QByteArray(target, n) == deleted)
+            return true;
+    }
+    return false;
+}
+
+// Letting go of a deleted file frees its blocks, which takes long on a disk that discards
+// them: the last descriptor of a destroyed file is closed inside a blocking call.
+TEST(OffThread, TheLastHoldOfADestroyedFileEndsOffTheInterfaceThread)
+{
+    struct Host : DirectEngineHost
+    {
+        QByteArray watched;
+        bool held = false, letGoOffThread = false;
+        void runBlocking(const std::function<void()>& call) override
+        {
+            const bool before = holdsDeleted(watched);
+            call();
+            held = holdsDeleted(watched);
+            letGoOffThread = letGoOffThread || (before && !held);
+        }
+    };
+    test::TempDir dir;
+    Host host;
+    Settings settings;
+    QuietView quiet;
+    const OperationLog log(dir.file("log.txt"));
+    DeletionRun run(quiet, settings, log, host, dir.path());
+    for (const char* level : {"1", "2", "3"}) {
+        settings.SecurityLevel = QString::fromLatin1(level);
+        host.watched = dir.file(QByteArray("victim-") + level);
+        host.letGoOffThread = false;
+        test::writeFile(host.watched, QByteArray(3000, 'v'));
+        EXPECT_EQ(run.run({host.watched}), DeletionRun::Outcome::Done) << level;
+        EXPECT_FALSE(test::exists(host.watched)) << level;
+        EXPECT_TRUE(host.letGoOffThread) << level;
+        EXPECT_FALSE(holdsDeleted(host.watched)) << level;
+    }
+}
+
 } // namespace
 } // namespace ov
