@@ -45,7 +45,10 @@ WipeTarget WipeTarget::prepare(const QByteArray& named, const Rules& rules, cons
     if (!path.startsWith('/'))
         path = joinPath(env.startFolder.isEmpty() ? currentDirectory() : env.startFolder, path);
     auto [folderPath, name] = splitPath(path);
-    if (name.isEmpty() || name == "." || name == "..")
+    if (name.isEmpty())
+        throw Error(EISDIR, QStringLiteral("Ends in a slash, so it names a folder, not a file"),
+                    named);
+    if (name == "." || name == "..")
         throw Error(EISDIR, QStringLiteral("Is a folder, not a regular file"), named);
 
     std::optional<fs::Folder> folder;

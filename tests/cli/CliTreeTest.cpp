@@ -104,6 +104,10 @@ TEST_F(CliTree, RefusesFoldersWithoutRLinksToFoldersAndTheRoot)
     result = wipe({"-r", "shortcut"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_TRUE(result.err.contains("shortcut: Is a symbolic link")) << result.err.toStdString();
+    // A trailing slash names a folder: a file named so is not taken, and not called a folder.
+    result = wipe({"real/kept/"});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.err.contains("kept/: Ends in a slash")) << result.err.toStdString();
     // A dry run, so that a fault here could not cost the machine its files.
     for (const QString& named : {QString("/"), QString("//"), QString("real/."), QString("real/.."),
                                  QString("./"), QString("real/.//"), QString("real/../")}) {
