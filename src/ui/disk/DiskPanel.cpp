@@ -428,6 +428,10 @@ void DiskPanel::showUnreached(const QStringList& lines)
     lblNotice->setWordWrap(true);
     lblNotice->setText(text);
     m_unreachedText = text;
+    // Told whole: the window grows by what the notice's lines lack.
+    const int lacking = lblNotice->heightForWidth(lblNotice->width()) - lblNotice->height();
+    if (lacking > 0)
+        emit roomNeeded(lacking);
 }
 
 void DiskPanel::showErrorReport(int, const QString& text)

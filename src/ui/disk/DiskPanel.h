@@ -59,6 +59,8 @@ public:
 
 signals:
     void runFinished();
+    // The notice under the fact rows needs this much more height than the panel has.
+    void roomNeeded(int height);
 
 private:
     void buildControls();

@@ -128,6 +128,14 @@ void frmMain::fitToFont()
     drawBanner();
 }
 
+void frmMain::growPanels(int height)
+{
+    // Both panels keep covering the same rectangle.
+    for (QWidget* panel : {static_cast<QWidget*>(frmFile), static_cast<QWidget*>(frmDisk)})
+        panel->resize(panel->width(), panel->height() + height);
+    m_central->setFixedSize(m_central->width(), m_central->height() + height);
+}
+
 void frmMain::drawBanner()
 {
     m_bannerRatio = devicePixelRatioF();
@@ -154,6 +162,7 @@ void frmMain::Form_Load(const CommandLine& commandLine)
     // The drive panel, showing the volume of the current directory; the frame owns it.
     objDiskPanel = new DiskPanel(frmDisk, m_context, this);
     connect(objDiskPanel, &DiskPanel::runFinished, this, &frmMain::closeWhenRunsEnded);
+    connect(objDiskPanel, &DiskPanel::roomNeeded, this, &frmMain::growPanels);
 
     // The settings.
     LoadSettings(m_context.settings, m_context.store);

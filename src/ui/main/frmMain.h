@@ -73,6 +73,7 @@ private:
     void buildPanels();
     // Grows the panels and the window where the font needs more room than planned.
     void fitToFont();
+    void growPanels(int height);
     void drawBanner();
 
     AppContext& m_context;

@@ -481,6 +481,29 @@ private slots:
         QVERIFY(idle.window->close());
     }
 
+    // What a free-space run could not reach is told whole under the facts: the window
+    // grows to the notice's lines instead of cutting them.
+    void theNoticeOfWhatARunCouldNotReachIsToldWhole()
+    {
+        Harness h;
+        h.volumes.volumes.at(h.dir.path() + "/").snapshots = {"/srv/snapshots/home-2026-12-01",
+                                                              "/srv/snapshots/home-2026-12-02",
+                                                              "/srv/snapshots/home-2026-12-03"};
+        QVERIFY(h.show());
+        const QSize before = h.window->size();
+        h.child<QPushButton>("Command1")->click();
+        auto* notice = h.child<QLabel>("lblNotice");
+        QVERIFY(notice->text().contains("home-2026-12-03 were taken"));
+        QTRY_VERIFY(notice->height() >= notice->heightForWidth(notice->width()));
+        QTRY_VERIFY(h.window->height() > before.height());
+        const auto inWindow = [&](const QWidget* widget) {
+            return QRect(widget->mapTo(h.window.get(), QPoint()), widget->size());
+        };
+        QVERIFY(h.window->rect().contains(inWindow(notice)));
+        QVERIFY(!inWindow(notice).intersects(inWindow(h.child("Label10"))));
+        QVERIFY(h.window->rect().contains(inWindow(h.child("Label10"))));
+    }
+
     void closingDuringAFreeSpaceRunWaitsForItsEnd()
     {
         QString whyNot;
