@@ -373,7 +373,8 @@ private slots:
         QCOMPARE(bashCompletions({"ombrevault-cli", "wipe", "a"}, folder), QStringList{"a b.txt"});
         QCOMPARE(bashCompletions({"ombrevault-cli", "wipe", "--", "a"}, folder),
                  QStringList{"a b.txt"});
-        QCOMPARE(bashCompletions({"ombrevault-cli", "wipe", "--", "-l"}, folder), QStringList{"-l"});
+        QCOMPARE(bashCompletions({"ombrevault-cli", "wipe", "--", "-l"}, folder),
+                 QStringList{"-l"});
         QCOMPARE(bashCompletions({"ombrevault-cli", "drive-info", "--h"}), QStringList{"--help"});
         QCOMPARE(bashCompletions({"ombrevault-cli", "clean-free-space", "-"}),
                  (QStringList{"-h", "--help", "-V", "--version", "--"}));

@@ -58,8 +58,7 @@ inline QStringList installedFiles(const QString& prefix, const QString& program)
           "kio/servicemenus/ombrevault-destroy.desktop",
           "nemo/actions/ombrevault-destroy.nemo_action", "man/man1/ombrevault.1.gz",
           "man/man1/ombrevault-cli.1.gz", "bash-completion/completions/ombrevault-cli",
-          "doc/ombrevault/copyright",
-          "doc/ombrevault/changelog.gz"})
+          "doc/ombrevault/copyright", "doc/ombrevault/changelog.gz"})
         files << share + file;
     // Where zsh looks: for packages below /usr, for everything else.
     files << share + (prefix == "/usr" ? "zsh/vendor-completions" : "zsh/site-functions") +

@@ -35,8 +35,8 @@ int windowGettingSignal(int signal, bool twice, const QByteArray& folder)
     World world;
     FakeVolumes volumes;
     QtEngineHost host;
-    AppContext context{world.settings, world.store, world.log, host, world.dialogs,
-                       volumes,        world.opener, folder};
+    AppContext context{world.settings, world.store, world.log,    host,
+                       world.dialogs,  volumes,     world.opener, folder};
     const QString filler = QFile::decodeName(folder + "/ovtempx.dat");
     bool sent = false;
     volumes.add(folder + "/", 1LL << 40, 0).freeBytes = [&] {
