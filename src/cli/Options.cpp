@@ -18,13 +18,13 @@ QByteArray optionWord(const char* word, int shortOption)
 }
 
 // The long options a word abbreviates, to tell an ambiguous one from an unknown one.
-std::vector<QByteArray> candidates(const QByteArray& word, const std::vector<OptionSpec>& specs)
+std::vector<QByteArray> candidates(const QByteArray& word, const std::vector<OptionRule>& rules)
 {
     std::vector<QByteArray> names;
     const QByteArray typed = word.mid(2);
-    for (const OptionSpec& spec : specs) {
-        if (QByteArray(spec.longName).startsWith(typed))
-            names.push_back(QByteArray("--") + spec.longName);
+    for (const OptionRule& rule : rules) {
+        if (QByteArray(rule.longName).startsWith(typed))
+            names.push_back(QByteArray("--") + rule.longName);
     }
     return names;
 }
@@ -39,7 +39,7 @@ QByteArray quotedWord(const QByteArray& word)
 }
 
 ParsedArguments parseArguments(const std::vector<QByteArray>& words,
-                               const std::vector<OptionSpec>& specs)
+                               const std::vector<OptionRule>& rules)
 {
     ParsedArguments parsed;
     // getopt_long wants a C argument vector; the words stay alive in `copies`.
@@ -55,14 +55,14 @@ ParsedArguments parseArguments(const std::vector<QByteArray>& words,
     // is told apart from an unknown option.
     QByteArray shortOptions = "-:";
     std::vector<option> longOptions;
-    for (const OptionSpec& spec : specs) {
-        if (spec.shortName) {
-            shortOptions += spec.shortName;
-            if (spec.takesValue)
+    for (const OptionRule& rule : rules) {
+        if (rule.shortName) {
+            shortOptions += rule.shortName;
+            if (rule.takesValue)
                 shortOptions += ':';
         }
         longOptions.push_back(option{
-            spec.longName, spec.takesValue ? required_argument : no_argument, nullptr, spec.id});
+            rule.longName, rule.takesValue ? required_argument : no_argument, nullptr, rule.id});
     }
     longOptions.push_back(option{nullptr, 0, nullptr, 0});
 
@@ -84,7 +84,7 @@ ParsedArguments parseArguments(const std::vector<QByteArray>& words,
             const QByteArray name = optionWord(word, optopt);
             if (name.startsWith("--") && optopt != 0) {
                 parsed.problem = "option " + quotedWord(name) + " takes no value";
-            } else if (const auto names = candidates(name, specs);
+            } else if (const auto names = candidates(name, rules);
                        name.startsWith("--") && names.size() > 1) {
                 parsed.problem = "option " + quotedWord(name) + " is ambiguous; it could be";
                 for (const QByteArray& candidate : names)

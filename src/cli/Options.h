@@ -7,7 +7,7 @@
 namespace ov::cli {
 
 // One option a command understands.
-struct OptionSpec
+struct OptionRule
 {
     int id;               // a short option's letter, or a number from 256 for a long-only one
     const char* longName; // without the dashes
@@ -33,6 +33,6 @@ struct ParsedArguments
 QByteArray quotedWord(const QByteArray& word);
 
 ParsedArguments parseArguments(const std::vector<QByteArray>& words,
-                               const std::vector<OptionSpec>& specs);
+                               const std::vector<OptionRule>& rules);
 
 } // namespace ov::cli

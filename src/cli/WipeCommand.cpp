@@ -47,7 +47,7 @@ enum OptionId
     kNoVerify,
 };
 
-const std::vector<OptionSpec> kOptions = {
+const std::vector<OptionRule> kOptions = {
     {kLevel, "level", 'l', true},
     {kScramble, "scramble", 's', false},
     {kNoScramble, "no-scramble", 0, false},

@@ -70,30 +70,30 @@ TEST(ProgressLine, SizesAndDurations)
 // words after "--", and problems that name the word.
 TEST(Options, WordsBecomeOptionsAndPaths)
 {
-    const std::vector<OptionSpec> specs = {{'l', "level", 'l', true},
+    const std::vector<OptionRule> rules = {{'l', "level", 'l', true},
                                            {'q', "quiet", 'q', false},
                                            {256, "no-log", 0, false},
                                            {257, "no-scramble", 0, false}};
-    ParsedArguments parsed = parseArguments({"a", "-ql", "-q", "--", "-q", "--no-log"}, specs);
+    ParsedArguments parsed = parseArguments({"a", "-ql", "-q", "--", "-q", "--no-log"}, rules);
     EXPECT_TRUE(parsed.problem.isEmpty());
     ASSERT_EQ(parsed.options.size(), 2u);
     EXPECT_EQ(parsed.options[0], (std::pair<int, QByteArray>('q', "")));
     EXPECT_EQ(parsed.options[1], (std::pair<int, QByteArray>('l', "-q")));
     EXPECT_EQ(parsed.operands, (std::vector<QByteArray>{"a", "-q", "--no-log"}));
 
-    parsed = parseArguments({"--no-l", "-", "--level=", "--lev", "x"}, specs);
+    parsed = parseArguments({"--no-l", "-", "--level=", "--lev", "x"}, rules);
     EXPECT_TRUE(parsed.problem.isEmpty()) << parsed.problem.constData();
     EXPECT_EQ(parsed.operands, std::vector<QByteArray>{"-"});
     EXPECT_EQ(parsed.options.size(), 3u);
 
-    EXPECT_EQ(parseArguments({"--no"}, specs).problem,
+    EXPECT_EQ(parseArguments({"--no"}, rules).problem,
               "option '--no' is ambiguous; it could be --no-log --no-scramble");
-    EXPECT_EQ(parseArguments({"-x\n"}, specs).problem, "unknown option '-x'");
-    EXPECT_EQ(parseArguments({"--bad\nname=1"}, specs).problem.toStdString(),
+    EXPECT_EQ(parseArguments({"-x\n"}, rules).problem, "unknown option '-x'");
+    EXPECT_EQ(parseArguments({"--bad\nname=1"}, rules).problem.toStdString(),
               "unknown option '--bad'$'\\n''name'");
     // A second parse in the same process starts afresh.
-    EXPECT_EQ(parseArguments({"a", "-l"}, specs).problem, "option '-l' needs a value");
-    EXPECT_EQ(parseArguments({"-l"}, specs).problem, "option '-l' needs a value");
+    EXPECT_EQ(parseArguments({"a", "-l"}, rules).problem, "option '-l' needs a value");
+    EXPECT_EQ(parseArguments({"-l"}, rules).problem, "option '-l' needs a value");
 }
 
 } // namespace
