@@ -172,7 +172,9 @@ QByteArray makeFile(const QByteArray& path, qint64 size)
     return path;
 }
 
-void bandDuringAHighWipe(const QByteArray& folder)
+// The longest pause of the moving band while the window wipes `size` bytes in `count`
+// files at `level`; the time it took.
+double bandDuringAWipe(const QByteArray& folder, const char* level, int count, qint64 size)
 {
     QTemporaryDir temp(QFile::decodeName(folder) + QStringLiteral("/ov-uibench-XXXXXX"));
     const QByteArray base = QFile::encodeName(temp.path());
@@ -185,9 +187,12 @@ void bandDuringAHighWipe(const QByteArray& folder)
     ov::XdgOpener opener;
     ov::AppContext context{settings, store, log, host, dialogs, volumes, opener, base};
 
-    const QByteArray victim = makeFile(base + "/victim.bin", qint64(256) << 20);
-    ov::frmMain window(context, ov::CommandLine{{victim}});
-    settings.SecurityLevel = QStringLiteral("3");
+    std::vector<QByteArray> victims;
+    for (int i = 0; i < count; ++i)
+        victims.push_back(makeFile(base + "/victim-" + QByteArray::number(i), size));
+    const QByteArray victim = victims.front();
+    ov::frmMain window(context, ov::CommandLine{victims});
+    settings.SecurityLevel = QString::fromLatin1(level);
     window.show();
     window.mnuFileCleaner_Click();
 
@@ -212,13 +217,36 @@ void bandDuringAHighWipe(const QByteArray& folder)
     sinceTick.start();
     window.findChild<QPushButton*>(QStringLiteral("cmdDelete"))->click();
     const double took = double(run.nsecsElapsed()) / 1e9;
-    std::printf("Timer2 while the window wipes 256 MiB at the high level: %.2f s, %d ticks, "
-                "longest gap %lld ms (goal <= 50 ms)%s\n",
-                took, ticks, longest,
+    std::printf("Timer2 while the window wipes %d file(s) of %lld KiB at level %s: %.2f s, "
+                "%d ticks, longest gap %lld ms (goal <= 50 ms)%s\n",
+                count, size >> 10, level, took, ticks, longest,
                 QFile::exists(QFile::decodeName(victim)) ? ", FILE LEFT" : "");
     for (const auto& [gap, fileThere] : longGaps)
         std::printf("  gap of %lld ms %s\n", gap,
                     fileThere ? "while the file was there" : "after the file was gone");
+    return took;
+}
+
+// 1,000 files of 4 KiB from the window at the least level, beside `shred -u -n 3` on the
+// same number of files of the same size in the same folder.
+void smallFilesFromTheWindow(const QByteArray& folder)
+{
+    constexpr int kCount = 1000;
+    const double window = bandDuringAWipe(folder, "1", kCount, 4096);
+    QTemporaryDir temp(QFile::decodeName(folder) + QStringLiteral("/ov-uibench-XXXXXX"));
+    QStringList args{QStringLiteral("-u"), QStringLiteral("-n"), QStringLiteral("3")};
+    for (int i = 0; i < kCount; ++i)
+        args << QFile::decodeName(
+            makeFile(QFile::encodeName(temp.path()) + "/s-" + QByteArray::number(i), 4096));
+    QElapsedTimer clock;
+    clock.start();
+    QProcess shred;
+    shred.start(QStringLiteral("shred"), args);
+    shred.waitForFinished(-1);
+    const double shredTook = double(clock.nsecsElapsed()) / 1e9;
+    std::printf("%d files of 4 KiB at the least level: the window %.2f s, shred -u -n 3 %.2f s: "
+                "%.2f x shred (goal <= 0.2)\n",
+                kCount, window, shredTook, window / shredTook);
 }
 
 // The pending list at its largest: 32,767 entries appended one by one and laid out, and
@@ -267,6 +295,8 @@ int main(int argc, char** argv)
     const QByteArray folder = argc > 1 ? QByteArray(argv[1]) : QDir::tempPath().toLocal8Bit();
     startUp();
     fullList();
-    bandDuringAHighWipe(folder);
+    for (const char* level : {"1", "2", "3"})
+        bandDuringAWipe(folder, level, 1, qint64(256) << 20);
+    smallFilesFromTheWindow(folder);
     return 0;
 }

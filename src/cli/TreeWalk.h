@@ -3,31 +3,14 @@
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "platform/StopChannel.h"
+#include "wipe/DeletionRun.h"
 
 #include <QByteArray>
 
 namespace ov::cli {
 
-// What a walk over the named paths meets. A call that throws Error fails that entry
-// alone (the walk reports it through failed() and goes on), except a stop (ECANCELED),
-// which ends the walk.
-class WalkVisitor
-{
-public:
-    virtual ~WalkVisitor() = default;
-    // A path named on the command line that is not a folder walked with -r.
-    virtual void namedFile(const QByteArray& path) = 0;
-    // A regular file inside a walked folder.
-    virtual void file(const fs::Folder& folder, const QByteArray& name,
-                      const fs::EntryInfo& info) = 0;
-    // A symbolic link, FIFO or socket inside a walked folder: removed by name only.
-    virtual void special(const fs::Folder& folder, const QByteArray& name,
-                         const fs::EntryInfo& info) = 0;
-    // A walked folder whose every entry went: removed from its parent.
-    virtual void emptied(const fs::Folder& parent, const QByteArray& name) = 0;
-    // An entry that failed or is left alone.
-    virtual void failed(const Error& error) = 0;
-};
+// What a walk meets: the shared deletion run's sink, or a count.
+using WalkVisitor = EntrySink;
 
 // Walks what the command line names. Without recursion each path goes to namedFile().
 // With it a folder is walked depth first through folders held open one inside the other

@@ -11,15 +11,12 @@
 #include "settings/SettingsStore.h"
 #include "wipe/DeletionRun.h"
 #include "wipe/RemoveDuplicates.h"
-#include "wipe/WipeBatch.h"
 #include "wipe/WipeMethods.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <memory>
 #include <optional>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ov::cli {
@@ -90,39 +87,6 @@ void say(const QByteArray& text)
 QByteArray local(const QString& text)
 {
     return text.toUtf8();
-}
-
-const char* levelName(WipeLevel level)
-{
-    switch (level) {
-    case WipeLevel::Least:
-        return "least";
-    case WipeLevel::High:
-        return "high";
-    case WipeLevel::Medium:
-        break;
-    }
-    return "medium";
-}
-
-// The bytes a level writes to destroy a file of `length` bytes, for the progress line.
-qint64 expectedWrites(WipeLevel level, qint64 length)
-{
-    switch (level) {
-    case WipeLevel::Least:
-        return 3 * length;
-    case WipeLevel::Medium: {
-        const qint64 blocks = length / 4096 + 1;
-        return 2 * blocks * 4096 + 4 * (blocks + 10000);
-    }
-    case WipeLevel::High: {
-        const auto covered = [&](qint64 chunk) {
-            return std::max<qint64>(roundedChunkCount(length, chunk) * chunk, length);
-        };
-        return 11 * (2 * covered(14) + covered(10));
-    }
-    }
-    return length;
 }
 
 // A path as the user named it, made whole: relative ones are taken from the current
@@ -238,318 +202,99 @@ private:
     {
         ++files;
         bytes += info.size;
-        writes += expectedWrites(m_level, info.size);
+        writes += plannedWrites(m_level, info.size);
     }
     WipeLevel m_level;
 };
 
-const char* kindOf(const fs::EntryInfo& info)
-{
-    if (S_ISLNK(info.mode))
-        return "symbolic link";
-    if (S_ISFIFO(info.mode))
-        return "FIFO";
-    return "socket";
-}
-
-// Reports, in the same words whether it destroys or only says what it would destroy.
-class Reporter : public WalkVisitor
+// The shared run's view on a terminal: a line of stdout for each file (the record of what
+// was done), failures on stderr, and the progress line.
+class CliView : public DeletionView
 {
 public:
-    Reporter(const Request& request, Progress& progress) : m_request(request), m_progress(progress)
+    CliView(const Request& request, Progress& progress) : m_request(request), m_progress(progress)
     {}
 
-    void failed(const Error& error) override
+    void fileInHand(const QByteArray& path) override { m_progress.startFile(path); }
+    void wrote(std::size_t bytes) override { m_progress.wrote(bytes); }
+    void fileDealtWith(const QByteArray& path, const WipeOutcome& outcome) override
     {
-        // A folder kept by a failure inside it, which was told already.
-        if (error.message().isEmpty())
-            return;
-        ++failures;
+        if (outcome.verdict.destroyed()) {
+            record("destroyed " + quotedPathBytes(path) + ": " + local(outcome.verdict.text()),
+                   true);
+        } else {
+            // Deleted as asked, but the old bytes are still on the device: a failure, told
+            // even with --quiet.
+            print("deleted " + quotedPathBytes(path) +
+                  ", NOT destroyed: " + local(outcome.verdict.explained()));
+        }
+        // Never silent, not even with --quiet: the contents are overwritten, but the other
+        // names still lead to the file.
+        if (outcome.otherNames > 0)
+            print(local(otherNamesNotice(path, outcome.otherNames)));
+    }
+    void entryFailed(const Error& error) override
+    {
         m_progress.clear();
         QByteArray text = local(error.text());
         if (error.code() == EISDIR && !m_request.recursive)
             text += " (-r destroys a folder and everything in it)";
+        if (error.code() == EACCES && error.message() == readOnlyRefusal())
+            text += " (-f makes it writable and destroys it)";
         say(text);
     }
+    void removed(const QByteArray& path, const QString& kind) override
+    {
+        record("removed " + describe(path, kind));
+    }
+    void wouldGo(const QByteArray& path, const QString& kind) override
+    {
+        record((kind.isEmpty() ? "would destroy " : "would remove ") + describe(path, kind), true);
+    }
 
-    int failures = 0;
-    qint64 destroyed = 0, notReached = 0, removedOthers = 0, removedFolders = 0;
-
-protected:
+private:
+    static QByteArray describe(const QByteArray& path, const QString& kind)
+    {
+        if (kind.isEmpty())
+            return quotedPathBytes(path);
+        if (kind == QLatin1String("folder"))
+            return "folder " + quotedPathBytes(path);
+        return quotedPathBytes(path) + " (" + local(kind) + ")";
+    }
     // A line of stdout: the record of what was done.
     void record(const QByteArray& text, bool always = false)
     {
         if (m_request.quiet || (!always && !m_request.verbose))
             return;
+        print(text);
+    }
+    void print(const QByteArray& text)
+    {
         m_progress.clear();
         std::printf("%s\n", text.constData());
         std::fflush(stdout);
-    }
-    static void requireBlankFree(const QByteArray& path)
-    {
-        // A blank word names no file; the medium level would pass it over untouched.
-        if (path.trimmed().isEmpty())
-            throw Error(ENOENT, QStringLiteral("No file name given"), path);
     }
 
     const Request& m_request;
     Progress& m_progress;
 };
 
-// -n: every check a wipe makes before its first byte, and nothing else.
-class DryRun : public Reporter
+// Each entry through the tree walk: a folder is walked with -r, anything else is a file.
+class Walker : public EntryWalker
 {
 public:
-    DryRun(const Request& request, Progress& progress, const WipeEnv& env)
-        : Reporter(request, progress), m_env(env),
-          m_rules(WipeRules(request.level, true, request.settings, request.force))
+    Walker(EngineHost& host, const StopChannel& stop, TreeWalk::Rules rules)
+        : m_host(host), m_stop(stop), m_rules(rules)
     {}
-
-    void namedFile(const QByteArray& path) override
+    void walk(const QByteArray& path, EntrySink& sink) override
     {
-        requireBlankFree(path);
-        const WipeTarget target = WipeTarget::prepare(path, m_rules, m_env);
-        record("would destroy " + quotedPathBytes(path), true);
-    }
-    void file(const fs::Folder& folder, const QByteArray& name, const fs::EntryInfo&) override
-    {
-        const WipeTarget target = WipeTarget::prepareIn(folder.duplicate(), name, m_rules, m_env);
-        record("would destroy " + quotedPathBytes(folder.pathOf(name)), true);
-    }
-    void special(const fs::Folder& folder, const QByteArray& name,
-                 const fs::EntryInfo& info) override
-    {
-        record("would remove " + quotedPathBytes(folder.pathOf(name)) + " (" + kindOf(info) + ")",
-               true);
-    }
-    void emptied(const fs::Folder& parent, const QByteArray& name) override
-    {
-        record("would remove folder " + quotedPathBytes(parent.pathOf(name)), true);
+        TreeWalk(m_host, m_stop, m_rules, sink).walk(path);
     }
 
 private:
-    const WipeEnv& m_env;
-    WipeTarget::Rules m_rules;
-};
-
-// What a stop left: the files part-overwritten, and those taken in hand but not touched.
-struct Interrupted
-{
-    std::vector<QByteArray> partOverwritten;
-    qint64 untouched = 0;
-};
-
-class Destroyer : public Reporter
-{
-public:
-    Destroyer(const Request& request, Progress& progress, const WipeEnv& env,
-              const OperationLog* log)
-        : Reporter(request, progress), m_env(env), m_log(log), m_batch(env)
-    {}
-
-    void namedFile(const QByteArray& path) override
-    {
-        requireBlankFree(path);
-        if (batched())
-            return toBatch(path, [&] { m_batch.add(path); });
-        destroy(path, [&] { return WipeAtLevel(path, m_request.level, m_env); });
-    }
-    void file(const fs::Folder& folder, const QByteArray& name, const fs::EntryInfo&) override
-    {
-        const QByteArray path = folder.pathOf(name);
-        if (batched())
-            return toBatch(path, [&] { m_batch.add(folder, name); });
-        destroy(path, [&] { return WipeInFolder(folder, name, m_request.level, m_env); });
-    }
-    void special(const fs::Folder& folder, const QByteArray& name,
-                 const fs::EntryInfo& info) override
-    {
-        step(folder, folder.pathOf(name), [this, name, info](const fs::Folder& held) {
-            // Only the name goes: whatever a link points at, and whatever is behind a
-            // FIFO or a socket, is left alone. A name that meanwhile leads elsewhere too.
-            const std::optional<fs::EntryInfo> now = held.lookAt(name);
-            if (!now || now->id != info.id || now->mode != info.mode)
-                throw Error(EAGAIN, QStringLiteral("Was replaced while the folder was walked"),
-                            held.pathOf(name));
-            held.remove(name);
-            held.sync();
-            ++removedOthers;
-            record("removed " + quotedPathBytes(held.pathOf(name)) + " (" + kindOf(info) + ")");
-        });
-    }
-    void emptied(const fs::Folder& parent, const QByteArray& name) override
-    {
-        step(parent, parent.pathOf(name), [this, name](const fs::Folder& held) {
-            // A file inside that failed keeps the folder; that failure has been told.
-            if (failedBelow(held.pathOf(name)))
-                throw Error(ENOTEMPTY, QString(), held.pathOf(name));
-            held.removeFolder(name);
-            held.sync();
-            ++removedFolders;
-            record("removed folder " + quotedPathBytes(held.pathOf(name)));
-        });
-    }
-    // What still waits for the batch.
-    void finish()
-    {
-        if (!m_waiting.empty())
-            runBatch();
-    }
-    // After a stop: the files waiting for the batch were not touched.
-    void dropWaiting()
-    {
-        interrupted.untouched += std::count_if(m_waiting.begin(), m_waiting.end(),
-                                               [](const Waiting& w) { return !w.step; });
-        m_waiting.clear();
-    }
-
-    Interrupted interrupted;
-    qint64 attempted = 0; // files taken in hand (or into the batch)
-
-private:
-    // Many files at the least level go together (WipeBatch): the same checks, passes and
-    // endings, with one flush of the volume per pass. What the walk meets meanwhile
-    // waits with them, so that everything happens in the walk's order.
-    bool batched() const { return m_request.level == WipeLevel::Least; }
-
-    // A file of the batch (no step), or a step to take once the files before it are done.
-    struct Waiting
-    {
-        QByteArray path;
-        std::function<void()> step;
-    };
-
-    void logLine(const QByteArray& path) const
-    {
-        // Written before the file is touched, as the window's run writes it.
-        if (m_log)
-            m_log->AppendLog(DeletionLogMessage(path, m_request.settings.SecurityLevel));
-    }
-
-    template <class Add> void toBatch(const QByteArray& path, Add&& add)
-    {
-        ++attempted;
-        logLine(path);
-        add();
-        m_waiting.push_back({path, {}});
-        if (m_batch.full() || m_waiting.size() >= kMostWaiting)
-            runBatch();
-    }
-
-    // A step in `folder` now, or, when files wait for the batch, after them (holding the
-    // folder meanwhile).
-    template <class Step> void step(const fs::Folder& folder, const QByteArray& path, Step&& act)
-    {
-        if (m_waiting.empty())
-            return act(folder);
-        auto held = std::make_shared<fs::Folder>(folder.duplicate());
-        m_waiting.push_back({path, [held, act] { act(*held); }});
-        if (m_waiting.size() >= kMostWaiting)
-            runBatch();
-    }
-
-    void runBatch()
-    {
-        std::vector<Waiting> waiting = std::move(m_waiting);
-        m_waiting.clear();
-        const std::vector<WipeBatch::Result> results =
-            m_batch.run([&](const QByteArray& path) { m_progress.startFile(path); });
-        auto result = results.begin();
-        bool stopped = false;
-        for (const Waiting& w : waiting) {
-            if (w.step) {
-                // After a stop nothing more is done.
-                if (!stopped && !attempt(w.step))
-                    m_failedPaths.push_back(w.path);
-                continue;
-            }
-            const WipeBatch::Result& r = *result++;
-            if (r.outcome) {
-                report(r.path, *r.outcome);
-            } else if (r.failure->code() == ECANCELED) {
-                stopped = true;
-                if (r.touched)
-                    interrupted.partOverwritten.push_back(r.path);
-                else
-                    ++interrupted.untouched;
-            } else {
-                m_failedPaths.push_back(r.path);
-                failed(*r.failure);
-            }
-        }
-        if (stopped)
-            throw Error(ECANCELED, QStringLiteral("Stopped"));
-    }
-
-    // Runs a waiting step; false when it failed (which is told).
-    bool attempt(const std::function<void()>& act)
-    {
-        try {
-            act();
-            return true;
-        } catch (const Error& error) {
-            failed(error);
-            return false;
-        }
-    }
-
-    bool failedBelow(const QByteArray& folderPath) const
-    {
-        return std::any_of(m_failedPaths.begin(), m_failedPaths.end(), [&](const QByteArray& path) {
-            return path.startsWith(folderPath + '/');
-        });
-    }
-
-    template <class Wipe> void destroy(const QByteArray& path, Wipe&& wipe)
-    {
-        ++attempted;
-        m_progress.startFile(path);
-        try {
-            logLine(path);
-            report(path, wipe());
-        } catch (const Error& error) {
-            if (error.code() == ECANCELED) {
-                if (m_progress.fileWritten() > 0)
-                    interrupted.partOverwritten.push_back(path);
-                else
-                    ++interrupted.untouched;
-            }
-            throw;
-        }
-    }
-
-    void report(const QByteArray& path, const WipeOutcome& outcome)
-    {
-        if (outcome.verdict.destroyed()) {
-            ++destroyed;
-            record("destroyed " + quotedPathBytes(path) + ": " + local(outcome.verdict.text()),
-                   true);
-        } else {
-            // Deleted as asked, but the old bytes are still on the device: a failure, told
-            // even with --quiet.
-            ++notReached;
-            m_progress.clear();
-            std::printf("deleted %s, NOT destroyed: %s\n", quotedPathBytes(path).constData(),
-                        local(outcome.verdict.explained()).constData());
-            std::fflush(stdout);
-        }
-        if (outcome.otherNames > 0) {
-            // Never silent, not even with --quiet: the contents are overwritten, but the
-            // other names still lead to the file.
-            m_progress.clear();
-            std::printf("%s\n", local(otherNamesNotice(path, outcome.otherNames)).constData());
-            std::fflush(stdout);
-        }
-    }
-
-    // Each waiting step holds a folder open: a bound on descriptors.
-    static constexpr size_t kMostWaiting = 400;
-
-    const WipeEnv& m_env;
-    const OperationLog* m_log;
-    WipeBatch m_batch;
-    std::vector<Waiting> m_waiting;
-    std::vector<QByteArray> m_failedPaths;
+    EngineHost& m_host;
+    const StopChannel& m_stop;
+    TreeWalk::Rules m_rules;
 };
 
 // Parses the words into a request; an exit status when there is nothing more to do.
@@ -631,10 +376,9 @@ std::optional<int> parse(const std::vector<QByteArray>& words, Request& request)
 
 void describe(const Request& request, const OperationLog* log)
 {
-    static const char* const passes[] = {"", "3 passes", "5 passes", "33 passes"};
     QByteArray text =
-        QByteArray(levelName(request.level)) + " level (" + passes[int(request.level)] +
-        " over each file), names " +
+        QByteArray(wipeLevelName(request.level)) + " level (" +
+        QByteArray::number(passCount(request.level)) + " passes over each file), names " +
         (request.settings.ScrambleNames && request.level != WipeLevel::Medium ? "scrambled"
                                                                               : "kept") +
         ", operation log " + (log ? "in " + quotedPathBytes(log->path()) : QByteArray("off"));
@@ -650,7 +394,7 @@ bool confirmed(const Request& request, const Counter& count)
         question += " and remove " + QByteArray::number(count.folders) + " folder(s) and " +
                     QByteArray::number(count.others) + " link(s), FIFO(s) or socket(s)";
     question +=
-        QByteArray(" beyond recovery at the ") + levelName(request.level) + " level? [y/N] ";
+        QByteArray(" beyond recovery at the ") + wipeLevelName(request.level) + " level? [y/N] ";
     std::fprintf(stderr, "ombrevault-cli: %s", question.constData());
     std::fflush(stderr);
     char answer[256] = {};
@@ -661,10 +405,9 @@ bool confirmed(const Request& request, const Counter& count)
 }
 
 // After a stop: what was left as it was, then the end by the signal that asked for it.
-int endInterrupted(const Interrupted& left, std::optional<qint64> filesLeft)
+int endInterrupted(const std::vector<QByteArray>& part, std::optional<qint64> filesLeft)
 {
     QByteArray text = "interrupted";
-    const auto& part = left.partOverwritten;
     if (!part.empty()) {
         text += ": ";
         for (size_t i = 0; i < part.size(); ++i)
@@ -694,14 +437,11 @@ int wipeCommand(const std::vector<QByteArray>& words)
 
     Progress progress(!request.quiet && !request.dryRun && terminal::isTerminal(STDERR_FILENO));
     StopChannel& stop = interruptChannel();
+    // Before counting, so that the count asked about (-i) is the count destroyed.
     RemoveDuplicates(request.paths, progress);
     std::optional<OperationLog> log;
     if (request.settings.LogOperations && !request.dryRun)
         log.emplace(OperationLog::resolvedPath());
-    WipeEnv env{progress, request.settings, stop, currentDirectory()};
-    env.giveOwnerWrite = request.force;
-    env.readBack = request.readBack;
-    env.onWritten = [&](std::size_t bytes) { progress.wrote(bytes); };
     const TreeWalk::Rules walkRules{request.recursive, request.oneFileSystem};
 
     if (!request.quiet && request.scrambleAsked && request.level == WipeLevel::Medium)
@@ -710,64 +450,57 @@ int wipeCommand(const std::vector<QByteArray>& words)
     if (request.verbose)
         describe(request, log ? &*log : nullptr);
 
-    if (request.dryRun) {
-        DryRun dry(request, progress, env);
-        TreeWalk walk(progress, stop, walkRules, dry);
-        for (const QByteArray& path : request.paths)
-            walk.walk(path);
-        return dry.failures == 0 ? 0 : 1;
-    }
-
     // Counted first when the numbers are shown. A signal until the question is answered
     // ends the program at once: nothing has been touched.
     Counter count(request.level);
-    const bool counted = request.interactive || progress.enabled();
+    const bool counted = !request.dryRun && (request.interactive || progress.enabled());
     if (counted) {
         TreeWalk walk(progress, stop, walkRules, count);
         for (const QByteArray& path : request.paths)
             walk.walk(path);
         progress.plan(count.writes, count.bytes);
     }
-    if (request.interactive && !confirmed(request, count)) {
+    if (request.interactive && !request.dryRun && !confirmed(request, count)) {
         say("nothing was destroyed");
         return 1;
     }
-    installInterruptHandler();
+    if (!request.dryRun)
+        installInterruptHandler();
 
-    Destroyer destroyer(request, progress, env, log ? &*log : nullptr);
-    TreeWalk walk(progress, stop, walkRules, destroyer);
-    // How many files a stop leaves untouched, when that is known.
-    const auto filesLeft = [&]() -> std::optional<qint64> {
-        const qint64 untouched = destroyer.interrupted.untouched;
-        if (counted)
-            return count.files - destroyer.attempted + untouched;
-        if (!request.recursive)
-            return qint64(request.paths.size()) - destroyer.attempted + untouched;
-        return std::nullopt;
-    };
-    try {
-        for (const QByteArray& path : request.paths)
-            walk.walk(path);
-        destroyer.finish();
-    } catch (const Error& error) {
-        if (error.code() != ECANCELED)
-            throw;
-        progress.clear();
-        destroyer.dropWaiting();
-        return endInterrupted(destroyer.interrupted, filesLeft());
-    }
+    DeletionPolicy policy;
+    policy.stopAtFirstFailure = false;
+    policy.dryRun = request.dryRun;
+    policy.blankEntriesFail = true;
+    policy.readBack = request.readBack;
+    policy.readOnly =
+        request.force ? DeletionPolicy::ReadOnly::MakeWritable : DeletionPolicy::ReadOnly::Refuse;
+    CliView view(request, progress);
+    DeletionRun run(view, request.settings, log ? &*log : nullptr, progress, currentDirectory(),
+                    policy, &stop);
+    Walker walker(progress, stop, walkRules);
+    const DeletionRun::Outcome outcome = run.run(request.paths, &walker);
+    const DeletionRun::Tally& tally = run.tally();
     progress.clear();
-    if (request.verbose)
-        say(QByteArray::number(destroyer.destroyed) + " file(s) destroyed, " +
-            QByteArray::number(destroyer.notReached) + " deleted but not destroyed, " +
-            QByteArray::number(destroyer.removedFolders) + " folder(s) and " +
-            QByteArray::number(destroyer.removedOthers) + " link(s), FIFO(s) or socket(s) " +
-            "removed, " + QByteArray::number(destroyer.failures) + " failure(s)");
+    if (outcome == DeletionRun::Outcome::Stopped) {
+        // How many files a stop leaves untouched, when that is known.
+        std::optional<qint64> filesLeft;
+        if (counted)
+            filesLeft = count.files - tally.attempted + tally.untouched;
+        else if (!request.recursive)
+            filesLeft = qint64(request.paths.size()) - tally.attempted + tally.untouched;
+        return endInterrupted(tally.partOverwritten, filesLeft);
+    }
+    if (request.verbose && !request.dryRun)
+        say(QByteArray::number(tally.destroyed) + " file(s) destroyed, " +
+            QByteArray::number(tally.notReached) + " deleted but not destroyed, " +
+            QByteArray::number(tally.removedFolders) + " folder(s) and " +
+            QByteArray::number(tally.removedOthers) + " link(s), FIFO(s) or socket(s) " +
+            "removed, " + QByteArray::number(tally.failures) + " failure(s)");
     // A signal during the last file's last steps: everything was done, and the script
     // that ran this still learns that it was asked to stop.
     if (stop.requested())
         return endInterrupted({}, std::nullopt);
-    return destroyer.failures == 0 && destroyer.notReached == 0 ? 0 : 1;
+    return tally.failures == 0 && tally.notReached == 0 ? 0 : 1;
 }
 
 } // namespace ov::cli

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QThread>
-#include <QTimer>
 
 #include <condition_variable>
 #include <deque>
@@ -68,25 +67,20 @@ bool isFinished(CallState& state)
     return state.finished;
 }
 
-// Serves events until the call has finished or, with a limit, the limit has passed.
-bool waitServingEvents(const std::shared_ptr<CallState>& state, int limitMs)
+// Serves events until the call has finished.
+void waitServingEvents(const std::shared_ptr<CallState>& state)
 {
     if (isFinished(*state))
-        return true;
+        return;
     QEventLoop loop;
     state->waiter = &loop;
-    if (limitMs >= 0)
-        QTimer::singleShot(limitMs, &loop, &QEventLoop::quit);
-    // exec() returns when the finished call (or the timer) quits it. Any other return
-    // is an application exit, after which every exec() returns at once: wait for the
-    // call without serving events rather than spin.
+    // exec() returns when the finished call quits it. Any other return is an application
+    // exit, after which every exec() returns at once: wait for the call without serving
+    // events rather than spin.
     loop.exec();
     state->waiter = nullptr;
-    if (limitMs < 0 && !isFinished(*state)) {
-        std::unique_lock lock(state->mutex);
-        state->finishedCv.wait(lock, [&] { return state->finished; });
-    }
-    return isFinished(*state);
+    std::unique_lock lock(state->mutex);
+    state->finishedCv.wait(lock, [&] { return state->finished; });
 }
 
 void rethrowIfFailed(const std::shared_ptr<CallState>& state)
@@ -96,31 +90,7 @@ void rethrowIfFailed(const std::shared_ptr<CallState>& state)
         std::rethrow_exception(state->failure);
 }
 
-bool runOnOwnThread(std::function<void()> call, std::chrono::milliseconds limit, bool serveEvents)
-{
-    auto state = std::make_shared<CallState>();
-    std::thread([call = std::move(call), state] {
-        runCall(call, *state);
-        wakeInterfaceThread(state);
-    }).detach();
-    bool finished;
-    if (serveEvents) {
-        finished = waitServingEvents(state, int(limit.count()));
-    } else {
-        std::unique_lock lock(state->mutex);
-        finished = state->finishedCv.wait_for(lock, limit, [&] { return state->finished; });
-    }
-    if (finished)
-        rethrowIfFailed(state);
-    return finished;
-}
-
 } // namespace
-
-bool DirectEngineHost::runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit)
-{
-    return runOnOwnThread(std::move(call), limit, false);
-}
 
 // One long-lived thread that performs the blocking calls in the order they come.
 struct QtEngineHost::Worker
@@ -195,19 +165,8 @@ void QtEngineHost::runBlocking(const std::function<void()>& call)
         m_worker->queue.emplace_back(call, state);
     }
     m_worker->wake.notify_one();
-    waitServingEvents(state, -1);
+    waitServingEvents(state);
     rethrowIfFailed(state);
-}
-
-bool QtEngineHost::runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit)
-{
-    return runOnOwnThread(std::move(call), limit, onInterfaceThread());
-}
-
-EngineHost& processEngineHost()
-{
-    static QtEngineHost host;
-    return host;
 }
 
 } // namespace ov

@@ -1,18 +1,31 @@
 #pragma once
 
-#include <chrono>
 #include <functional>
 #include <optional>
 #include <type_traits>
 
 namespace ov {
 
-// How long-running engine work shares the interface thread with the window.
-// yield() lets the window serve its pending events; runBlocking() performs a call
-// that may block in the kernel (a large write, a flush, a volume query) off the
-// interface thread while the interface thread keeps serving events, and returns
-// (or rethrows what the call threw) once the call is over. All state stays on the
-// calling thread.
+// How the engine shares the thread that runs it with the window. The threading contract:
+//
+// - The engine runs on the thread that starts it: the window's interface thread, or the
+//   command line's main thread. Its state belongs to that thread.
+// - Everything that may block in the kernel is handed off with runBlocking() in coarse
+//   units: one file's checks, one pass over a file (open, writes, flush), one pass over a
+//   batch with its volume flush, one file's verdict and delete, one free-space cycle, one
+//   log line, one wait for a volume query. The window's host carries each out on its one
+//   long-lived worker thread, in order, one at a time, while the interface thread serves
+//   events; the caller resumes when the unit is over (or rethrows what it threw). The
+//   hand-off and the return order everything the unit did before what follows.
+// - A unit touches no widget. While it runs, the interface thread may only request a stop
+//   (StopChannel, atomic); the unit checks it between writes. The only calls out of a unit
+//   are progress counts (DeletionView::wrote, fileInHand), which the view must take on
+//   any thread.
+// - runBlocking() called on the worker (a unit inside a unit) runs in place.
+// - yield() lets the window serve pending events between units; off the interface thread
+//   it does nothing (the command line's host draws its progress line there).
+// - The time-limited volume queries (TimedQueries) run on threads of their own, which a
+//   query that never returns may keep; the caller waits for them with runBlocking().
 class EngineHost
 {
 public:
@@ -31,9 +44,6 @@ public:
             return std::move(*result);
         }
     }
-    // Like runBlocking, but gives up waiting after `limit`: returns false and leaves
-    // the call to finish on its own (it must own everything it touches).
-    virtual bool runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit) = 0;
 };
 
 // No event loop: yield does nothing, calls run in place (the command line, tests).
@@ -42,7 +52,6 @@ class DirectEngineHost : public EngineHost
 public:
     void yield() override {}
     void runBlocking(const std::function<void()>& call) override { call(); }
-    bool runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit) override;
 };
 
 // The window's host: processEvents() when a QCoreApplication exists and we are
@@ -55,14 +64,10 @@ public:
     ~QtEngineHost() override;
     void yield() override;
     void runBlocking(const std::function<void()>& call) override;
-    bool runBlockingFor(std::function<void()> call, std::chrono::milliseconds limit) override;
 
 private:
     struct Worker;
     Worker* m_worker;
 };
-
-// The shared instance used by the program (a QtEngineHost).
-EngineHost& processEngineHost();
 
 } // namespace ov

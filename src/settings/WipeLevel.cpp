@@ -11,14 +11,25 @@ std::optional<WipeLevel> parseWipeLevel(const QString& text, bool acceptNames)
     if (text == QLatin1String("3"))
         return WipeLevel::High;
     if (acceptNames) {
-        if (text == QLatin1String("least"))
-            return WipeLevel::Least;
-        if (text == QLatin1String("medium"))
-            return WipeLevel::Medium;
-        if (text == QLatin1String("high"))
-            return WipeLevel::High;
+        for (WipeLevel level : {WipeLevel::Least, WipeLevel::Medium, WipeLevel::High}) {
+            if (text == QLatin1String(wipeLevelName(level)))
+                return level;
+        }
     }
     return std::nullopt;
+}
+
+const char* wipeLevelName(WipeLevel level)
+{
+    switch (level) {
+    case WipeLevel::Least:
+        return "least";
+    case WipeLevel::High:
+        return "high";
+    case WipeLevel::Medium:
+        break;
+    }
+    return "medium";
 }
 
 QString wipeLevelText(WipeLevel level)

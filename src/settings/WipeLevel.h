@@ -20,5 +20,7 @@ enum class WipeLevel
 std::optional<WipeLevel> parseWipeLevel(const QString& text, bool acceptNames = false);
 // The stored text of a level: "1", "2" or "3".
 QString wipeLevelText(WipeLevel level);
+// The level's name as the user reads and types it: "least", "medium" or "high".
+const char* wipeLevelName(WipeLevel level);
 
 } // namespace ov

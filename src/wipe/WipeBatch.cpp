@@ -24,8 +24,7 @@ bool touchedAtAll(const WipeTarget& target)
 
 WipeTarget::Rules WipeBatch::rules() const
 {
-    WipeTarget::Rules rules =
-        WipeRules(WipeLevel::Least, true, m_env.settings, m_env.giveOwnerWrite);
+    WipeTarget::Rules rules = WipeRules(WipeLevel::Least, true, m_env);
     rules.volumeFlush = true;
     return rules;
 }
@@ -43,6 +42,12 @@ void WipeBatch::add(const fs::Folder& folder, const QByteArray& name)
                            {},
                            false});
     m_bytes += m_files.back().target.initialLength();
+}
+
+void WipeBatch::clear()
+{
+    m_files.clear();
+    m_bytes = 0;
 }
 
 bool WipeBatch::full() const
@@ -101,49 +106,60 @@ std::vector<WipeBatch::Result> WipeBatch::run(const std::function<void(const QBy
     }
     // Pass by pass over every file; each pass is on the disk before the next begins. A
     // file that fails is left out of the passes after; a stop ends them all.
+    // Each pass over the whole batch, with its flush, is one hand-off to the worker.
     bool stopped = false;
     for (int pass = 0; pass < kLeastPasses && !stopped; ++pass) {
-        for (File& file : files) {
-            if (file.failure)
-                continue;
-            if (inHand)
-                inHand(file.path);
-            try {
-                LeastPass(file.target, pass);
-            } catch (const Error& error) {
-                file.failure = error;
-                if (error.code() == ECANCELED) {
-                    stopped = true;
-                    break;
+        m_env.host.runBlocking([&] {
+            for (File& file : files) {
+                if (file.failure)
+                    continue;
+                // A stop after the files in hand: those not begun are left untouched.
+                if (pass == 0 && m_env.stop.requested()) {
+                    file.failure = Error(ECANCELED, QStringLiteral("Stopped before it was touched"),
+                                         file.path);
+                    continue;
+                }
+                if (inHand)
+                    inHand(file.path);
+                try {
+                    LeastPass(file.target, pass);
+                } catch (const Error& error) {
+                    file.failure = error;
+                    if (error.code() == ECANCELED) {
+                        stopped = true;
+                        break;
+                    }
                 }
             }
-        }
-        // Also after a failure or a stop: what was written reaches the disk.
-        flushVolumes(files);
+            // Also after a failure or a stop: what was written reaches the disk.
+            flushVolumes(files);
+        });
     }
 
     // The same ending as a single wipe: its verdict, then the delete; the deletes are on
     // the disk with the next flush of the volume.
     std::vector<std::optional<WipeOutcome>> outcomes(files.size());
-    for (size_t i = 0; i < files.size(); ++i) {
-        File& file = files[i];
-        if (stopped && !file.failure)
-            file.failure = Error(ECANCELED,
-                                 touchedAtAll(file.target)
-                                     ? QStringLiteral("Stopped before it was destroyed; it is "
-                                                      "part-overwritten")
-                                     : QStringLiteral("Stopped before it was touched"),
-                                 file.path);
-        if (file.failure)
-            continue;
-        try {
-            outcomes[i] = file.target.conclude();
-        } catch (const Error& error) {
-            file.failure = error;
+    m_env.host.runBlocking([&] {
+        for (size_t i = 0; i < files.size(); ++i) {
+            File& file = files[i];
+            if (stopped && !file.failure)
+                file.failure = Error(ECANCELED,
+                                     touchedAtAll(file.target)
+                                         ? QStringLiteral("Stopped before it was destroyed; it "
+                                                          "is part-overwritten")
+                                         : QStringLiteral("Stopped before it was touched"),
+                                     file.path);
+            if (file.failure)
+                continue;
+            try {
+                outcomes[i] = file.target.conclude();
+            } catch (const Error& error) {
+                file.failure = error;
+            }
         }
-    }
-    if (!stopped)
-        flushVolumes(files);
+        if (!stopped)
+            flushVolumes(files);
+    });
 
     std::vector<Result> results;
     for (size_t i = 0; i < files.size(); ++i) {

@@ -18,7 +18,7 @@ namespace ov {
 // Each file is held and checked as a single wipe holds and checks it, fails alone, and
 // ends through the same step as a single wipe (its verdict, then the delete); only the
 // flushes are gathered, and so a file counts as destroyed only once the whole batch is
-// over. The window's run keeps to one file after the other.
+// over.
 class WipeBatch
 {
 public:
@@ -30,6 +30,8 @@ public:
     void add(const fs::Folder& folder, const QByteArray& name);
 
     bool empty() const { return m_files.empty(); }
+    // Lets go of the files without touching them.
+    void clear();
     // As many files, or bytes, as one batch takes.
     bool full() const;
     // Whether a file of the batch lies in the folder or below it.
@@ -43,8 +45,10 @@ public:
         bool touched = false;               // some of it was overwritten
     };
     // Runs the passes and the endings and empties the batch; `inHand` hears of each file
-    // as a pass takes it up. A stop ends the passes after the write in hand: what was
-    // written is flushed, and every file not yet dealt with fails with ECANCELED.
+    // as a pass takes it up. A stop now ends the passes after the write in hand: what was
+    // written is flushed, and every file not yet dealt with fails with ECANCELED. A stop
+    // after the file in hand leaves the files the first pass had not begun (ECANCELED),
+    // and finishes the others.
     std::vector<Result> run(const std::function<void(const QByteArray&)>& inHand = {});
 
 private:

@@ -16,6 +16,10 @@ using Access = fs::File::Access;
 constexpr off_t kBlockSize = 4096;
 constexpr off_t kRunOfU = 10000;
 constexpr off_t kMaxOffset = std::numeric_limits<off_t>::max();
+// The high level's three phases are repeated this many times.
+constexpr int kHighRepeats = 11;
+// The medium level's pattern passes after its block pass.
+constexpr int kMediumPatternPasses = 4;
 
 } // namespace
 
@@ -38,27 +42,59 @@ long long roundedChunkCount(long long length, long long divisor)
     return quotient;
 }
 
-WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings,
-                            bool giveOwnerWrite)
+int passCount(WipeLevel level)
+{
+    switch (level) {
+    case WipeLevel::Least:
+        return kLeastPasses;
+    case WipeLevel::High:
+        return 3 * kHighRepeats;
+    case WipeLevel::Medium:
+        break;
+    }
+    return 1 + kMediumPatternPasses;
+}
+
+long long plannedWrites(WipeLevel level, long long length)
+{
+    switch (level) {
+    case WipeLevel::Least:
+        return kLeastPasses * length;
+    case WipeLevel::High: {
+        const auto covered = [&](long long chunk) {
+            return std::max(roundedChunkCount(length, chunk) * chunk, length);
+        };
+        return kHighRepeats * (2 * covered(14) + covered(10));
+    }
+    case WipeLevel::Medium:
+        break;
+    }
+    // The block pass writes "X" and "0" over whole blocks, one past the end; each pattern
+    // pass writes one "x" per block and the run of "u".
+    const long long blocks = length / kBlockSize + 1;
+    return 2 * blocks * kBlockSize + kMediumPatternPasses * (blocks + kRunOfU);
+}
+
+WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const WipeEnv& env)
 {
     WipeTarget::Rules rules;
     rules.deleteAfter = deleteAfter;
-    rules.giveOwnerWrite = giveOwnerWrite;
+    rules.giveOwnerWrite = env.giveOwnerWrite;
+    rules.refuseReadOnly = !env.giveOwnerWrite;
     switch (level) {
     case WipeLevel::Least:
-        rules.scramble = deleteAfter && settings.ScrambleNames;
-        rules.refuseReadOnly = !giveOwnerWrite;
+        rules.scramble = deleteAfter && env.settings.ScrambleNames;
         break;
     case WipeLevel::Medium:
         // The block pass grows the file to whole blocks, the pattern passes once more and
         // by the run of "u": the length must leave room for both. It never renames, and
-        // it always makes the file writable first.
+        // it makes a read-only file writable first unless told to refuse it.
         rules.maxLength = kMaxOffset - 2 * kBlockSize - kRunOfU;
-        rules.giveOwnerWrite = true;
+        rules.giveOwnerWrite = env.giveOwnerWrite || !env.refuseReadOnly;
+        rules.refuseReadOnly = !rules.giveOwnerWrite;
         break;
     case WipeLevel::High:
-        rules.scramble = deleteAfter && settings.ScrambleNames;
-        rules.refuseReadOnly = !giveOwnerWrite;
+        rules.scramble = deleteAfter && env.settings.ScrambleNames;
         rules.maxLength = kMaxOffset - 14;
         break;
     }
@@ -144,17 +180,12 @@ WipeOutcome highCourse(WipeTarget& target, int passes)
     });
 }
 
-WipeTarget::Rules rulesFor(WipeLevel level, bool deleteAfter, const WipeEnv& env)
-{
-    return WipeRules(level, deleteAfter, env.settings, env.giveOwnerWrite);
-}
-
 } // namespace
 
 WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEnv& env)
 {
     WipeTarget target =
-        WipeTarget::prepare(path, rulesFor(WipeLevel::Least, deleteAfter, env), env);
+        WipeTarget::prepare(path, WipeRules(WipeLevel::Least, deleteAfter, env), env);
     return leastCourse(target);
 }
 
@@ -164,7 +195,7 @@ WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
         env.host.yield();
         return WipeOutcome{};
     }
-    WipeTarget target = WipeTarget::prepare(path, rulesFor(WipeLevel::Medium, true, env), env);
+    WipeTarget target = WipeTarget::prepare(path, WipeRules(WipeLevel::Medium, true, env), env);
     return mediumCourse(target);
 }
 
@@ -185,7 +216,7 @@ WipeOutcome OverwriteMedium(WipeTarget& target)
     // Four pattern passes. Each step k writes the pattern at k and then "x" at k, so the
     // steps leave B - 1 bytes "x"; the run of "u" at the last step's offset then covers
     // what remained of the last pattern.
-    for (int pass = 0; pass < 4; ++pass) {
+    for (int pass = 0; pass < kMediumPatternPasses; ++pass) {
         host.yield();
         WipePass::run(target, Access::ReadWrite, [&](WipePass& pattern) {
             const off_t last = pattern.startLength() / kBlockSize;
@@ -204,7 +235,8 @@ WipeOutcome OverwriteMedium(WipeTarget& target)
 
 WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const WipeEnv& env)
 {
-    WipeTarget target = WipeTarget::prepare(path, rulesFor(WipeLevel::High, deleteAfter, env), env);
+    WipeTarget target =
+        WipeTarget::prepare(path, WipeRules(WipeLevel::High, deleteAfter, env), env);
     return highCourse(target, passes);
 }
 
@@ -214,7 +246,7 @@ WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level)
     case WipeLevel::Least:
         return leastCourse(target);
     case WipeLevel::High:
-        return highCourse(target, 11);
+        return highCourse(target, kHighRepeats);
     case WipeLevel::Medium:
         break;
     }
@@ -225,7 +257,7 @@ WipeOutcome WipeAtLevel(const QByteArray& path, WipeLevel level, const WipeEnv& 
 {
     if (level == WipeLevel::Medium)
         return WipeFileMedium(path, env);
-    WipeTarget target = WipeTarget::prepare(path, rulesFor(level, true, env), env);
+    WipeTarget target = WipeTarget::prepare(path, WipeRules(level, true, env), env);
     return WipePrepared(target, level);
 }
 
@@ -233,7 +265,7 @@ WipeOutcome WipeInFolder(const fs::Folder& folder, const QByteArray& name, WipeL
                          const WipeEnv& env)
 {
     WipeTarget target =
-        WipeTarget::prepareIn(folder.duplicate(), name, rulesFor(level, true, env), env);
+        WipeTarget::prepareIn(folder.duplicate(), name, WipeRules(level, true, env), env);
     return WipePrepared(target, level);
 }
 

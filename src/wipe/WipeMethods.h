@@ -22,11 +22,11 @@ void LeastPass(WipeTarget& target, int pass);
 // The medium method's overwriting and deletion of a held file (it never renames).
 WipeOutcome OverwriteMedium(WipeTarget& target);
 
-// What a level checks before the first byte and does at the end; with giveOwnerWrite
-// every level makes a read-only file writable by its owner first (the medium level
-// always does).
-WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const Settings& settings,
-                            bool giveOwnerWrite = false);
+// What a level checks before the first byte and does at the end. A read-only file is
+// refused at the least and high levels and made writable by its owner at the medium
+// level, unless the environment makes it writable (giveOwnerWrite) or refuses it
+// (refuseReadOnly) at every level.
+WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const WipeEnv& env);
 // The method of a level (least, medium, or high with 11 passes) on a prepared file, which
 // its rules (WipeRules) say to delete.
 WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level);
@@ -42,6 +42,11 @@ QByteArray DeletionLogMessage(const QByteArray& path, const QString& levelText);
 
 // The length can be read twice, with the same result.
 bool FileAccessible(const QByteArray& path);
+
+// How many times a level writes over each file: 3, 5 or 33 passes.
+int passCount(WipeLevel level);
+// The bytes a level writes to destroy a file of `length` bytes (for progress by bytes).
+long long plannedWrites(WipeLevel level, long long length);
 
 // Half-to-even rounding of length / divisor, as the high method counts its chunks.
 long long roundedChunkCount(long long length, long long divisor);

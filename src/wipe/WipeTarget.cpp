@@ -39,6 +39,17 @@ WipeTarget::WipeTarget(fs::Folder folder, QByteArray name, QByteArray folderPath
 
 WipeTarget WipeTarget::prepare(const QByteArray& named, const Rules& rules, const WipeEnv& env)
 {
+    return env.host.blocking([&] { return prepareHere(named, rules, env); });
+}
+
+WipeTarget WipeTarget::prepareIn(fs::Folder folder, const QByteArray& name, const Rules& rules,
+                                 const WipeEnv& env)
+{
+    return env.host.blocking([&] { return prepareInHere(std::move(folder), name, rules, env); });
+}
+
+WipeTarget WipeTarget::prepareHere(const QByteArray& named, const Rules& rules, const WipeEnv& env)
+{
     if (named.trimmed().isEmpty())
         throw Error(ENOENT, QStringLiteral("No file name given"), named);
     QByteArray path = named;
@@ -57,11 +68,11 @@ WipeTarget WipeTarget::prepare(const QByteArray& named, const Rules& rules, cons
     } catch (const Error& error) {
         throw aboutFile(error, path);
     }
-    return prepareIn(std::move(*folder), name, rules, env);
+    return prepareInHere(std::move(*folder), name, rules, env);
 }
 
-WipeTarget WipeTarget::prepareIn(fs::Folder folder, const QByteArray& name, const Rules& rules,
-                                 const WipeEnv& env)
+WipeTarget WipeTarget::prepareInHere(fs::Folder folder, const QByteArray& name, const Rules& rules,
+                                     const WipeEnv& env)
 {
     const QByteArray path = folder.pathOf(name);
     const QByteArray folderPath = folder.path();
@@ -82,7 +93,7 @@ WipeTarget WipeTarget::prepareIn(fs::Folder folder, const QByteArray& name, cons
                         .arg(QString::fromLatin1(target.m_kind.name)),
                     path);
     if (rules.refuseReadOnly && !info.ownerWritable())
-        throw Error(EACCES, QStringLiteral("The file is read-only"), path);
+        throw Error(EACCES, readOnlyRefusal(), path);
     if (info.size > rules.maxLength)
         throwError(EFBIG, path);
     if (rules.deleteAfter)
@@ -99,6 +110,11 @@ WipeTarget WipeTarget::prepareIn(fs::Folder folder, const QByteArray& name, cons
     target.m_initialLength = info.size;
     target.m_expectedLength = info.size;
     return target;
+}
+
+QString readOnlyRefusal()
+{
+    return QStringLiteral("The file is read-only");
 }
 
 Error WipeTarget::replaced() const
@@ -169,6 +185,11 @@ void WipeTarget::renameTo(const QByteArray& name)
 }
 
 WipeOutcome WipeTarget::conclude()
+{
+    return m_env.host.blocking([this] { return concludeHere(); });
+}
+
+WipeOutcome WipeTarget::concludeHere()
 {
     // The appended or cut data is not known to be gone.
     if (m_changed)

@@ -30,6 +30,8 @@ struct WipeEnv
     // Every level gives the owner write permission first (as the medium level always
     // does), and takes it back when the wipe fails: a read-only file is destroyed too.
     bool giveOwnerWrite = false;
+    // Every level refuses a read-only file, the medium level too (unless giveOwnerWrite).
+    bool refuseReadOnly = false;
     // Told the size of every write as it is made (progress by bytes); may be empty.
     std::function<void(std::size_t)> onWritten = {};
 };
@@ -67,6 +69,7 @@ public:
     // Resolves the path and checks everything that can be known to fail before the first
     // write: a name (no NUL byte), a regular file on a storage file system, its length,
     // write permission, a folder whose names may be changed, no "ovlxx.ovl" in the way.
+    // Each is one hand-off to the worker.
     static WipeTarget prepare(const QByteArray& named, const Rules& rules, const WipeEnv& env);
     // The same for the file `name` of a folder already held (a walk through a tree: no
     // path is looked up again).
@@ -101,7 +104,8 @@ public:
     // each, so that the file is gone for good when this returns.
     void remove();
     // The end of every wipe once its last pass is flushed: a file that changed meanwhile
-    // is a failure; otherwise the verdict, then (when the rules say so) the delete.
+    // is a failure; otherwise the verdict, then (when the rules say so) the delete. One
+    // hand-off to the worker.
     WipeOutcome conclude();
 
     // Throws "The file was replaced ..." unless the name still is the file held.
@@ -112,6 +116,10 @@ public:
 
 private:
     friend class WipePass;
+    static WipeTarget prepareHere(const QByteArray& named, const Rules& rules, const WipeEnv& env);
+    static WipeTarget prepareInHere(fs::Folder folder, const QByteArray& name, const Rules& rules,
+                                    const WipeEnv& env);
+    WipeOutcome concludeHere();
     WipeTarget(fs::Folder folder, QByteArray name, QByteArray folderPath, const Rules& rules,
                const WipeEnv& env);
     Error replaced() const;
@@ -160,17 +168,21 @@ public:
     // The ending after a failure: flushes what was written, quietly.
     void abandon() noexcept;
 
-    // Runs `body` as one pass, finishing it, or abandoning it when the body throws.
+    // Runs `body` as one pass, finishing it, or abandoning it when the body throws. The
+    // whole pass (open, writes, flush) is one hand-off to the worker: the stop is checked
+    // there between writes, and the window serves its events meanwhile.
     template <class Body> static void run(WipeTarget& target, fs::File::Access access, Body&& body)
     {
-        WipePass pass(target, access);
-        try {
-            body(pass);
-        } catch (...) {
-            pass.abandon();
-            throw;
-        }
-        pass.finish();
+        target.env().host.runBlocking([&] {
+            WipePass pass(target, access);
+            try {
+                body(pass);
+            } catch (...) {
+                pass.abandon();
+                throw;
+            }
+            pass.finish();
+        });
     }
 
 private:
@@ -181,6 +193,9 @@ private:
     off_t m_startLength = 0;
     off_t m_end = 0; // the largest end written, or the starting length
 };
+
+// Why a read-only file is refused (the rules say so).
+QString readOnlyRefusal();
 
 // The size of the pieces every pass is written in.
 inline constexpr size_t kWriteChunk = 1u << 20;

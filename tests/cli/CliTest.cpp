@@ -314,25 +314,22 @@ TEST_F(Cli, DryRunListsWhatWouldGoAndWhatWouldFail)
     EXPECT_EQ(readFile(locked.toUtf8()), "confidential");
 }
 
-// -f makes every level destroy a read-only file; without it the least and high levels
-// refuse one, even for root, and the medium level always makes it writable.
+// -f makes every level destroy a read-only file; without it every level refuses one,
+// even for root.
 TEST_F(Cli, ForceMakesReadOnlyFilesWritableAtEveryLevel)
 {
-    for (const char* level : {"least", "high"}) {
+    // Alike at every level: refused without -f, the refusal naming it.
+    for (const char* level : {"least", "medium", "high"}) {
         const QString file = make(QByteArray("ro-") + level);
         QFile::setPermissions(file, QFile::ReadOwner | QFile::ReadGroup);
         Result result = wipe({"-l", level, file});
         EXPECT_EQ(result.exitCode, 1) << level;
-        EXPECT_TRUE(result.err.contains(file + ": The file is read-only")) << level;
+        EXPECT_TRUE(result.err.contains(file + ": The file is read-only (-f ")) << level;
         EXPECT_EQ(readFile(file.toUtf8()), "confidential") << level;
         result = wipe({"-l", level, "-f", file});
         EXPECT_EQ(result.exitCode, 0) << level << result.err.toStdString();
         EXPECT_FALSE(exists(file.toUtf8())) << level;
     }
-    const QString file = make("ro-medium");
-    QFile::setPermissions(file, QFile::ReadOwner);
-    EXPECT_EQ(wipe({"-l", "medium", file}).exitCode, 0);
-    EXPECT_FALSE(exists(file.toUtf8()));
 
     // For its owner, not root, the permission is what lets the passes write at all.
     const passwd* nobody = ::getpwnam("nobody");
@@ -407,6 +404,23 @@ TEST_F(Cli, VerdictsOnEachLineAndNotReachedFails)
         EXPECT_FALSE(result.out.contains("destroyed " + file + ":"));
         EXPECT_FALSE(exists(file.toUtf8()));
     }
+
+    // The log never records as destroyed what was not: a second line says why, for a
+    // file not reached and for one the wipe could not touch (immutable).
+    const QByteArray log = QFile::encodeName(QFileInfo(OV_CLI_PATH).absolutePath()) + "/log.txt";
+    const QString moved = QFile::decodeName(btrfs->mountPoint() + "/logged");
+    test::writeFile(moved.toUtf8(), QByteArray(64 << 10, 'M'));
+    const QString fixed = make("fixed");
+    ASSERT_TRUE(test::runTool("chattr", {"+i", fixed}));
+    result = wipe({"--log", "-l", "1", moved, fixed});
+    test::runTool("chattr", {"-i", fixed});
+    EXPECT_EQ(result.exitCode, 1);
+    const QByteArray lines = readFile(log);
+    for (const QString& path : {moved, fixed}) {
+        EXPECT_EQ(lines.count(path.toUtf8() + " Deleted via ratio 1\r\n"), 1) << path.toStdString();
+        EXPECT_EQ(lines.count(path.toUtf8() + " NOT destroyed: "), 1) << path.toStdString();
+    }
+    EXPECT_EQ(readFile(fixed.toUtf8()), "confidential");
 }
 
 } // namespace

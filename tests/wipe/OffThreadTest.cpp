@@ -58,7 +58,7 @@ TEST(OffThread, EveryDiskCallOfADeletionRunLeavesTheInterfaceThreadFree)
     settings.ScrambleNames = true;
     const OperationLog log(folder + "/log.txt");
     QuietView quiet;
-    DeletionRun run(quiet, settings, log, host, folder);
+    DeletionRun run(quiet, settings, &log, host, folder);
 
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] { ++board.ticks; });
@@ -116,7 +116,7 @@ TEST(OffThread, TheLastHoldOfADestroyedFileEndsOffTheInterfaceThread)
     Settings settings;
     QuietView quiet;
     const OperationLog log(dir.file("log.txt"));
-    DeletionRun run(quiet, settings, log, host, dir.path());
+    DeletionRun run(quiet, settings, &log, host, dir.path());
     for (const char* level : {"1", "2", "3"}) {
         settings.SecurityLevel = QString::fromLatin1(level);
         host.watched = dir.file(QByteArray("victim-") + level);

@@ -1,6 +1,7 @@
 // Many files at the least level together: every pass on the disk before the next, each
 // file checked and ended as a single wipe checks and ends it.
 #include "wipe/WipeBatch.h"
+#include "wipe/WipeMethods.h"
 
 #include "platform/Error.h"
 #include "support/LoopMount.h"
@@ -129,6 +130,37 @@ private:
 // Each pass is on the disk for every file before the next pass writes anything, and the
 // last one before any file is deleted: what the raw image holds at the first write of
 // each pass proves it. The deleted files leave nothing behind.
+// File by file too: at the first write of every pass after the first, the disk already
+// shows the pass before it over the file's old block.
+TEST_F(BatchOnDisk, FileByFileEveryPassReachesTheDiskBeforeTheNext)
+{
+    if (!mount("ext4"))
+        GTEST_SKIP() << why();
+    std::string high;
+    for (int repeat = 0; repeat < 11; ++repeat)
+        high += "0F0";
+    const std::pair<WipeLevel, std::string> levels[] = {
+        {WipeLevel::Least, "0F"},
+        // Eleven times "00", "FF", "00"; the last pass is followed by no other.
+        {WipeLevel::High, high.substr(0, 32)},
+    };
+    for (int i = 0; i < 2; ++i) {
+        const auto& [level, expected] = levels[i];
+        WipeEnv wipeEnv = env();
+        int writes = 0;
+        std::string seen;
+        // Every pass of a file this small is one write of its block (the high level's first
+        // also writes the few bytes its rounding adds past the end).
+        wipeEnv.onWritten = [&](std::size_t bytes) {
+            if (bytes >= size_t(kBlock) && ++writes > 1)
+                seen += onDisk()[size_t(i)];
+        };
+        const WipeOutcome outcome = WipeAtLevel(file(i), level, wipeEnv);
+        EXPECT_EQ(seen, expected) << int(level);
+        EXPECT_EQ(outcome.verdict.kind, Verdict::Kind::Verified) << int(level);
+    }
+}
+
 TEST_F(BatchOnDisk, EveryPassReachesTheDiskBeforeTheNext)
 {
     for (const char* fsType : {"ext4", "xfs"}) {

@@ -56,7 +56,7 @@ ValueLabel* valueBeside(QLabel* caption, const char* name, const QString& text, 
 
 FilePanel::FilePanel(QGroupBox* frmFile, AppContext& context, QWidget* window)
     : QObject(frmFile), m_frame(frmFile), m_context(context), m_window(window),
-      m_run(*this, context.settings, context.log, context.host, context.startFolder)
+      m_run(*this, context.settings, &context.log, context.host, context.startFolder)
 {
     buildControls();
     Timer2 = new QTimer(this);
