@@ -1,5 +1,7 @@
 #include "platform/BlockDevices.h"
 
+#include "platform/FileSystemKind.h"
+
 #include "platform/Descriptor.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
@@ -244,24 +246,17 @@ std::uint32_t BlockDevices::serialFromUuid(const QByteArray& uuid, const QByteAr
 
 int BlockDevices::driveTypeFor(const MountRecord& mount, const BlockDeviceFacts& device)
 {
-    static const char* const optical[] = {"iso9660", "udf"};
-    static const char* const remote[] = {
-        "nfs",   "nfs4",   "cifs",        "smb3",           "smbfs",     "ncpfs",
-        "ncp",   "afs",    "ceph",        "glusterfs",      "9p",        "fuse.sshfs",
-        "sshfs", "davfs",  "fuse.davfs2", "fuse.glusterfs", "fuse.s3fs", "fuse.rclone",
-        "coda",  "lustre", "fuse.cephfs", "fuse.curlftpfs", "orangefs",
-    };
-    static const char* const ram[] = {"tmpfs", "ramfs"};
-    const QByteArray& type = mount.fileSystem;
+    const FileSystemKind kind = fileSystemKindByName(mount.fileSystem);
     if ((device.isBlockDevice && (device.deviceName.startsWith("sr") || device.major == 11)) ||
-        oneOf(type, optical))
+        kind.has(kOptical))
         return kDriveCdRom;
     if (device.isBlockDevice && device.removable)
         return kDriveRemovable;
-    if (oneOf(type, remote))
+    if (kind.has(kNetworkShare))
         return kDriveRemote;
-    if (oneOf(type, ram) || (device.isBlockDevice && (device.deviceName.startsWith("ram") ||
-                                                      device.deviceName.startsWith("zram"))))
+    if (kind.writes == WriteKind::MemoryOnly ||
+        (device.isBlockDevice &&
+         (device.deviceName.startsWith("ram") || device.deviceName.startsWith("zram"))))
         return kDriveRamDisk;
     if (device.isBlockDevice)
         return kDriveFixed;

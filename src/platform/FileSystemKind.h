@@ -20,10 +20,24 @@ enum class WriteKind
     Unknown,
 };
 
+// What else is known of a file system type, beside how it writes.
+enum FileSystemTrait : unsigned
+{
+    kCaseSensitiveNames = 1u << 0,  // names differ by case (and keep it)
+    kCasePreservingNames = 1u << 1, // names keep their case but do not differ by it
+    kCompressedWhole = 1u << 2,     // every file is stored compressed (read-only images)
+    kOwnerReserve = 1u << 3,        // blocks kept for root (or a named user): ext2/3/4
+    kNetworkShare = 1u << 4,        // a share of another machine
+    kOptical = 1u << 5,             // a disc image's file system
+    kNotAVolume = 1u << 6,          // the kernel's or a desktop's own: listed as no volume
+};
+
 struct FileSystemKind
 {
     QByteArray name; // "ext4", "btrfs", ... as the kernel names it; empty when unknown
     WriteKind writes = WriteKind::Unknown;
+    unsigned traits = 0; // FileSystemTrait
+    bool has(FileSystemTrait trait) const { return (traits & trait) != 0; }
 };
 
 // By the kernel's name of the file system type (as in /proc/self/mountinfo).

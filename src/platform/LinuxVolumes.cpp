@@ -1,5 +1,7 @@
 #include "platform/LinuxVolumes.h"
 
+#include "platform/FileSystemKind.h"
+
 #include "platform/BlockDevices.h"
 #include "platform/BtrfsSnapshots.h"
 #include "platform/MountTable.h"
@@ -220,10 +222,9 @@ std::uint64_t LinuxVolumes::reserveOutOfReach(const QByteArray& rootPath)
     if (::syscall(SYS_capget, &header, data) == 0 &&
         (data[CAP_TO_INDEX(CAP_SYS_RESOURCE)].effective & CAP_TO_MASK(CAP_SYS_RESOURCE)))
         return 0;
-    static const char* const withReserve[] = {"ext2", "ext3", "ext4"};
     const MountTable table = MountTable::read();
     const MountRecord* mount = table.findRoot(rootPath);
-    if (!mount || !oneOf(mount->fileSystem, withReserve))
+    if (!mount || !fileSystemKindByName(mount->fileSystem).has(kOwnerReserve))
         return 0;
     const std::optional<Space> space = spaceOf(rootPath);
     return space && space->free > space->available ? (space->free - space->available) * space->unit

@@ -1,5 +1,7 @@
 #include "platform/MountTable.h"
 
+#include "platform/FileSystemKind.h"
+
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "platform/Volumes.h"
@@ -113,17 +115,7 @@ QByteArray MountTable::decodeOctalEscapes(const QByteArray& field)
 
 bool MountTable::isPseudoFileSystem(const QByteArray& type)
 {
-    static const char* const pseudo[] = {
-        "proc",        "sysfs",       "cgroup",      "cgroup2",      "devpts",
-        "devtmpfs",    "mqueue",      "debugfs",     "tracefs",      "securityfs",
-        "pstore",      "bpf",         "configfs",    "fusectl",      "hugetlbfs",
-        "autofs",      "binfmt_misc", "efivarfs",    "nsfs",         "rpc_pipefs",
-        "selinuxfs",   "smackfs",     "apparmorfs",  "nfsd",         "fuse.gvfsd-fuse",
-        "fuse.portal", "sockfs",      "pipefs",      "anon_inodefs", "cpuset",
-        "binder",      "rootfs",      "usbfs",       "xenfs",        "ipathfs",
-        "oprofilefs",  "dlmfs",       "ocfs2_dlmfs",
-    };
-    return oneOf(type, pseudo);
+    return fileSystemKindByName(type).has(kNotAVolume);
 }
 
 QByteArray MountTable::stripRoot(const QByteArray& rootPath)
@@ -136,20 +128,14 @@ QByteArray MountTable::stripRoot(const QByteArray& rootPath)
 
 std::uint32_t MountTable::flagsFor(const MountRecord& mount, bool statReadOnly)
 {
-    static const char* const caseSensitive[] = {
-        "ext2",     "ext3",  "ext4",   "xfs",      "btrfs", "tmpfs",  "ramfs",    "f2fs", "jfs",
-        "reiserfs", "zfs",   "nilfs2", "squashfs", "erofs", "cramfs", "bcachefs", "nfs",  "nfs4",
-        "ntfs",     "ntfs3", "9p",     "overlay",  "minix", "ubifs",  "jffs2",
-    };
-    static const char* const casePreserving[] = {"vfat", "exfat"};
-    static const char* const compressedWhole[] = {"squashfs", "erofs", "cramfs"};
     const QByteArray& type = mount.fileSystem;
+    const FileSystemKind kind = fileSystemKindByName(type);
     std::uint32_t flags = 0;
-    if (oneOf(type, caseSensitive))
+    if (kind.has(kCaseSensitiveNames))
         flags |= kCaseSensitiveSearch | kCasePreservedNames;
-    else if (oneOf(type, casePreserving))
+    else if (kind.has(kCasePreservingNames))
         flags |= kCasePreservedNames;
-    if (oneOf(type, compressedWhole) ||
+    if (kind.has(kCompressedWhole) ||
         (type == "btrfs" && (mount.hasOption("compress") || mount.hasOption("compress-force"))))
         flags |= kVolumeIsCompressed;
     if (statReadOnly || mount.hasOption("ro"))

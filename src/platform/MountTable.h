@@ -51,14 +51,4 @@ private:
     std::vector<MountRecord> m_records;
 };
 
-// Whether any of `names` equals `value`.
-template <std::size_t N> bool oneOf(const QByteArray& value, const char* const (&names)[N])
-{
-    for (const char* name : names) {
-        if (value == name)
-            return true;
-    }
-    return false;
-}
-
 } // namespace ov
