@@ -375,6 +375,22 @@ Folder Folder::duplicate() const
     return Folder(std::move(fd), m_path, m_id, *m_host);
 }
 
+std::optional<Folder> Folder::openParent(const QByteArray& path, Identity expected) const
+{
+    return m_host->blocking([&]() -> std::optional<Folder> {
+        const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+        Descriptor fd(retry([&] { return ::openat(m_fd.get(), "..", flags); }));
+        if (!fd.valid())
+            throwErrno(path);
+        struct stat st;
+        if (::fstat(fd.get(), &st) != 0)
+            throwErrno(path);
+        if (Identity{st.st_dev, st.st_ino} != expected)
+            return std::nullopt;
+        return Folder(std::move(fd), path, expected, *m_host);
+    });
+}
+
 QByteArray Folder::pathOf(const QByteArray& name) const
 {
     return m_path.endsWith('/') ? m_path + name : m_path + '/' + name;
