@@ -18,7 +18,8 @@ if [ "${1:-}" = "--tsan" ]; then
     build_dir=build-tsan
     cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_TSAN=ON -DBUILD_TESTING=ON -DOV_BUILD_BENCH=OFF)
     targets=(ombrevault-cli ov_tests)
-    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
+    # The tests fork to mount volumes and run tools while threads of theirs are running.
+    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$PWD/tests/tsan.supp"
 elif [ "${1:-}" = "--sanitize" ]; then
     build_dir=build-asan
     cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=ON -DBUILD_TESTING=ON -DOV_BUILD_BENCH=OFF)
