@@ -2,6 +2,7 @@
 # Builds Ombrevault with its tests and runs the whole suite.
 #   scripts/test.sh             the ordinary build (build/)
 #   scripts/test.sh --sanitize  with AddressSanitizer and UndefinedBehaviorSanitizer (build-asan/)
+#   scripts/test.sh --tsan      the engine and command-line tests with ThreadSanitizer (build-tsan/)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 # shellcheck source=scripts/deps.sh
@@ -12,7 +13,14 @@ export OV_E2E_REQUIRED=1
 
 build_dir=build
 cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=ON)
-if [ "${1:-}" = "--sanitize" ]; then
+targets=(all)
+if [ "${1:-}" = "--tsan" ]; then
+    build_dir=build-tsan
+    cmake_args=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DOV_TSAN=ON -DBUILD_TESTING=ON -DOV_BUILD_BENCH=OFF)
+    targets=(ombrevault-cli ov_tests)
+    # The tests fork to mount volumes and run tools while threads of theirs are running.
+    export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 die_after_fork=0 suppressions=$PWD/tests/tsan.supp"
+elif [ "${1:-}" = "--sanitize" ]; then
     build_dir=build-asan
     cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=ON -DBUILD_TESTING=ON -DOV_BUILD_BENCH=OFF)
     export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
@@ -20,5 +28,5 @@ if [ "${1:-}" = "--sanitize" ]; then
 fi
 
 cmake -S . -B "$build_dir" -G Ninja "${cmake_args[@]}"
-cmake --build "$build_dir" -j"$(nproc)"
+cmake --build "$build_dir" -j"$(nproc)" --target "${targets[@]}"
 ctest --test-dir "$build_dir" --output-on-failure -j2 --timeout 300

@@ -76,17 +76,17 @@ void TreeWalk::walk(const QByteArray& named)
             m_visitor.namedFile(named);
             return;
         }
-        if (walkFolder(*parent, name, look->id.device))
+        if (walkFolder(parent, name, look->id.device))
             m_visitor.emptied(*parent, name);
     });
 }
 
-bool TreeWalk::walkFolder(const fs::Folder& parent, const QByteArray& name, dev_t device)
+bool TreeWalk::walkFolder(std::optional<fs::Folder>& parent, const QByteArray& name, dev_t device)
 {
     std::optional<fs::Folder> folder;
     std::vector<QByteArray> names;
     const bool opened = attempt([&] {
-        folder.emplace(parent.openFolder(name));
+        folder.emplace(parent->openFolder(name));
         // Looked at before it was opened too; this catches a mount made in between.
         if (m_rules.oneFileSystem && folder->identity().device != device)
             throw notEntered(folder->path());
@@ -94,10 +94,24 @@ bool TreeWalk::walkFolder(const fs::Folder& parent, const QByteArray& name, dev_
     });
     if (!opened)
         return false;
+    const QByteArray parentPath = parent->path();
+    const fs::Identity parentId = parent->identity();
+    parent.reset();
+    const bool complete = walkEntries(folder, std::move(names), device);
+    attempt([&] { parent.emplace(takeBack(folder, parentPath, parentId)); });
+    return complete && parent.has_value();
+}
+
+bool TreeWalk::walkEntries(std::optional<fs::Folder>& folder, std::vector<QByteArray> names,
+                           dev_t device)
+{
     std::sort(names.begin(), names.end());
     bool complete = true;
     for (const QByteArray& entry : names) {
         checkStop();
+        // Lost on the way back from below: reported there; nothing more is done here.
+        if (!folder)
+            return false;
         bool gone = true;
         complete &= attempt([&] {
             const std::optional<fs::EntryInfo> look = folder->lookAt(entry);
@@ -107,7 +121,7 @@ bool TreeWalk::walkFolder(const fs::Folder& parent, const QByteArray& name, dev_
                 if (m_rules.oneFileSystem && look->id.device != device)
                     throw notEntered(folder->pathOf(entry));
                 // What failed inside has been reported there; the folder stays.
-                gone = walkFolder(*folder, entry, device);
+                gone = walkFolder(folder, entry, device);
                 if (gone)
                     m_visitor.emptied(*folder, entry);
             } else if (look->isRegular()) {
@@ -126,6 +140,37 @@ bool TreeWalk::walkFolder(const fs::Folder& parent, const QByteArray& name, dev_
         complete &= gone;
     }
     return complete;
+}
+
+fs::Folder TreeWalk::takeBack(const std::optional<fs::Folder>& below, const QByteArray& path,
+                              fs::Identity id)
+{
+    const Error moved(EAGAIN,
+                      QStringLiteral("Was moved while the folders in it were being destroyed; "
+                                     "what is left in it is left alone"),
+                      path);
+    bool elsewhere = false;
+    if (below) {
+        try {
+            if (std::optional<fs::Folder> up = below->openParent(path, id))
+                return std::move(*up);
+            elsewhere = true;
+        } catch (const Error&) {
+            // The path may still lead to it.
+        }
+    }
+    std::optional<fs::Folder> again;
+    try {
+        again.emplace(fs::Folder::open(path, m_host));
+    } catch (const Error&) {
+        // Nothing at its place because it was moved: that is the reason to tell.
+        if (elsewhere)
+            throw moved;
+        throw;
+    }
+    if (again->identity() != id)
+        throw moved;
+    return std::move(*again);
 }
 
 } // namespace ov::cli

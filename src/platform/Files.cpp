@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -125,6 +126,56 @@ void writeAll(int fd, const char* data, size_t length, off_t offset, bool positi
     }
 }
 
+// The system takes a path shorter than PATH_MAX bytes only. A longer one is followed a
+// stretch of whole names at a time, each from the folder the stretch before led to, so
+// links on the way are followed as in the whole path. On failure errno says why.
+Descriptor openAnyLength(const QByteArray& path, int flags)
+{
+    Descriptor folder; // where the rest of the path starts; the working folder at first
+    qsizetype from = 0;
+    for (;;) {
+        const int base = folder.valid() ? folder.get() : AT_FDCWD;
+        if (path.size() - from < PATH_MAX) {
+            const QByteArray rest = from == path.size() ? QByteArray(".") : path.mid(from);
+            return Descriptor(retry([&] { return ::openat(base, rest.constData(), flags); }));
+        }
+        const qsizetype cut = path.lastIndexOf('/', from + PATH_MAX - 2);
+        if (cut <= from) {
+            // No single name is that long: it names nothing.
+            errno = ENAMETOOLONG;
+            return Descriptor();
+        }
+        const QByteArray stretch = path.mid(from, cut - from);
+        Descriptor next(retry(
+            [&] { return ::openat(base, stretch.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC); }));
+        if (!next.valid())
+            return Descriptor();
+        folder = std::move(next);
+        from = cut + 1;
+        // The rest must not start with a slash: it would be taken from the root.
+        while (from < path.size() && path[from] == '/')
+            ++from;
+    }
+}
+
+// stat() (followLink) or lstat() of a path of any length; errno tells a failure.
+bool statAnyLength(const QByteArray& path, struct stat& st, bool followLink)
+{
+    if (path.size() < PATH_MAX)
+        return (followLink ? ::stat(path.constData(), &st) : ::lstat(path.constData(), &st)) == 0;
+    const qsizetype slash = path.lastIndexOf('/');
+    const QByteArray name = path.mid(slash + 1);
+    if (name.isEmpty()) {
+        // A slash at the end: whatever the path leads to, links followed.
+        const Descriptor entry = openAnyLength(path, O_PATH | O_CLOEXEC);
+        return entry.valid() && ::fstat(entry.get(), &st) == 0;
+    }
+    const Descriptor folder = openAnyLength(slash == 0 ? QByteArray("/") : path.left(slash),
+                                            O_PATH | O_DIRECTORY | O_CLOEXEC);
+    return folder.valid() && ::fstatat(folder.get(), name.constData(), &st,
+                                       followLink ? 0 : AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 } // namespace
 
 EntryInfo entryInfo(const QByteArray& path)
@@ -132,7 +183,7 @@ EntryInfo entryInfo(const QByteArray& path)
     struct stat st;
     if (path.isEmpty())
         throwError(ENOENT, path);
-    if (::lstat(path.constData(), &st) != 0)
+    if (!statAnyLength(path, st, false))
         throwErrno(path);
     return fromStat(st);
 }
@@ -140,7 +191,7 @@ EntryInfo entryInfo(const QByteArray& path)
 std::optional<EntryInfo> lookAt(const QByteArray& path)
 {
     struct stat st;
-    if (path.isEmpty() || path.contains('\0') || ::lstat(path.constData(), &st) != 0)
+    if (path.isEmpty() || path.contains('\0') || !statAnyLength(path, st, false))
         return std::nullopt;
     return fromStat(st);
 }
@@ -153,7 +204,7 @@ bool entryExists(const QByteArray& path)
 bool isFolder(const QByteArray& path)
 {
     struct stat st;
-    return !path.isEmpty() && ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return !path.isEmpty() && statAnyLength(path, st, true) && S_ISDIR(st.st_mode);
 }
 
 Error notRegular(const QByteArray& path, mode_t mode)
@@ -284,9 +335,7 @@ Folder Folder::open(const QByteArray& path, EngineHost& host)
     if (path.contains('\0'))
         throw nulInName(path);
     return host.blocking([&] {
-        Descriptor fd(retry([&] {
-            return ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
-        }));
+        Descriptor fd = openAnyLength(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
         if (!fd.valid())
             throwErrno(path);
         struct stat st;
@@ -326,6 +375,22 @@ Folder Folder::duplicate() const
     return Folder(std::move(fd), m_path, m_id, *m_host);
 }
 
+std::optional<Folder> Folder::openParent(const QByteArray& path, Identity expected) const
+{
+    return m_host->blocking([&]() -> std::optional<Folder> {
+        const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
+        Descriptor fd(retry([&] { return ::openat(m_fd.get(), "..", flags); }));
+        if (!fd.valid())
+            throwErrno(path);
+        struct stat st;
+        if (::fstat(fd.get(), &st) != 0)
+            throwErrno(path);
+        if (Identity{st.st_dev, st.st_ino} != expected)
+            return std::nullopt;
+        return Folder(std::move(fd), path, expected, *m_host);
+    });
+}
+
 QByteArray Folder::pathOf(const QByteArray& name) const
 {
     return m_path.endsWith('/') ? m_path + name : m_path + '/' + name;
@@ -335,7 +400,7 @@ bool Folder::stillAt(const QByteArray& path) const
 {
     return m_host->blocking([&] {
         struct stat st;
-        return ::stat(path.constData(), &st) == 0 && Identity{st.st_dev, st.st_ino} == m_id;
+        return statAnyLength(path, st, true) && Identity{st.st_dev, st.st_ino} == m_id;
     });
 }
 

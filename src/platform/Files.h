@@ -114,6 +114,9 @@ public:
     Folder openFolder(const QByteArray& name) const;
     // The same folder, held a second time (for an operation of its own).
     Folder duplicate() const;
+    // The folder this one is in, through "..", named `path`; nothing when that is not the
+    // folder `expected` (this one was moved meanwhile). Throws when it cannot be opened.
+    std::optional<Folder> openParent(const QByteArray& path, Identity expected) const;
 
     Folder(Folder&& other) noexcept = default;
     Folder& operator=(Folder&& other) noexcept = default;

@@ -2,6 +2,8 @@
 #include "cli/CliFixture.h"
 #include "platform/PathText.h"
 
+#include <QRegularExpression>
+
 #include <sys/stat.h>
 
 namespace ov {
@@ -164,7 +166,11 @@ TEST_F(CliSignal, ProgressIsOneLineFittedToTheTerminal)
             EXPECT_TRUE(shown.endsWith(last.mid(last.indexOf("...") + 3))) << last.constData();
         } else {
             EXPECT_TRUE(last.contains(" MiB of 48.0 MiB  ")) << last.constData();
-            EXPECT_TRUE(last.contains(" MiB/s  ")) << last.constData();
+            // The rate in whatever unit a busy machine brings it down to.
+            EXPECT_TRUE(QRegularExpression(R"(  [0-9.]+ (B|KiB|MiB|GiB)/s  )")
+                            .match(QString::fromUtf8(last))
+                            .hasMatch())
+                << last.constData();
             EXPECT_TRUE(last.startsWith("[#")) << last.constData();
             EXPECT_TRUE(last.endsWith(shown)) << last.constData();
         }

@@ -1,6 +1,7 @@
 // wipe -r: every file under a folder, what is in a tree besides files, and the places a
 // walk must not go.
 #include "cli/CliFixture.h"
+#include "cli/TreeWalk.h"
 #include "platform/PathText.h"
 #include "support/Tmpfs.h"
 
@@ -217,6 +218,79 @@ TEST_F(CliTree, OneFileSystemDoesNotEnterAMountPoint)
     EXPECT_TRUE(result.err.contains(at("top/mnt") + ": Device or resource busy"))
         << result.err.toStdString();
     EXPECT_FALSE(exists(at("top/mnt/m")));
+}
+
+// A tree deeper than a path can name (paths of 60 KB) and deeper than the descriptors
+// a process may hold goes as rm -rf takes it: each file destroyed through its held
+// folder, the folders bottom up.
+TEST_F(CliTree, DestroysATreeDeeperThanAPathCanName)
+{
+    folder("top");
+    test::DeepTree tree(at("top"), 300, 200);
+    tree.writeFile(150, "middle", "confidential");
+    tree.writeFile(300, "bottom", "confidential");
+    QProcess process;
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(QString::fromUtf8(dir.path()));
+    process.start("sh", {"-c", "ulimit -n 100 && exec \"$0\" \"$@\"", OV_CLI_PATH, "wipe", "-r",
+                         "--level", "medium", "top"});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(process.readAllStandardError().left(2000), "");
+    const QByteArray middle = tree.folder(150).mid(dir.path().size() + 1) + "/middle";
+    const QByteArray bottom = tree.folder(300).mid(dir.path().size() + 1) + "/bottom";
+    // The folder's name sorts before "middle".
+    EXPECT_EQ(QString::fromUtf8(process.readAllStandardOutput()),
+              line("destroyed", bottom) + line("destroyed", middle));
+    EXPECT_FALSE(exists(at("top")));
+}
+
+// A folder is let go while the walk is below it and taken back only when it is still
+// the folder it was: through "..", else by its path. Moved both ways, what is left in it
+// is left with the reason, and the walk goes on where it can.
+TEST_F(CliTree, AFolderThatCannotBeTakenBackIsLeftWithTheReason)
+{
+    folder("top/a/deep");
+    folder("elsewhere");
+    file("top/a/deep/file");
+    file("top/a/z");
+    file("top/b");
+    struct Visitor : cli::WalkVisitor
+    {
+        std::function<void()> onFile;
+        QStringList seen;
+        void namedFile(const QByteArray&) override {}
+        void file(const fs::Folder& folder, const QByteArray& name, const fs::EntryInfo&) override
+        {
+            seen << "file " + QString::fromUtf8(folder.pathOf(name));
+            if (onFile)
+                std::exchange(onFile, nullptr)();
+        }
+        void special(const fs::Folder&, const QByteArray&, const fs::EntryInfo&) override {}
+        void emptied(const fs::Folder& parent, const QByteArray& name) override
+        {
+            seen << "emptied " + QString::fromUtf8(parent.pathOf(name));
+        }
+        void failed(const Error& error) override
+        {
+            seen << "failed " + QString::fromUtf8(error.path()) + ": " + error.message();
+        }
+    } visitor;
+    // The folder below is moved away (".." leads elsewhere), and its old parent renamed
+    // (the path leads nowhere).
+    visitor.onFile = [&] {
+        ASSERT_EQ(::rename(at("top/a/deep").constData(), at("elsewhere/deep").constData()), 0);
+        ASSERT_EQ(::rename(at("top/a").constData(), at("top/renamed").constData()), 0);
+    };
+    DirectEngineHost host;
+    StopChannel stop;
+    cli::TreeWalk(host, stop, {true, false}, visitor).walk(at("top"));
+    EXPECT_EQ(visitor.seen,
+              QStringList({"file " + at("top/a/deep/file"),
+                           "failed " + at("top/a") +
+                               ": Was moved while the folders in it were being destroyed; what "
+                               "is left in it is left alone",
+                           "file " + at("top/b")}));
 }
 
 } // namespace

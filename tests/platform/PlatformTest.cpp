@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <thread>
@@ -160,6 +161,43 @@ TEST_F(Files, AHeldFolderIsTheOneOpenedAndNothingGoesThroughALink)
     fs::setMode(entry, 0600, "renamed", loop);
     EXPECT_EQ(modeOf("a.old/renamed"), 0600u);
     EXPECT_THAT(folder.names(), UnorderedElementsAre("renamed", "other", "link"));
+}
+
+// Paths longer than the system takes (300 folders of 200-byte names: 60 KB) are
+// followed a stretch at a time, links on the way as the path names them.
+TEST_F(Files, PathsLongerThanTheSystemTakesLeadWhereTheyName)
+{
+    ASSERT_EQ(::mkdir(dir.file("top").constData(), 0755), 0);
+    test::DeepTree tree(dir.file("top"), 300, 200);
+    tree.writeFile(300, "deep", "deepest");
+    const QByteArray bottom = tree.folder(300);
+    ASSERT_GT(bottom.size(), 60000);
+
+    const fs::Folder folder = fs::Folder::open(bottom, loop);
+    EXPECT_TRUE(folder.stillAt(bottom));
+    EXPECT_TRUE(fs::isFolder(bottom + "//"));
+    const std::optional<fs::EntryInfo> file = fs::lookAt(bottom + "/deep");
+    ASSERT_TRUE(file.has_value());
+    EXPECT_EQ(file->size, 7);
+    EXPECT_EQ(fs::entryInfo(bottom + "/deep").id, folder.lookAt("deep")->id);
+    EXPECT_FALSE(fs::lookAt(bottom + "/none").has_value());
+    ASSERT_EQ(::symlink(tree.folder(15).constData(), dir.file("link").constData()), 0);
+    const QByteArray throughLink = dir.file("link") + bottom.mid(tree.folder(15).size());
+    EXPECT_TRUE(folder.stillAt(throughLink));
+    EXPECT_TRUE(fs::lookAt(throughLink + "/deep").has_value());
+
+    // Moved away high up, the path leads nowhere.
+    const QByteArray moved = dir.file("top/moved");
+    ASSERT_EQ(::rename(tree.folder(1).constData(), moved.constData()), 0);
+    EXPECT_FALSE(folder.stillAt(bottom));
+    EXPECT_THAT(
+        [&] { fs::Folder::open(bottom, loop); },
+        Throws<Error>(AllOf(Property(&Error::code, ENOENT), Property(&Error::path, bottom))));
+    ASSERT_EQ(::rename(moved.constData(), tree.folder(1).constData()), 0);
+    // No single name is that long.
+    const QByteArray overlong = dir.file(QByteArray(5000, 'x'));
+    EXPECT_THAT([&] { fs::Folder::open(overlong, loop); },
+                Throws<Error>(Property(&Error::code, ENAMETOOLONG)));
 }
 
 TEST_F(Files, OpeningRefusesAllButRegularFilesWithoutOpeningThem)

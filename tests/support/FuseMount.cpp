@@ -155,8 +155,10 @@ std::unique_ptr<PowerCutDisk> PowerCutDisk::create(const QString& fsType, qint64
                  &output))
         return fail(QStringLiteral("no loop device: ") + output.trimmed());
     disk->m_loop = output.trimmed();
-    // No timed commit of the journal: only the flushes the program asks for count.
+    // No timed commit of the journal: only the flushes the program asks for count. No
+    // discards by btrfs either: the freed blocks stay for the test to look at.
     const QString options = fsType.startsWith(QLatin1String("ext")) ? QStringLiteral("commit=600")
+                            : fsType == QLatin1String("btrfs")      ? QStringLiteral("nodiscard")
                                                                     : QStringLiteral("defaults");
     if (!runTool(QStringLiteral("mount"),
                  {QStringLiteral("-o"), options, disk->m_loop, dir + QStringLiteral("/mnt")},

@@ -7,7 +7,8 @@
 
 namespace ov::test {
 
-// A small file system in a sparse image file, loop-mounted on a temporary folder.
+// A small file system in a sparse image file, loop-mounted on a temporary folder; btrfs
+// without discards unless the options ask for them.
 // Needs root and the file system's mkfs; create() says why not otherwise, so a test
 // can skip cleanly.
 class LoopMount

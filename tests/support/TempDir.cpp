@@ -1,9 +1,11 @@
 #include "support/TempDir.h"
 
 #include <QFile>
+#include <QProcess>
 
 #include <fcntl.h>
 #include <stdexcept>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -105,6 +107,82 @@ long long countOccurrences(const QByteArray& path, const QByteArray& needle)
 bool runningAsRoot()
 {
     return ::geteuid() == 0;
+}
+
+DeepTree::DeepTree(QByteArray top, int depth, int nameLength)
+    : m_top(std::move(top)), m_name(nameLength, 'd'), m_depth(depth)
+{
+    int fd = ::open(m_top.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int level = 1; fd >= 0 && level <= depth; ++level) {
+        if (::mkdirat(fd, m_name.constData(), 0755) != 0) {
+            ::close(fd);
+            fd = -1;
+            break;
+        }
+        const int next = ::openat(fd, m_name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0)
+        throw std::runtime_error("cannot make the deep tree under " + m_top.toStdString());
+    ::close(fd);
+}
+
+DeepTree::~DeepTree()
+{
+    // rm goes down any depth.
+    QProcess::execute(QStringLiteral("rm"),
+                      {QStringLiteral("-rf"), QFile::decodeName(m_top + '/' + m_name)});
+}
+
+QByteArray DeepTree::folder(int level) const
+{
+    QByteArray path = m_top;
+    for (int i = 0; i < level; ++i)
+        path += '/' + m_name;
+    return path;
+}
+
+int DeepTree::open(int level) const
+{
+    int fd = ::open(m_top.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    for (int i = 0; fd >= 0 && i < level; ++i) {
+        const int next = ::openat(fd, m_name.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        ::close(fd);
+        fd = next;
+    }
+    if (fd < 0)
+        throw std::runtime_error("cannot reach level " + std::to_string(level) + " of " +
+                                 m_top.toStdString());
+    return fd;
+}
+
+void DeepTree::writeFile(int level, const QByteArray& name, const QByteArray& content) const
+{
+    const int folder = open(level);
+    const int fd =
+        ::openat(folder, name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    ::close(folder);
+    if (fd < 0 || ::write(fd, content.constData(), size_t(content.size())) != content.size()) {
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error("cannot write " + name.toStdString());
+    }
+    ::close(fd);
+}
+
+QByteArray DeepTree::readFile(int level, const QByteArray& name) const
+{
+    const int folder = open(level);
+    const int fd = ::openat(folder, name.constData(), O_RDONLY | O_CLOEXEC);
+    ::close(folder);
+    if (fd < 0)
+        throw std::runtime_error("cannot read " + name.toStdString());
+    QByteArray content(1 << 16, '\0');
+    const ssize_t n = ::read(fd, content.data(), size_t(content.size()));
+    ::close(fd);
+    content.resize(std::max<ssize_t>(n, 0));
+    return content;
 }
 
 } // namespace ov::test

@@ -28,4 +28,26 @@ bool exists(const QByteArray& path);
 long long countOccurrences(const QByteArray& path, const QByteArray& needle);
 bool runningAsRoot();
 
+// Folders nested one inside the other below `top` (which must exist), deeper than a path
+// can name: `depth` folders of `nameLength`-byte names. Made and filled through held
+// folders; removed with whatever is left of them when it goes.
+class DeepTree
+{
+public:
+    DeepTree(QByteArray top, int depth, int nameLength);
+    ~DeepTree();
+    DeepTree(const DeepTree&) = delete;
+    DeepTree& operator=(const DeepTree&) = delete;
+    // The path of the folder at a level (0 is top itself).
+    QByteArray folder(int level) const;
+    void writeFile(int level, const QByteArray& name, const QByteArray& content) const;
+    QByteArray readFile(int level, const QByteArray& name) const;
+
+private:
+    // An open descriptor of the folder at a level.
+    int open(int level) const;
+    QByteArray m_top, m_name;
+    int m_depth;
+};
+
 } // namespace ov::test
