@@ -5,11 +5,11 @@
 #include "ui/AccessibleLabels.h"
 #include "ui/Artwork.h"
 #include "ui/Widgets.h"
+#include "ui/file/PendingList.h"
+#include "ui/file/PictureBox.h"
+#include "ui/file/clsPicBar.h"
 #include "ui/main/MainLayout.h"
-#include "ui/main/PendingList.h"
-#include "ui/main/PictureBox.h"
 #include "ui/main/cTooltip.h"
-#include "ui/main/clsPicBar.h"
 
 #include <QGroupBox>
 #include <QLabel>

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ui/AppContext.h"
-#include "ui/main/FolderLister.h"
+#include "ui/file/FolderLister.h"
 #include "wipe/DeletionRun.h"
 
 #include <QObject>

@@ -10,8 +10,8 @@
 #include "ui/dialogs/frmViewLog.h"
 #include "ui/disk/DiskPanel.h"
 #include "ui/file/FilePanel.h"
+#include "ui/file/PendingList.h"
 #include "ui/main/MainLayout.h"
-#include "ui/main/PendingList.h"
 #include "ui/main/cTooltip.h"
 
 #include <QCloseEvent>

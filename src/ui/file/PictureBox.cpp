@@ -1,4 +1,4 @@
-#include "ui/main/PictureBox.h"
+#include "ui/file/PictureBox.h"
 
 #include <QPainter>
 

@@ -1,4 +1,4 @@
-#include "ui/main/PendingList.h"
+#include "ui/file/PendingList.h"
 
 #include "platform/Error.h"
 
