@@ -3,6 +3,7 @@
 #include "ui/AccessibleLabels.h"
 #include "ui/AppContext.h"
 #include "ui/Artwork.h"
+#include "ui/ProgramTitle.h"
 #include "ui/Widgets.h"
 #include "ui/dialogs/DialogSupport.h"
 #include "ui/dialogs/OpenLink.h"
@@ -39,7 +40,7 @@ frmAbout::frmAbout(AppContext& context) : m_context(context)
     Picture1 = place<QLabel>(this, "Picture1", {}, twipsRect(360, 240, 3735, 495));
     Picture1->setPixmap(aboutBanner(devicePixelRatioF()));
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Picture1->setAccessibleName(QStringLiteral("Ombrevault"));
+    Picture1->setAccessibleName(programTitle());
     // The picture box shows the banner's left part; it is no text that needs room.
     Picture1->setMinimumSize(Picture1->size());
     Picture1->setMaximumSize(Picture1->size());

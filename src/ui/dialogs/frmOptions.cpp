@@ -3,6 +3,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "ui/AppContext.h"
+#include "ui/ProgramTitle.h"
 #include "ui/Stacking.h"
 #include "ui/Widgets.h"
 #include "ui/dialogs/DialogSupport.h"
@@ -178,7 +179,7 @@ void frmOptions::cmdOK_Click()
 
     if (failure) {
         m_context.dialogs.messageBox(
-            this, Dialogs::Icon::Exclamation, QStringLiteral("Ombrevault"),
+            this, Dialogs::Icon::Exclamation, programTitle(),
             QStringLiteral("The settings could not be saved.\n") + failure->text() +
                 QStringLiteral("\nThe new choices apply until the program ends."));
     }

@@ -4,6 +4,7 @@
 #include "platform/LinuxVolumes.h"
 #include "platform/MountTable.h"
 #include "ui/AccessibleLabels.h"
+#include "ui/ProgramTitle.h"
 #include "ui/Stacking.h"
 #include "ui/Widgets.h"
 
@@ -436,8 +437,7 @@ void DiskPanel::showUnreached(const QStringList& lines)
 
 void DiskPanel::showErrorReport(int, const QString& text)
 {
-    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Information, QStringLiteral("Ombrevault"),
-                                 text);
+    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Information, programTitle(), text);
 }
 
 } // namespace ov

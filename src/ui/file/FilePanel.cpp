@@ -4,6 +4,7 @@
 #include "platform/Paths.h"
 #include "ui/AccessibleLabels.h"
 #include "ui/Artwork.h"
+#include "ui/ProgramTitle.h"
 #include "ui/Widgets.h"
 #include "ui/file/PendingList.h"
 #include "ui/file/PictureBox.h"
@@ -22,8 +23,6 @@
 namespace ov {
 
 namespace {
-
-const QString kTitle = QStringLiteral("Ombrevault");
 
 // The local path of a file URL as bytes: percent-decoded from the URL's encoded form,
 // so that names that are not valid UTF-8 keep their bytes.
@@ -241,7 +240,7 @@ void FilePanel::cmdAddFolder_Click()
         File1 = lister;
     } catch (const Error& error) {
         File1.setPath(lister.path());
-        m_context.dialogs.messageBox(m_window, Dialogs::Icon::Exclamation, kTitle,
+        m_context.dialogs.messageBox(m_window, Dialogs::Icon::Exclamation, programTitle(),
                                      QStringLiteral("The folder could not be read.\n") +
                                          error.displayPath() + QLatin1Char('\n') + error.message());
         return;
@@ -293,7 +292,7 @@ void FilePanel::List1_OLEDragDrop(const QMimeData* data)
         const QByteArray path = localPathBytes(url);
         if (fs::isFolder(path))
             m_context.dialogs.messageBox(
-                m_window, Dialogs::Icon::Information, kTitle,
+                m_window, Dialogs::Icon::Information, programTitle(),
                 QStringLiteral("Can not drag and drop a whole directory."));
         else
             List1->appendEntry(path);
@@ -370,12 +369,12 @@ void FilePanel::reportError(const Error& error)
     if (!error.path().isEmpty())
         text += QLatin1Char('\n') + error.displayPath();
     text += QLatin1Char('\n') + error.message();
-    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Stop, kTitle, text);
+    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Stop, programTitle(), text);
 }
 
 void FilePanel::reportNotices(const QStringList& lines)
 {
-    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Information, kTitle,
+    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Information, programTitle(),
                                  lines.join(QLatin1Char('\n')));
 }
 

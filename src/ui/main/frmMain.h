@@ -39,26 +39,19 @@ public:
     void mnuHelp1_Click();
     void mnuAbout_Click();
 
-    // The handlers of the controls on the panels, carried out by the panel they sit on.
+    // The File Cleaner's delete and drop handlers and its list measure, carried out by the
+    // panel; the other controls' handlers live on their panels only.
     void cmdDelete_Click();
-    void cmdAddFile_Click();
-    void cmdAddFolder_Click();
-    void cmdRemoveFile_Click();
-    void cmdClearList_Click();
     bool List1_OLEDragOver(const QMimeData* data) const;
     void List1_OLEDragDrop(const QMimeData* data);
-    void Timer2_Timer();
     int ScrollBar();
     int horizontalExtent() const;
-    void Drive1_Change();
-    void Command1_Click();
-    void cmdStop_Click();
 
     bool deletionRunning() const;
     cTooltip& tooltip() { return *objTooltip; }
     PendingList* pendingList() const { return List1; }
-    FilePanel& filePanel() const { return *objFilePanel; }
-    DiskPanel& diskPanel() const { return *objDiskPanel; }
+    FilePanel& filePanel() const { return *m_filePanel; }
+    DiskPanel& diskPanel() const { return *m_diskPanel; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -78,8 +71,8 @@ private:
 
     AppContext& m_context;
     std::unique_ptr<cTooltip> objTooltip;
-    DiskPanel* objDiskPanel = nullptr;
-    FilePanel* objFilePanel = nullptr;
+    DiskPanel* m_diskPanel = nullptr;
+    FilePanel* m_filePanel = nullptr;
 
     QMenu* mnuFile = nullptr;
     QAction* mnuViewLogs = nullptr;
