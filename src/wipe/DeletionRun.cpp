@@ -1,6 +1,7 @@
 #include "wipe/DeletionRun.h"
 
 #include "settings/WipeLevel.h"
+#include "wipe/PreCheck.h"
 #include "wipe/RemoveDuplicates.h"
 #include "wipe/WipeMethods.h"
 
@@ -86,6 +87,16 @@ DeletionRun::Outcome DeletionRun::work(std::vector<QByteArray>& entries, Notices
     int left = total;
     m_view.setTotalFiles(QString::number(total));
     m_view.setFilesLeft(QString::number(left));
+    // Every entry is looked at before the first byte: a list that cannot be destroyed
+    // whole is not begun, and every entry in the way is told at once.
+    if (const std::optional<WipeLevel> level = parseWipeLevel(m_settings.SecurityLevel)) {
+        const WipeEnv checkEnv{m_host, m_settings, m_stop, m_startFolder};
+        failure = precheckFailure(precheckEntries(entries, *level, checkEnv));
+        if (failure) {
+            m_view.setStatus(QStringLiteral("Failed: ") + failure->message().section('\n', 0, 0));
+            return Outcome::Failed;
+        }
+    }
     m_host.yield();
 
     m_view.setStatus(QStringLiteral(" Working.."));

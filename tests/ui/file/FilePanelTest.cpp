@@ -256,14 +256,19 @@ private slots:
         const QByteArray moved = btrfs->mountPoint() + "/moved";
         writeFile(moved, QByteArray(256 << 10, 'm'));
         h.window->pendingList()->appendEntry(moved);
-        h.addFiles({"missing"}, false);
+        h.addFiles({"missing"});
+        const QByteArray missing = h.dir.file("missing");
+        h.loop.onYield = [&] { // it goes once the run is under way
+            if (!exists(moved) && exists(missing))
+                QFile::remove(QString::fromUtf8(missing));
+        };
         h.window->cmdDelete_Click();
         QVERIFY(!exists(moved));
         QCOMPARE(h.counters(), (QStringList{"2", "1", "1"}));
         QCOMPARE(h.dialogs.messages.size(), 2);
         QVERIFY(h.dialogs.messages[0].startsWith("Stop|Ombrevault|"));
         const QString box = h.dialogs.messages[1];
-        QVERIFY2(box.startsWith(QStringLiteral("Information|Ombrevault|Deleted, but the old data "
+        QVERIFY2(box.startsWith(QStringLiteral("Exclamation|Ombrevault|Deleted, but the old data "
                                                "is still on the device:\n") +
                                 QString::fromUtf8(moved) + QStringLiteral(": not reached (moved)")),
                  qPrintable(box));
@@ -273,26 +278,66 @@ private slots:
         QVERIFY(lines[3].contains(h.dir.file("missing") + " NOT destroyed: "));
     }
 
+    // A file that fails only once the run has begun (taken away meanwhile) stops the
+    // run there: the files before it are destroyed, it and the rest stay listed.
     void failureInTheMiddleKeepsTheRest()
     {
         Harness h;
         h.settings.SecurityLevel = QStringLiteral("1"); // the least level refuses a missing file
-        h.addFiles({"a"});
-        h.addFiles({"missing"}, false);
-        h.addFiles({"c"});
+        h.addFiles({"a", "b", "c"});
+        const QByteArray taken = h.dir.file("b");
+        h.loop.onYield = [&] {
+            if (!exists(h.dir.file("a")) && exists(taken))
+                QFile::remove(QString::fromUtf8(taken));
+        };
         h.window->cmdDelete_Click();
 
-        const QByteArray missing = h.dir.file("missing");
         QVERIFY(!exists(h.dir.file("a")));
         QVERIFY(exists(h.dir.file("c")));
-        QCOMPARE(h.entries(), (Paths{missing, h.dir.file("c")}));
+        QCOMPARE(h.entries(), (Paths{taken, h.dir.file("c")}));
         QCOMPARE(h.counters(), (QStringList{"3", "1", "2"}));
         QVERIFY(h.text("lblStatus").startsWith(QStringLiteral("Failed: ")));
-        QVERIFY(h.text("lblStatus").contains(QString::fromUtf8(missing)));
+        QVERIFY(h.text("lblStatus").contains(QString::fromUtf8(taken)));
         QCOMPARE(h.dialogs.messages.size(), 1);
         QVERIFY(h.dialogs.messages[0].startsWith("Stop|Ombrevault|"));
-        QVERIFY(names(h.dialogs.messages[0], missing, ENOENT));
+        QVERIFY(names(h.dialogs.messages[0], taken, ENOENT));
         QVERIFY(h.idle());
+    }
+
+    // Every entry is looked at before the first byte: a link in the middle of the list
+    // (and a missing file after it) stop the run before anything is destroyed, at every
+    // level, and all of them are told in one box.
+    void aListThatCannotBeDestroyedWholeIsNotBegun()
+    {
+        for (const char* level : {"1", "2", "3"}) {
+            Harness h;
+            h.settings.SecurityLevel = QString::fromLatin1(level);
+            h.settings.LogOperations = true;
+            h.addFiles({"a", "target", "c"});
+            const QByteArray link = h.dir.file("link");
+            QVERIFY(::symlink(h.dir.file("target").constData(), link.constData()) == 0);
+            const QByteArray missing = h.dir.file("missing");
+            const Paths listed{h.dir.file("a"), link, h.dir.file("c"), missing};
+            h.window->pendingList()->setEntries(listed);
+            h.window->cmdDelete_Click();
+
+            for (const char* name : {"a", "target", "c"})
+                QCOMPARE(readFile(h.dir.file(name)), QByteArray(3000, 'x'));
+            QVERIFY(QFileInfo(QString::fromUtf8(link)).isSymLink());
+            QVERIFY(!exists(h.log.path())); // nothing logged as destroyed
+            QCOMPARE(h.entries(), listed);
+            QCOMPARE(h.counters(), (QStringList{"4", "0", "4"}));
+            QVERIFY(
+                h.text("lblStatus").startsWith(QStringLiteral("Failed: Nothing was destroyed")));
+            QCOMPARE(h.dialogs.messages.size(), 1);
+            const QString box = h.dialogs.messages[0];
+            QVERIFY2(box.startsWith("Stop|Ombrevault|"), qPrintable(box));
+            QVERIFY2(box.contains("these 2 entries cannot be destroyed"), qPrintable(box));
+            QVERIFY2(box.contains(QString::fromUtf8(link)), qPrintable(box));
+            QVERIFY2(names(box, missing, ENOENT), qPrintable(box));
+            QVERIFY(!box.contains(QString::fromUtf8(h.dir.file("a")) + ':'));
+            QVERIFY(h.idle());
+        }
     }
 };
 
