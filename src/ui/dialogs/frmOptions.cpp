@@ -106,7 +106,7 @@ frmOptions::frmOptions(AppContext& context) : m_context(context)
     // The general page lies in front; the security page shows as a strip above it and
     // takes no key (covered after the Tab order is set: Qt orders no covered control).
     Frame2->raise();
-    setCovered(Frame1, true);
+    setCovered(Frame1, true, Cover::Partly); // its strip above the other page shows
     cmdCancel->setFocus();
     dialogs::fitWindow(*this);
 

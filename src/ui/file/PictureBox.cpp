@@ -1,11 +1,14 @@
 #include "ui/file/PictureBox.h"
 
+#include "ui/AccessibleLabels.h"
+
 #include <QPainter>
 
 namespace ov {
 
 PictureBox::PictureBox(QWidget* parent) : QFrame(parent)
 {
+    installLabelAccessibles();
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setLineWidth(1);
 }

@@ -21,6 +21,8 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QProxyStyle>
+#include <QShortcut>
 
 namespace ov {
 
@@ -33,10 +35,27 @@ QAction* makeAction(QMenu* menu, const char* name, const QString& text)
     return action;
 }
 
+// The menu bar's style where Alt alone moves into the bar, on every desktop style.
+class AltKeyMenuStyle : public QProxyStyle
+{
+public:
+    explicit AltKeyMenuStyle(QObject* owner) { setParent(owner); }
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returned) const override
+    {
+        if (hint == SH_MenuBar_AltKeyNavigation || hint == SH_UnderlineShortcut)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returned);
+    }
+};
+
 } // namespace
 
 frmMain::frmMain(AppContext& context, const CommandLine& commandLine, QWidget* parent)
-    : QMainWindow(parent), m_context(context)
+    : QMainWindow(parent), m_context(context),
+      m_dialogs(context.dialogs, [this] { return fallbackFocus(); }),
+      m_panelContext{context.settings, context.store,   context.log,    context.host,
+                     m_dialogs,        context.volumes, context.opener, context.startFolder}
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(programTitle());
@@ -59,12 +78,12 @@ frmMain::~frmMain() = default;
 
 void frmMain::buildMenu()
 {
-    mnuFile = menuBar()->addMenu(QStringLiteral("File"));
+    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuViewLogs = makeAction(mnuFile, "mnuViewLogs", QStringLiteral(" View Logs"));
     mnuExit = makeAction(mnuFile, "mnuExit", QStringLiteral(" E&xit"));
 
-    mnuView = menuBar()->addMenu(QStringLiteral("View"));
+    mnuView = menuBar()->addMenu(QStringLiteral("&View"));
     mnuView->setObjectName(QStringLiteral("mnuView"));
     mnuFileCleaner = makeAction(mnuView, "mnuFileCleaner", QStringLiteral(" File Cleaner"));
     mnuDiskCleaner = makeAction(mnuView, "mnuDiskCleaner", QStringLiteral(" Disk Cleaner"));
@@ -72,10 +91,19 @@ void frmMain::buildMenu()
     mnuBar->setObjectName(QStringLiteral("mnuBar"));
     mnuOptions = makeAction(mnuView, "mnuOptions", QStringLiteral(" Options"));
 
-    mnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
+    mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuHelp1 = makeAction(mnuHelp, "mnuHelp1", QStringLiteral(" Help"));
     mnuAbout = makeAction(mnuHelp, "mnuAbout", QStringLiteral(" About"));
+
+    // The keyboard's way into the menu: F10 opens the first menu, and Alt alone marks
+    // the titles' access keys and moves into the bar (the arrows then go to the menu,
+    // never to the control that has the focus).
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    f10->setObjectName(QStringLiteral("menuKey"));
+    connect(f10, &QShortcut::activated, this,
+            [this] { menuBar()->setActiveAction(mnuFile->menuAction()); });
+    menuBar()->setStyle(new AltKeyMenuStyle(this)); // outlives the bar
 
     connect(mnuViewLogs, &QAction::triggered, this, &frmMain::mnuViewLogs_Click);
     connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
@@ -103,7 +131,7 @@ void frmMain::buildPanels()
     frmFile->setGeometry(layout::kPanel);
     // The panel in front covers the one behind it completely.
     frmFile->setAutoFillBackground(true);
-    m_filePanel = new FilePanel(frmFile, m_context, this);
+    m_filePanel = new FilePanel(frmFile, m_panelContext, this);
     connect(m_filePanel, &FilePanel::runFinished, this, &frmMain::closeWhenRunsEnded);
     List1 = m_filePanel->pendingList();
 
@@ -159,7 +187,7 @@ void frmMain::Form_Load(const CommandLine& commandLine)
         m_context.host.yield();
 
     // The drive panel, showing the volume of the current directory; the frame owns it.
-    m_diskPanel = new DiskPanel(frmDisk, m_context, this);
+    m_diskPanel = new DiskPanel(frmDisk, m_panelContext, this);
     connect(m_diskPanel, &DiskPanel::runFinished, this, &frmMain::closeWhenRunsEnded);
     connect(m_diskPanel, &DiskPanel::roomNeeded, this, &frmMain::growPanels);
 
@@ -211,7 +239,7 @@ void frmMain::mnuOptions_Click()
 
 void frmMain::mnuHelp1_Click()
 {
-    OpenLink(QFile::decodeName(helpPagePath()), m_context, this);
+    OpenLink(QFile::decodeName(helpPagePath()), m_panelContext, this);
 }
 
 void frmMain::mnuAbout_Click()
@@ -252,6 +280,13 @@ void frmMain::closeWhenRunsEnded()
         return;
     m_closePending = false;
     close();
+}
+
+QWidget* frmMain::fallbackFocus() const
+{
+    if (m_diskPanel && (isCovered(frmFile) || !frmFile->isVisible()))
+        return m_diskPanel->firstControl();
+    return List1;
 }
 
 bool frmMain::deletionRunning() const

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/AppContext.h"
+#include "ui/FocusReturn.h"
 #include "ui/main/CommandLine.h"
 
 #include <QMainWindow>
@@ -69,7 +70,14 @@ private:
     void growPanels(int height);
     void drawBanner();
 
+    // Where the focus goes back to after a dialog when the control that opened it cannot
+    // take it: the pending list, or the drive list when the Disk Cleaner is in front.
+    QWidget* fallbackFocus() const;
+
     AppContext& m_context;
+    // The panels' services: their dialogs give the keyboard back to the window.
+    FocusReturningDialogs m_dialogs;
+    AppContext m_panelContext;
     std::unique_ptr<cTooltip> objTooltip;
     DiskPanel* m_diskPanel = nullptr;
     FilePanel* m_filePanel = nullptr;

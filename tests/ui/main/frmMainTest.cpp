@@ -2,6 +2,7 @@
 #include "platform/LinuxVolumes.h"
 #include "support/LoopMount.h"
 #include "ui/MainHarness.h"
+#include "ui/Stacking.h"
 #include "ui/main/cTooltip.h"
 
 using namespace ov;
@@ -44,7 +45,8 @@ private slots:
         h.window = std::make_unique<frmMain>(h.windowContext, CommandLine{}); // reads the store
         QVERIFY(h.show());
         QCOMPARE(h.panelInFront(), h.child("frmDisk"));
-        QVERIFY(h.child("frmFile")->isVisible());
+        // Behind it, nothing of the File Cleaner shows, to the eye or to a screen reader.
+        QVERIFY(isCovered(h.child("frmFile")) && h.child("frmFile")->isHidden());
         QVERIFY(h.settings.LogOperations);
         QCOMPARE(h.settings.SecurityLevel, QStringLiteral("3"));
         QVERIFY(h.idle());
@@ -100,7 +102,7 @@ private slots:
         QWidget* file = h.child("frmFile");
         h.window->mnuDiskCleaner_Click(); // right after start: nothing changes
         QCOMPARE(h.panelInFront(), disk);
-        QVERIFY(file->isVisible());
+        QVERIFY(isCovered(file) && file->isHidden());
         for (int twice = 0; twice < 2; ++twice) {
             h.child<QAction>("mnuFileCleaner")->trigger();
             QCOMPARE(h.panelInFront(), file);
@@ -108,7 +110,7 @@ private slots:
         }
         h.child<QAction>("mnuDiskCleaner")->trigger();
         QCOMPARE(h.panelInFront(), disk);
-        QVERIFY(file->isVisible()); // stays visible behind
+        QVERIFY(isCovered(file) && file->isHidden()); // covered, so not shown either
         QCOMPARE(h.entries(), Paths{"/tmp/x"});
     }
 
