@@ -469,6 +469,7 @@ int wipeCommand(const std::vector<QByteArray>& words)
 
     DeletionPolicy policy;
     policy.stopAtFirstFailure = false;
+    policy.checkAllFirst = false;
     policy.dryRun = request.dryRun;
     policy.blankEntriesFail = true;
     policy.readBack = request.readBack;

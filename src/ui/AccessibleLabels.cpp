@@ -20,6 +20,15 @@ public:
 
     ValueLabel* label() const { return static_cast<ValueLabel*>(widget()); }
 
+    // A label with nothing to say is not read out (an empty notice, a cleared status).
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        if (label()->text().isEmpty())
+            state.invisible = true;
+        return state;
+    }
+
     QString text(QAccessible::Text kind) const override
     {
         switch (kind) {
@@ -87,14 +96,38 @@ public:
     }
 };
 
+// What a screen reader speaks as it appears: a notification, named by its text.
+class AnnouncerAccessible : public QAccessibleWidget
+{
+public:
+    explicit AnnouncerAccessible(Announcer* announcer)
+        : QAccessibleWidget(announcer, QAccessible::Notification)
+    {}
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Name || kind == QAccessible::Description)
+            return static_cast<Announcer*>(widget())->text();
+        return QAccessibleWidget::text(kind);
+    }
+};
+
 QAccessibleInterface* labelAccessible(const QString& className, QObject* object)
 {
+    // The one picture box is the File Cleaner's moving band: a progress indicator, not
+    // a frame (a frame is a top-level window to assistive technology).
+    if (className == QLatin1String("ov::PictureBox"))
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::ProgressBar);
+    if (className == QLatin1String("ov::Announcer"))
+        return new AnnouncerAccessible(static_cast<Announcer*>(object));
     if (className == QLatin1String("ov::ValueLabel"))
         return new ValueLabelAccessible(static_cast<ValueLabel*>(object));
     if (className == QLatin1String("ov::LinkLabel"))
         return new LinkLabelAccessible(static_cast<LinkLabel*>(object));
     return nullptr;
 }
+
+} // namespace
 
 void installLabelAccessibles()
 {
@@ -104,8 +137,6 @@ void installLabelAccessibles()
     }();
     Q_UNUSED(installed);
 }
-
-} // namespace
 
 ValueLabel::ValueLabel(const QString& text, QWidget* parent, QAccessible::Role role)
     : QLabel(text, parent), m_role(role)
@@ -173,6 +204,40 @@ void LinkLabel::paintEvent(QPaintEvent* event)
     option.initFrom(this);
     option.backgroundColor = palette().color(QPalette::Window);
     painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+}
+
+Announcer::Announcer(QWidget* window) : QWidget(window)
+{
+    installLabelAccessibles();
+    setObjectName(QStringLiteral("announcer"));
+    setFocusPolicy(Qt::NoFocus);
+    setGeometry(0, 0, 0, 0);
+    hide();
+}
+
+void Announcer::announce(const QString& text)
+{
+    // Orca speaks a notification as it comes to show; Qt 6.4 has no announcement event,
+    // and its bridge passes alerts on to no one. Hidden first, so that each news shows
+    // anew; it stays showing (without a pixel of its own) until the next one.
+    hide();
+    m_text = text;
+    show();
+    if (!isVisible()) { // a window not shown yet sends no show of its children
+        QAccessibleEvent shown(this, QAccessible::ObjectShow);
+        QAccessible::updateAccessibility(&shown);
+    }
+}
+
+void announce(QWidget* window, const QString& text)
+{
+    if (!window)
+        return;
+    QWidget* top = window->window();
+    auto* announcer = top->findChild<Announcer*>(QString(), Qt::FindDirectChildrenOnly);
+    if (!announcer)
+        announcer = new Announcer(top);
+    announcer->announce(text);
 }
 
 } // namespace ov

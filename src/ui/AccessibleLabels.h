@@ -5,6 +5,10 @@
 
 namespace ov {
 
+// Makes the program's own widgets known to assistive technology by what they are; every
+// widget below that needs it calls it, and so may any other.
+void installLabelAccessibles();
+
 // A label that shows a changing value: a counter, a status line, a notice. Assistive
 // technology reads it by the caption it is given as its accessible name and gets the
 // value as its text; each change of the value is announced.
@@ -45,5 +49,23 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 };
+
+// Tells a screen reader something it should speak now (the end of a run), as a
+// notification of the window it belongs to. Hidden: it is heard, not seen.
+class Announcer : public QWidget
+{
+    Q_OBJECT
+public:
+    explicit Announcer(QWidget* window);
+
+    const QString& text() const { return m_text; }
+    void announce(const QString& text);
+
+private:
+    QString m_text;
+};
+
+// Announces `text` through the announcer of the window `window` belongs to.
+void announce(QWidget* window, const QString& text);
 
 } // namespace ov

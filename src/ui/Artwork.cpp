@@ -1,4 +1,5 @@
 #include "ui/Artwork.h"
+#include "ui/ProgramTitle.h"
 
 #include <QApplication>
 #include <QLinearGradient>
@@ -74,7 +75,7 @@ QPixmap mainBanner(const QSize& size, qreal devicePixelRatio)
     painter.drawPixmap(QRect(14, 8, 48, 48), programIcon().pixmap(QSize(48, 48), devicePixelRatio));
     painter.setPen(Qt::white);
     painter.setFont(bannerFont(26, true));
-    painter.drawText(QPointF(74, 36), QStringLiteral("Ombrevault"));
+    painter.drawText(QPointF(74, 36), programTitle());
     painter.setPen(QColor(0xb9, 0xd3, 0xf5));
     painter.setFont(bannerFont(12, false));
     painter.drawText(QPointF(76, 54),
@@ -93,7 +94,7 @@ QPixmap aboutBanner(qreal devicePixelRatio)
     drawBand(painter, size, 430);
     painter.setPen(Qt::white);
     painter.setFont(bannerFont(18, true));
-    painter.drawText(QPointF(8, 21), QStringLiteral("Ombrevault"));
+    painter.drawText(QPointF(8, 21), programTitle());
     return pixmap;
 }
 

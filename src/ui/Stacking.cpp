@@ -12,6 +12,7 @@ constexpr char kDepth[] = "ov_coverDepth";
 constexpr char kPolicy[] = "ov_focusPolicyUncovered";
 constexpr char kCovered[] = "ov_covered";
 constexpr char kGuardName[] = "ov_keyGuard";
+constexpr char kHiddenByCover[] = "ov_hiddenByCover";
 
 // Swallows every key a covered control would get, should it ever hold the focus.
 class KeyGuard : public QObject
@@ -77,7 +78,7 @@ bool canTakeFocus(const QWidget* widget)
 
 } // namespace
 
-void setCovered(QWidget* container, bool covered)
+void setCovered(QWidget* container, bool covered, Cover how)
 {
     if (!container || container->property(kCovered).toBool() == covered)
         return;
@@ -94,6 +95,28 @@ void setCovered(QWidget* container, bool covered)
         QWidget* focus = container->window()->focusWidget();
         if (focus && (focus == container || container->isAncestorOf(focus)))
             focus->clearFocus();
+    }
+    // What is not seen must not be showing to assistive technology either (a screen
+    // reader's review reads whatever is showing, covered or not): the hidden state is the
+    // one it reads. A container covered whole is hidden; of one that still shows a strip,
+    // only what it holds. What was hidden for another reason stays hidden.
+    QList<QWidget*> hideable;
+    if (how == Cover::Whole || !covered)
+        hideable << container;
+    if (how == Cover::Partly || !covered) {
+        for (QWidget* child : container->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+            if (!child->isWindow())
+                hideable << child;
+        }
+    }
+    for (QWidget* widget : hideable) {
+        if (covered) {
+            widget->setProperty(kHiddenByCover, widget->isVisibleTo(widget->parentWidget()));
+            widget->hide();
+        } else if (widget->property(kHiddenByCover).toBool()) {
+            widget->setProperty(kHiddenByCover, false);
+            widget->show();
+        }
     }
 }
 
@@ -124,7 +147,8 @@ bool focusFirst(QWidget* container, QWidget* first)
 
 void bringToFront(QWidget* front, QWidget* behind, QWidget* first)
 {
-    setCovered(behind, true);
+    const bool whole = front->geometry().contains(behind->geometry());
+    setCovered(behind, true, whole ? Cover::Whole : Cover::Partly);
     front->raise();
     setCovered(front, false);
     focusFirst(front, first);

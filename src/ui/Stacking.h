@@ -4,11 +4,17 @@ class QWidget;
 
 namespace ov {
 
-// Keeps the keyboard with what the user can see. A container that a sibling covers keeps
-// its place and stays visible, but its controls leave the Tab chain and ignore every key
-// until it is uncovered. Covers nest: a control is free again when the last cover over
-// it is lifted.
-void setCovered(QWidget* container, bool covered);
+// Keeps the keyboard and assistive technology with what the user can see. A container
+// that a sibling covers keeps its place; covered whole it is hidden (nothing of it shows
+// anyway), covered partly (a strip of its frame still shows) what it holds is hidden. Its
+// controls leave the Tab chain and ignore every key until it is uncovered. Covers nest: a control
+// is free again when the last cover over it is lifted.
+enum class Cover
+{
+    Whole,
+    Partly
+};
+void setCovered(QWidget* container, bool covered, Cover how = Cover::Whole);
 // Whether the widget or one of its ancestors is covered.
 bool isCovered(const QWidget* widget);
 

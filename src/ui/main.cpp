@@ -9,6 +9,7 @@
 #include "settings/Settings.h"
 #include "settings/SettingsStore.h"
 #include "ui/AppContext.h"
+#include "ui/ProgramTitle.h"
 #include "ui/main/CommandLine.h"
 #include "ui/main/frmMain.h"
 
@@ -24,7 +25,7 @@ int main(int argc, char** argv)
 
     QApplication app(argc, argv);
     ov::TerminationNotifier termination; // closes the windows; the runs stop first
-    QApplication::setApplicationName(QStringLiteral("Ombrevault"));
+    QApplication::setApplicationName(ov::programTitle());
     QApplication::setApplicationVersion(QStringLiteral(OV_VERSION_STRING));
 
     ov::Settings settings;

@@ -1,6 +1,7 @@
 #include "wipe/DeletionRun.h"
 
 #include "settings/WipeLevel.h"
+#include "wipe/PreCheck.h"
 #include "wipe/RemoveDuplicates.h"
 #include "wipe/WipeBatch.h"
 #include "wipe/WipeMethods.h"
@@ -178,6 +179,7 @@ public:
     }
 
     const std::optional<Error>& firstFailure() const { return m_failure; }
+    const WipeEnv& env() const { return m_env; }
     bool dealt(size_t index) const { return m_dealt[index]; }
     long long dealtCount() const { return m_tally.destroyed + m_tally.notReached; }
     const QStringList& notReached() const { return m_notReached; }
@@ -420,6 +422,19 @@ DeletionRun::Outcome DeletionRun::work(std::vector<QByteArray>& entries, EntryWa
     const size_t total = entries.size();
     m_view.setTotalFiles(QString::number(total));
     m_view.setFilesLeft(QString::number(total));
+    // Every entry is looked at before the first byte: a list that cannot be destroyed
+    // whole is not begun, and every entry in the way is told at once.
+    if (m_policy.checkAllFirst && !m_policy.dryRun) {
+        if (const std::optional<WipeLevel> level = parseWipeLevel(m_settings.SecurityLevel)) {
+            if (const std::optional<Error> failure =
+                    precheckFailure(precheckEntries(entries, *level, sink.env()))) {
+                sink.failed(*failure);
+                m_view.setStatus(QStringLiteral("Failed: ") +
+                                 failure->message().section('\n', 0, 0));
+                return Outcome::Failed;
+            }
+        }
+    }
     m_host.yield();
     m_view.setStatus(QStringLiteral(" Working.."));
 

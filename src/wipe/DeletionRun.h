@@ -89,6 +89,9 @@ struct DeletionPolicy
 {
     // The window ends the run at the first failure; the command line goes on.
     bool stopAtFirstFailure = true;
+    // Every entry is checked before the first byte, and a list with one that would fail
+    // is not begun (the window); the command line destroys what it can.
+    bool checkAllFirst = true;
     // Files at the least level go through WipeBatch: every pass over many files, then one
     // flush of each volume.
     bool batchLeast = true;

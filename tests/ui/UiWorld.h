@@ -24,9 +24,13 @@ struct FakeDialogs : Dialogs
 {
     std::deque<QByteArray> files, folders;
     QStringList asked, messages;
+    // What happens while a dialog is open (another window taking the activation).
+    std::function<void()> whileOpen;
 
     void messageBox(QWidget*, Icon icon, const QString& title, const QString& text) override
     {
+        if (whileOpen)
+            whileOpen();
         const char* names[] = {"Information", "Exclamation", "Stop"};
         messages << QLatin1String(names[int(icon)]) + '|' + title + '|' + text;
     }
@@ -34,11 +38,15 @@ struct FakeDialogs : Dialogs
                                        const QString& filter) override
     {
         asked << title << QString::fromUtf8(start) << filter;
+        if (whileOpen)
+            whileOpen();
         return next(files);
     }
     std::optional<QByteArray> chooseFolder(QWidget*, const QString& title) override
     {
         asked << title;
+        if (whileOpen)
+            whileOpen();
         return next(folders);
     }
     static std::optional<QByteArray> next(std::deque<QByteArray>& answers)

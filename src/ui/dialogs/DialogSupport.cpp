@@ -8,6 +8,8 @@
 #include <QStyleOptionButton>
 #include <QStylePainter>
 
+#include <algorithm>
+
 namespace ov::dialogs {
 
 namespace {
@@ -19,7 +21,8 @@ QFont windowFont(const QString& family, double points, bool bold)
     QFont font = QApplication::font();
     if (QFontDatabase::hasFamily(family))
         font.setFamilies({family});
-    font.setPointSizeF(points);
+    // The sizes of the design are the least: a desktop font set larger for reading wins.
+    font.setPointSizeF(std::max(points, QApplication::font().pointSizeF()));
     font.setBold(bold);
     return font;
 }

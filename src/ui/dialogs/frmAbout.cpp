@@ -3,6 +3,7 @@
 #include "ui/AccessibleLabels.h"
 #include "ui/AppContext.h"
 #include "ui/Artwork.h"
+#include "ui/ProgramTitle.h"
 #include "ui/Widgets.h"
 #include "ui/dialogs/DialogSupport.h"
 #include "ui/dialogs/OpenLink.h"
@@ -12,6 +13,9 @@
 #include <QPixmap>
 #include <QPointer>
 #include <QPushButton>
+
+#include <algorithm>
+#include <cmath>
 
 namespace ov {
 
@@ -28,6 +32,35 @@ void setTextColour(QLabel* widget, const QColor& colour)
     widget->setPalette(palette);
 }
 
+double luminance(const QColor& colour)
+{
+    const auto channel = [](double c) {
+        return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+    };
+    return 0.2126 * channel(colour.redF()) + 0.7152 * channel(colour.greenF()) +
+           0.0722 * channel(colour.blueF());
+}
+
+// The contrast of two colours as the web's accessibility guidelines measure it (1 to 21).
+double contrast(const QColor& a, const QColor& b)
+{
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// A link's colour: the design's where it reads on the window (4.5:1), else the palette's
+// link colour (a dark desktop's is light), else the window's text colour.
+QColor readableLink(const QWidget* on, const QColor& wanted)
+{
+    const QColor window = on->palette().color(QPalette::Window);
+    for (const QColor& colour :
+         {wanted, on->palette().color(QPalette::Link), on->palette().color(QPalette::WindowText)}) {
+        if (contrast(colour, window) >= 4.5)
+            return colour;
+    }
+    return on->palette().color(QPalette::WindowText);
+}
+
 } // namespace
 
 frmAbout::frmAbout(AppContext& context) : m_context(context)
@@ -39,7 +72,7 @@ frmAbout::frmAbout(AppContext& context) : m_context(context)
     Picture1 = place<QLabel>(this, "Picture1", {}, twipsRect(360, 240, 3735, 495));
     Picture1->setPixmap(aboutBanner(devicePixelRatioF()));
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    Picture1->setAccessibleName(QStringLiteral("Ombrevault"));
+    Picture1->setAccessibleName(programTitle());
     // The picture box shows the banner's left part; it is no text that needs room.
     Picture1->setMinimumSize(Picture1->size());
     Picture1->setMaximumSize(Picture1->size());
@@ -58,7 +91,9 @@ frmAbout::frmAbout(AppContext& context) : m_context(context)
     lblLink =
         place<LinkLabel>(this, "lblLink", webAddress().toUpper(), twipsRect(1080, 1200, 2385, 195));
     lblLink->setFont(dialogs::windowFont(QStringLiteral("Tahoma"), 8.25));
-    lblLink->adjustSize(); // as wide as its text
+    // As wide as its text; its height is the planned one, grown by the fit below so that
+    // what lies under it moves along.
+    lblLink->resize(lblLink->sizeHint().width(), lblLink->height());
     lblLink->setMouseTracking(true);
     lblLink->setCursor(Qt::PointingHandCursor);
     lblLink->installEventFilter(this);
@@ -67,7 +102,7 @@ frmAbout::frmAbout(AppContext& context) : m_context(context)
 
     Label2 = place<LinkLabel>(this, "Label2", kSupportAddress, twipsRect(1200, 1440, 2025, 315));
     Label2->setFont(dialogs::windowFont(QStringLiteral("MS Sans Serif"), 8.25, true));
-    setTextColour(Label2, QColor(0, 0, 192));
+    setTextColour(Label2, readableLink(this, QColor(0, 0, 192)));
     Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Label2->setCursor(Qt::PointingHandCursor);
     Label2->installEventFilter(this);
@@ -130,7 +165,7 @@ void frmAbout::setLinkColour(const QColor& colour)
 
 void frmAbout::Form_MouseMove()
 {
-    setLinkColour(QColor(0, 0, 255));
+    setLinkColour(readableLink(this, QColor(0, 0, 255)));
 }
 
 void frmAbout::lblLink_MouseMove()

@@ -3,6 +3,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Error.h"
 #include "ui/AppContext.h"
+#include "ui/ProgramTitle.h"
 #include "ui/Stacking.h"
 #include "ui/Widgets.h"
 #include "ui/dialogs/DialogSupport.h"
@@ -105,7 +106,7 @@ frmOptions::frmOptions(AppContext& context) : m_context(context)
     // The general page lies in front; the security page shows as a strip above it and
     // takes no key (covered after the Tab order is set: Qt orders no covered control).
     Frame2->raise();
-    setCovered(Frame1, true);
+    setCovered(Frame1, true, Cover::Partly); // its strip above the other page shows
     cmdCancel->setFocus();
     dialogs::fitWindow(*this);
 
@@ -178,7 +179,7 @@ void frmOptions::cmdOK_Click()
 
     if (failure) {
         m_context.dialogs.messageBox(
-            this, Dialogs::Icon::Exclamation, QStringLiteral("Ombrevault"),
+            this, Dialogs::Icon::Exclamation, programTitle(),
             QStringLiteral("The settings could not be saved.\n") + failure->text() +
                 QStringLiteral("\nThe new choices apply until the program ends."));
     }

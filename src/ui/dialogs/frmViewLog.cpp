@@ -5,6 +5,7 @@
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "ui/AppContext.h"
+#include "ui/ProgramTitle.h"
 #include "ui/WideList.h"
 #include "ui/Widgets.h"
 #include "ui/dialogs/DialogSupport.h"
@@ -106,7 +107,7 @@ void frmViewLog::Command2_Click()
     try {
         m_context.host.runBlocking([&] { fs::removeFile(path); });
     } catch (const Error& error) {
-        m_context.dialogs.messageBox(this, Dialogs::Icon::Exclamation, QStringLiteral("Ombrevault"),
+        m_context.dialogs.messageBox(this, Dialogs::Icon::Exclamation, programTitle(),
                                      QStringLiteral("The log file could not be deleted.\n") +
                                          error.text());
     }

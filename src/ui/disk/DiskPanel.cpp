@@ -4,10 +4,12 @@
 #include "platform/LinuxVolumes.h"
 #include "platform/MountTable.h"
 #include "ui/AccessibleLabels.h"
+#include "ui/ProgramTitle.h"
 #include "ui/Stacking.h"
 #include "ui/Widgets.h"
 
 #include <QFontDatabase>
+
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -16,6 +18,7 @@
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace ov {
 
@@ -42,13 +45,14 @@ const Row kRows[] = {
     {8, "Volume Compressed:"},
 };
 
-// Tahoma where it is installed, the window's own family otherwise.
+// Tahoma where it is installed, the window's own family otherwise; 8.25 points at the
+// least, larger where the desktop's font is (a reader who needs 12 points needs them here).
 QFont panelFont(const QFont& base)
 {
     QFont font = base;
     if (QFontDatabase::hasFamily(QStringLiteral("Tahoma")))
         font.setFamilies({QStringLiteral("Tahoma")});
-    font.setPointSizeF(8.25);
+    font.setPointSizeF(std::max(8.25, base.pointSizeF()));
     return font;
 }
 
@@ -104,7 +108,15 @@ DiskPanel::DiskPanel(QGroupBox* frmDisk, ov::AppContext& context, QWidget* windo
     FreeSpaceView& view = *this;
     m_run = std::make_unique<FreeSpaceRun>(*objDriveInfo, view, m_context.host, m_stop,
                                            m_context.settings, &m_context.log);
-    m_run->onFinished = [this] { emit runFinished(); };
+    m_run->onFinished = [this] {
+        // Spoken: the status line alone changes without a word from a screen reader.
+        announce(m_window, lblStatus2->text() + QStringLiteral(". ") +
+                               lblCleaned->text().replace(QLatin1Char('\n'), QLatin1Char(' ')) +
+                               QStringLiteral(", ") +
+                               lblLeft->text().replace(QLatin1Char('\n'), QLatin1Char(' ')) +
+                               QLatin1Char('.'));
+        emit runFinished();
+    };
     refreshDriveList();
     if (objDriveInfo->startFailure())
         report(0, objDriveInfo->startFailure()->text());
@@ -144,6 +156,12 @@ void DiskPanel::buildControls()
     Drive1->setMinimumContentsLength(12);
     Drive1->beforePopup = [this] { refreshDriveList(); };
     Drive1->setAccessibleName(QStringLiteral("Drive"));
+    // On this desktop a drop-down list is read by its caption (its name is the entry
+    // chosen): the caption says what the list is for.
+    lblDrive = new QLabel(QStringLiteral("Drive:"), leftColumn);
+    lblDrive->setObjectName(QStringLiteral("lblDrive"));
+    lblDrive->setBuddy(Drive1);
+    left->addWidget(lblDrive);
     left->addWidget(Drive1);
 
     auto* buttons = new ButtonStack(leftColumn);
@@ -436,8 +454,7 @@ void DiskPanel::showUnreached(const QStringList& lines)
 
 void DiskPanel::showErrorReport(int, const QString& text)
 {
-    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Information, QStringLiteral("Ombrevault"),
-                                 text);
+    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Information, programTitle(), text);
 }
 
 } // namespace ov

@@ -91,6 +91,7 @@ private:
     bool m_refreshing = false;
     bool m_focusToStart = false; // the focus waits for the start button to open
 
+    QLabel* lblDrive = nullptr;
     DriveListBox* Drive1 = nullptr;
     QPushButton* Command1 = nullptr;
     QPushButton* cmdStop = nullptr;

@@ -2,14 +2,16 @@
 
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "settings/WipeLevel.h"
 #include "ui/AccessibleLabels.h"
 #include "ui/Artwork.h"
+#include "ui/ProgramTitle.h"
 #include "ui/Widgets.h"
+#include "ui/file/PendingList.h"
+#include "ui/file/PictureBox.h"
+#include "ui/file/clsPicBar.h"
 #include "ui/main/MainLayout.h"
-#include "ui/main/PendingList.h"
-#include "ui/main/PictureBox.h"
 #include "ui/main/cTooltip.h"
-#include "ui/main/clsPicBar.h"
 
 #include <QGroupBox>
 #include <QLabel>
@@ -22,8 +24,6 @@
 namespace ov {
 
 namespace {
-
-const QString kTitle = QStringLiteral("Ombrevault");
 
 // The local path of a file URL as bytes: percent-decoded from the URL's encoded form,
 // so that names that are not valid UTF-8 keep their bytes.
@@ -52,6 +52,20 @@ ValueLabel* valueBeside(QLabel* caption, const char* name, const QString& text, 
     return value;
 }
 
+// What one press of the delete button destroys, for the screen reader's description.
+QString deleteDescription(int count, const QString& levelText)
+{
+    const std::optional<WipeLevel> level = parseWipeLevel(levelText);
+    if (!level)
+        return QStringLiteral("destroys nothing: the stored security level is none of 1, 2 "
+                              "and 3; choose one in the options");
+    const char* names[] = {"", "least", "medium", "high"};
+    return QStringLiteral("destroys the %1 %2 on the list at the %3 level")
+        .arg(count)
+        .arg(count == 1 ? QStringLiteral("file") : QStringLiteral("files"))
+        .arg(QLatin1String(names[int(*level)]));
+}
+
 } // namespace
 
 FilePanel::FilePanel(QGroupBox* frmFile, AppContext& context, QWidget* window)
@@ -62,6 +76,28 @@ FilePanel::FilePanel(QGroupBox* frmFile, AppContext& context, QWidget* window)
     Timer2 = new QTimer(this);
     Timer2->setObjectName(QStringLiteral("Timer2"));
     connect(Timer2, &QTimer::timeout, this, &FilePanel::Timer2_Timer);
+    // The delete button's description follows the list; the level may have changed in
+    // the options by the time the button is reached, so it is read afresh there too.
+    QAbstractItemModel* model = List1->model();
+    for (auto changed : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        connect(model, changed, this, &FilePanel::describeDelete);
+    connect(model, &QAbstractItemModel::modelReset, this, &FilePanel::describeDelete);
+    cmdDelete->installEventFilter(this);
+    describeDelete();
+}
+
+void FilePanel::describeDelete()
+{
+    cmdDelete->setAccessibleDescription(
+        deleteDescription(List1->count(), m_context.settings.SecurityLevel));
+}
+
+bool FilePanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == cmdDelete &&
+        (event->type() == QEvent::FocusIn || event->type() == QEvent::Enter))
+        describeDelete();
+    return QObject::eventFilter(watched, event);
 }
 
 FilePanel::~FilePanel()
@@ -151,6 +187,8 @@ void FilePanel::addTips(cTooltip& tips)
     tips.AddControl(cmdClearList, QStringLiteral("Clear all items on the list."), true);
     tips.AddControl(cmdRemoveFile, QStringLiteral("Remove one selected file from the list."), true);
     tips.AddControl(cmdDelete, QStringLiteral("Delete all of the selected files."), true);
+    // The tip stays the button's tip; what a screen reader is told is what it will do.
+    describeDelete();
 }
 
 void FilePanel::setUpProgressBar()
@@ -204,8 +242,12 @@ void FilePanel::cmdDelete_Click()
     // inside this one.
     setListCommandsEnabled(false);
     // The run turns the hourglass and the band off on every way out.
-    m_run.run(List1->entries());
+    const DeletionRun::Outcome outcome = m_run.run(List1->entries());
     setListCommandsEnabled(true);
+    if (outcome != DeletionRun::Outcome::NothingToDo)
+        announce(m_window, lblStatus->text() + QStringLiteral(". Files Deleted: ") +
+                               Label5->text() + QStringLiteral(", Files Left: ") + Label6->text() +
+                               QLatin1Char('.'));
     emit runFinished();
 }
 
@@ -241,7 +283,7 @@ void FilePanel::cmdAddFolder_Click()
         File1 = lister;
     } catch (const Error& error) {
         File1.setPath(lister.path());
-        m_context.dialogs.messageBox(m_window, Dialogs::Icon::Exclamation, kTitle,
+        m_context.dialogs.messageBox(m_window, Dialogs::Icon::Exclamation, programTitle(),
                                      QStringLiteral("The folder could not be read.\n") +
                                          error.displayPath() + QLatin1Char('\n') + error.message());
         return;
@@ -293,7 +335,7 @@ void FilePanel::List1_OLEDragDrop(const QMimeData* data)
         const QByteArray path = localPathBytes(url);
         if (fs::isFolder(path))
             m_context.dialogs.messageBox(
-                m_window, Dialogs::Icon::Information, kTitle,
+                m_window, Dialogs::Icon::Information, programTitle(),
                 QStringLiteral("Can not drag and drop a whole directory."));
         else
             List1->appendEntry(path);
@@ -370,13 +412,18 @@ void FilePanel::reportError(const Error& error)
     if (!error.path().isEmpty())
         text += QLatin1Char('\n') + error.displayPath();
     text += QLatin1Char('\n') + error.message();
-    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Stop, kTitle, text);
+    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Stop, programTitle(), text);
 }
 
 void FilePanel::reportNotices(const QStringList& lines)
 {
-    m_context.dialogs.messageBox(m_window, Dialogs::Icon::Information, kTitle,
-                                 lines.join(QLatin1Char('\n')));
+    // Data that survived on the device is a warning; other names still leading to
+    // overwritten contents are for information.
+    const bool survived =
+        lines.contains(QStringLiteral("Deleted, but the old data is still on the device:"));
+    m_context.dialogs.messageBox(m_window,
+                                 survived ? Dialogs::Icon::Exclamation : Dialogs::Icon::Information,
+                                 programTitle(), lines.join(QLatin1Char('\n')));
 }
 
 } // namespace ov

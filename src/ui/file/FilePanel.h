@@ -1,7 +1,7 @@
 #pragma once
 
 #include "ui/AppContext.h"
-#include "ui/main/FolderLister.h"
+#include "ui/file/FolderLister.h"
 #include "wipe/DeletionRun.h"
 
 #include <QObject>
@@ -69,8 +69,13 @@ public:
 signals:
     void runFinished();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void buildControls();
+    // The delete button's accessible description: how many files, at which level.
+    void describeDelete();
     void setListCommandsEnabled(bool enabled);
 
     // DeletionView

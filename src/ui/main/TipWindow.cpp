@@ -1,5 +1,6 @@
 #include "ui/main/TipWindow.h"
 
+#include <QAbstractItemView>
 #include <QAbstractScrollArea>
 #include <QCursor>
 #include <QEvent>
@@ -78,6 +79,21 @@ void TipWindow::forget(QObject* gone)
     m_watched.remove(gone);
 }
 
+namespace {
+
+// The tip of the entry under the pointer, when the control is a list whose entries have
+// their own (the whole path of a pending file, cut off by the list's edge).
+QString entryTip(QWidget* tool)
+{
+    auto* view = qobject_cast<QAbstractItemView*>(tool);
+    if (!view)
+        return {};
+    const QModelIndex index = view->indexAt(view->viewport()->mapFromGlobal(QCursor::pos()));
+    return index.data(Qt::ToolTipRole).toString();
+}
+
+} // namespace
+
 QWidget* TipWindow::toolOf(QObject* watched) const
 {
     return m_watched.value(watched);
@@ -111,6 +127,9 @@ bool TipWindow::eventFilter(QObject* watched, QEvent* event)
         if (m_current == tool)
             leaveTool();
         break;
+    case QEvent::ToolTip:
+        // The entries' tips are shown here, in the same window as the control's own.
+        return qobject_cast<QAbstractItemView*>(tool) != nullptr;
     default:
         break;
     }
@@ -177,13 +196,14 @@ void TipWindow::showTip()
     const Tool tool = m_tools.value(m_current);
     if (tool.text.isEmpty())
         return;
-    m_text = tool.text;
+    const QString entry = entryTip(m_current);
+    m_text = entry.isEmpty() ? tool.text : entry;
     // The window's own font: a tip is plain text whatever its control looks like.
     setFont(parentWidget() ? parentWidget()->font() : QFont());
     layoutText();
 
     QPoint at;
-    if (tool.centred) {
+    if (tool.centred && entry.isEmpty()) {
         const QPoint below = m_current->mapToGlobal(
             QPoint(m_current->width() / 2, m_current->height() + kGapBelowControl));
         at = QPoint(below.x() - width() / 2, below.y());

@@ -3,6 +3,7 @@
 #include "settings/SettingsStore.h"
 #include "ui/Artwork.h"
 #include "ui/Fit.h"
+#include "ui/ProgramTitle.h"
 #include "ui/Stacking.h"
 #include "ui/dialogs/OpenLink.h"
 #include "ui/dialogs/frmAbout.h"
@@ -10,8 +11,8 @@
 #include "ui/dialogs/frmViewLog.h"
 #include "ui/disk/DiskPanel.h"
 #include "ui/file/FilePanel.h"
+#include "ui/file/PendingList.h"
 #include "ui/main/MainLayout.h"
-#include "ui/main/PendingList.h"
 #include "ui/main/cTooltip.h"
 
 #include <QCloseEvent>
@@ -20,12 +21,12 @@
 #include <QLabel>
 #include <QLayout>
 #include <QMenuBar>
+#include <QProxyStyle>
+#include <QShortcut>
 
 namespace ov {
 
 namespace {
-
-const QString kTitle = QStringLiteral("Ombrevault");
 
 QAction* makeAction(QMenu* menu, const char* name, const QString& text)
 {
@@ -34,13 +35,30 @@ QAction* makeAction(QMenu* menu, const char* name, const QString& text)
     return action;
 }
 
+// The menu bar's style where Alt alone moves into the bar, on every desktop style.
+class AltKeyMenuStyle : public QProxyStyle
+{
+public:
+    explicit AltKeyMenuStyle(QObject* owner) { setParent(owner); }
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returned) const override
+    {
+        if (hint == SH_MenuBar_AltKeyNavigation || hint == SH_UnderlineShortcut)
+            return 1;
+        return QProxyStyle::styleHint(hint, option, widget, returned);
+    }
+};
+
 } // namespace
 
 frmMain::frmMain(AppContext& context, const CommandLine& commandLine, QWidget* parent)
-    : QMainWindow(parent), m_context(context)
+    : QMainWindow(parent), m_context(context),
+      m_dialogs(context.dialogs, [this] { return fallbackFocus(); }),
+      m_panelContext{context.settings, context.store,   context.log,    context.host,
+                     m_dialogs,        context.volumes, context.opener, context.startFolder}
 {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(kTitle);
+    setWindowTitle(programTitle());
     setWindowIcon(programIcon());
     setWindowFlag(Qt::WindowMaximizeButtonHint, false);
 
@@ -53,19 +71,19 @@ frmMain::frmMain(AppContext& context, const CommandLine& commandLine, QWidget* p
     fitToFont();
     // The File Cleaner lies behind the Disk Cleaner: it takes no key until it is shown.
     setCovered(frmFile, true);
-    focusFirst(frmDisk, objDiskPanel->firstControl());
+    focusFirst(frmDisk, m_diskPanel->firstControl());
 }
 
 frmMain::~frmMain() = default;
 
 void frmMain::buildMenu()
 {
-    mnuFile = menuBar()->addMenu(QStringLiteral("File"));
+    mnuFile = menuBar()->addMenu(QStringLiteral("&File"));
     mnuFile->setObjectName(QStringLiteral("mnuFile"));
     mnuViewLogs = makeAction(mnuFile, "mnuViewLogs", QStringLiteral(" View Logs"));
     mnuExit = makeAction(mnuFile, "mnuExit", QStringLiteral(" E&xit"));
 
-    mnuView = menuBar()->addMenu(QStringLiteral("View"));
+    mnuView = menuBar()->addMenu(QStringLiteral("&View"));
     mnuView->setObjectName(QStringLiteral("mnuView"));
     mnuFileCleaner = makeAction(mnuView, "mnuFileCleaner", QStringLiteral(" File Cleaner"));
     mnuDiskCleaner = makeAction(mnuView, "mnuDiskCleaner", QStringLiteral(" Disk Cleaner"));
@@ -73,10 +91,19 @@ void frmMain::buildMenu()
     mnuBar->setObjectName(QStringLiteral("mnuBar"));
     mnuOptions = makeAction(mnuView, "mnuOptions", QStringLiteral(" Options"));
 
-    mnuHelp = menuBar()->addMenu(QStringLiteral("Help"));
+    mnuHelp = menuBar()->addMenu(QStringLiteral("&Help"));
     mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
     mnuHelp1 = makeAction(mnuHelp, "mnuHelp1", QStringLiteral(" Help"));
     mnuAbout = makeAction(mnuHelp, "mnuAbout", QStringLiteral(" About"));
+
+    // The keyboard's way into the menu: F10 opens the first menu, and Alt alone marks
+    // the titles' access keys and moves into the bar (the arrows then go to the menu,
+    // never to the control that has the focus).
+    auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    f10->setObjectName(QStringLiteral("menuKey"));
+    connect(f10, &QShortcut::activated, this,
+            [this] { menuBar()->setActiveAction(mnuFile->menuAction()); });
+    menuBar()->setStyle(new AltKeyMenuStyle(this)); // outlives the bar
 
     connect(mnuViewLogs, &QAction::triggered, this, &frmMain::mnuViewLogs_Click);
     connect(mnuExit, &QAction::triggered, this, &frmMain::mnuExit_Click);
@@ -95,7 +122,7 @@ void frmMain::buildPanels()
 
     Picture1 = new QLabel(m_central);
     Picture1->setObjectName(QStringLiteral("Picture1"));
-    Picture1->setAccessibleName(kTitle);
+    Picture1->setAccessibleName(programTitle());
     Picture1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     // Created behind the Disk Cleaner panel, which is made afterwards and so lies on top.
@@ -104,9 +131,9 @@ void frmMain::buildPanels()
     frmFile->setGeometry(layout::kPanel);
     // The panel in front covers the one behind it completely.
     frmFile->setAutoFillBackground(true);
-    objFilePanel = new FilePanel(frmFile, m_context, this);
-    connect(objFilePanel, &FilePanel::runFinished, this, &frmMain::closeWhenRunsEnded);
-    List1 = objFilePanel->pendingList();
+    m_filePanel = new FilePanel(frmFile, m_panelContext, this);
+    connect(m_filePanel, &FilePanel::runFinished, this, &frmMain::closeWhenRunsEnded);
+    List1 = m_filePanel->pendingList();
 
     frmDisk = new QGroupBox(QStringLiteral("Disk Cleaner "), m_central);
     frmDisk->setObjectName(QStringLiteral("frmDisk"));
@@ -119,7 +146,7 @@ void frmMain::fitToFont()
     // Both panels cover the same rectangle: as large as the larger of them needs.
     const QSize fileNeeds = fitToText(frmFile);
     const QSize panel = fileNeeds.expandedTo(neededSize(frmDisk, layout::kPanel.size()));
-    objFilePanel->widenBy(panel.width() - fileNeeds.width());
+    m_filePanel->widenBy(panel.width() - fileNeeds.width());
     frmFile->setGeometry(QRect(layout::kPanel.topLeft(), panel));
     frmDisk->setGeometry(QRect(layout::kPanel.topLeft(), panel));
     m_central->setFixedSize(panel.width() + 2 * layout::kMargin,
@@ -160,9 +187,9 @@ void frmMain::Form_Load(const CommandLine& commandLine)
         m_context.host.yield();
 
     // The drive panel, showing the volume of the current directory; the frame owns it.
-    objDiskPanel = new DiskPanel(frmDisk, m_context, this);
-    connect(objDiskPanel, &DiskPanel::runFinished, this, &frmMain::closeWhenRunsEnded);
-    connect(objDiskPanel, &DiskPanel::roomNeeded, this, &frmMain::growPanels);
+    m_diskPanel = new DiskPanel(frmDisk, m_panelContext, this);
+    connect(m_diskPanel, &DiskPanel::runFinished, this, &frmMain::closeWhenRunsEnded);
+    connect(m_diskPanel, &DiskPanel::roomNeeded, this, &frmMain::growPanels);
 
     // The settings.
     LoadSettings(m_context.settings, m_context.store);
@@ -175,10 +202,10 @@ void frmMain::Form_Load(const CommandLine& commandLine)
     objTooltip->setVisibleTime(visibleTime);
     int delayTime = 400;
     objTooltip->setDelayTime(delayTime);
-    objFilePanel->addTips(*objTooltip);
+    m_filePanel->addTips(*objTooltip);
 
     // The moving band, and its timer at rest.
-    objFilePanel->setUpProgressBar();
+    m_filePanel->setUpProgressBar();
 }
 
 void frmMain::mnuViewLogs_Click()
@@ -194,7 +221,7 @@ void frmMain::mnuExit_Click()
 void frmMain::mnuFileCleaner_Click()
 {
     frmFile->show();
-    bringToFront(frmFile, frmDisk, objFilePanel->firstControl());
+    bringToFront(frmFile, frmDisk, m_filePanel->firstControl());
     frmDisk->hide();
 }
 
@@ -202,7 +229,7 @@ void frmMain::mnuDiskCleaner_Click()
 {
     frmDisk->show();
     // The File Cleaner stays visible behind it.
-    bringToFront(frmDisk, frmFile, objDiskPanel->firstControl());
+    bringToFront(frmDisk, frmFile, m_diskPanel->firstControl());
 }
 
 void frmMain::mnuOptions_Click()
@@ -212,7 +239,7 @@ void frmMain::mnuOptions_Click()
 
 void frmMain::mnuHelp1_Click()
 {
-    OpenLink(QFile::decodeName(helpPagePath()), m_context, this);
+    OpenLink(QFile::decodeName(helpPagePath()), m_panelContext, this);
 }
 
 void frmMain::mnuAbout_Click()
@@ -233,96 +260,63 @@ void frmMain::closeEvent(QCloseEvent* event)
 
 bool frmMain::Form_QueryUnload()
 {
-    const bool deleting = objFilePanel->isRunning();
-    const bool cleaning = objDiskPanel && objDiskPanel->isRunning();
+    const bool deleting = m_filePanel->isRunning();
+    const bool cleaning = m_diskPanel && m_diskPanel->isRunning();
     if (!deleting && !cleaning)
         return true;
     // A run in the middle of a file would leave it half overwritten: stop after it and
     // close once the run has returned.
     m_closePending = true;
     if (deleting)
-        objFilePanel->closeAfterRun();
+        m_filePanel->closeAfterRun();
     if (cleaning)
-        objDiskPanel->requestStop();
+        m_diskPanel->requestStop();
     return false;
 }
 
 void frmMain::closeWhenRunsEnded()
 {
-    if (!m_closePending || deletionRunning() || (objDiskPanel && objDiskPanel->isRunning()))
+    if (!m_closePending || deletionRunning() || (m_diskPanel && m_diskPanel->isRunning()))
         return;
     m_closePending = false;
     close();
 }
 
+QWidget* frmMain::fallbackFocus() const
+{
+    if (m_diskPanel && (isCovered(frmFile) || !frmFile->isVisible()))
+        return m_diskPanel->firstControl();
+    return List1;
+}
+
 bool frmMain::deletionRunning() const
 {
-    return objFilePanel->isRunning();
+    return m_filePanel->isRunning();
 }
 
 void frmMain::cmdDelete_Click()
 {
-    objFilePanel->cmdDelete_Click();
-}
-
-void frmMain::cmdAddFile_Click()
-{
-    objFilePanel->cmdAddFile_Click();
-}
-
-void frmMain::cmdAddFolder_Click()
-{
-    objFilePanel->cmdAddFolder_Click();
-}
-
-void frmMain::cmdRemoveFile_Click()
-{
-    objFilePanel->cmdRemoveFile_Click();
-}
-
-void frmMain::cmdClearList_Click()
-{
-    objFilePanel->cmdClearList_Click();
+    m_filePanel->cmdDelete_Click();
 }
 
 bool frmMain::List1_OLEDragOver(const QMimeData* data) const
 {
-    return objFilePanel->List1_OLEDragOver(data);
+    return m_filePanel->List1_OLEDragOver(data);
 }
 
 void frmMain::List1_OLEDragDrop(const QMimeData* data)
 {
-    objFilePanel->List1_OLEDragDrop(data);
-}
-
-void frmMain::Timer2_Timer()
-{
-    objFilePanel->Timer2_Timer();
+    m_filePanel->List1_OLEDragDrop(data);
 }
 
 int frmMain::ScrollBar()
 {
-    return objFilePanel->ScrollBar();
+    return m_filePanel->ScrollBar();
 }
 
 int frmMain::horizontalExtent() const
 {
-    return objFilePanel->horizontalExtent();
-}
-
-void frmMain::Drive1_Change()
-{
-    objDiskPanel->Drive1_Change();
-}
-
-void frmMain::Command1_Click()
-{
-    objDiskPanel->Command1_Click();
-}
-
-void frmMain::cmdStop_Click()
-{
-    objDiskPanel->cmdStop_Click();
+    return m_filePanel->horizontalExtent();
 }
 
 } // namespace ov

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ui/AppContext.h"
+#include "ui/FocusReturn.h"
 #include "ui/main/CommandLine.h"
 
 #include <QMainWindow>
@@ -39,26 +40,19 @@ public:
     void mnuHelp1_Click();
     void mnuAbout_Click();
 
-    // The handlers of the controls on the panels, carried out by the panel they sit on.
+    // The File Cleaner's delete and drop handlers and its list measure, carried out by the
+    // panel; the other controls' handlers live on their panels only.
     void cmdDelete_Click();
-    void cmdAddFile_Click();
-    void cmdAddFolder_Click();
-    void cmdRemoveFile_Click();
-    void cmdClearList_Click();
     bool List1_OLEDragOver(const QMimeData* data) const;
     void List1_OLEDragDrop(const QMimeData* data);
-    void Timer2_Timer();
     int ScrollBar();
     int horizontalExtent() const;
-    void Drive1_Change();
-    void Command1_Click();
-    void cmdStop_Click();
 
     bool deletionRunning() const;
     cTooltip& tooltip() { return *objTooltip; }
     PendingList* pendingList() const { return List1; }
-    FilePanel& filePanel() const { return *objFilePanel; }
-    DiskPanel& diskPanel() const { return *objDiskPanel; }
+    FilePanel& filePanel() const { return *m_filePanel; }
+    DiskPanel& diskPanel() const { return *m_diskPanel; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -76,10 +70,17 @@ private:
     void growPanels(int height);
     void drawBanner();
 
+    // Where the focus goes back to after a dialog when the control that opened it cannot
+    // take it: the pending list, or the drive list when the Disk Cleaner is in front.
+    QWidget* fallbackFocus() const;
+
     AppContext& m_context;
+    // The panels' services: their dialogs give the keyboard back to the window.
+    FocusReturningDialogs m_dialogs;
+    AppContext m_panelContext;
     std::unique_ptr<cTooltip> objTooltip;
-    DiskPanel* objDiskPanel = nullptr;
-    FilePanel* objFilePanel = nullptr;
+    DiskPanel* m_diskPanel = nullptr;
+    FilePanel* m_filePanel = nullptr;
 
     QMenu* mnuFile = nullptr;
     QAction* mnuViewLogs = nullptr;

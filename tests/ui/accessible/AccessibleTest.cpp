@@ -1,10 +1,11 @@
 // The windows through the accessibility interface, as a screen reader sees them: names,
 // roles, descriptions, relations, actions and the announcements of changes.
+#include "ui/AccessibleLabels.h"
 #include "ui/UiWorld.h"
 #include "ui/dialogs/frmAbout.h"
 #include "ui/dialogs/frmOptions.h"
 #include "ui/dialogs/frmViewLog.h"
-#include "ui/main/PendingList.h"
+#include "ui/file/PendingList.h"
 #include "ui/main/frmMain.h"
 
 #include <QAccessible>
@@ -42,6 +43,34 @@ QStringList unnamed(QWidget* window)
             found << w->objectName();
     }
     return found;
+}
+
+// The notifications that came to show, as assistive technology reads each as it shows
+// (Qt passes the show on to the screen reader, which speaks it).
+struct Listener : QObject
+{
+    QStringList announced;
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::Show || !qobject_cast<Announcer*>(watched))
+            return false;
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(watched);
+        if (iface->role() == QAccessible::Notification && !iface->state().invisible)
+            announced << iface->text(QAccessible::Name);
+        return false;
+    }
+};
+
+// Showing to assistive technology: not hidden itself nor by what holds it.
+bool showing(QWidget* window, const char* name)
+{
+    for (QAccessibleInterface* iface = accessible(window, name); iface; iface = iface->parent()) {
+        if (iface->state().invisible)
+            return false;
+        if (iface->object() == window)
+            return true;
+    }
+    return true;
 }
 
 } // namespace
@@ -99,13 +128,115 @@ private slots:
             {"cmdAddFolder", "Add all files in a folder to the list of files to be deleted."},
             {"cmdAddFile", "Add 1 file to to the list of files to be deleted."},
             {"cmdClearList", "Clear all items on the list."},
-            {"cmdRemoveFile", "Remove one selected file from the list."},
-            {"cmdDelete", "Delete all of the selected files."}};
+            {"cmdRemoveFile", "Remove one selected file from the list."}};
         for (auto [button, tip] : tips) {
             QCOMPARE(accessible(&main, button)->role(), QAccessible::Button);
             QCOMPARE(text(&main, button, QAccessible::Description), QString(tip));
         }
         QCOMPARE(text(&main, "cmdDelete"), QStringLiteral("Ombrevault"));
+    }
+
+    // The delete button keeps its caption and tip; its description says what one press
+    // will destroy, as the list and the level are when the button is reached.
+    void theDeleteButtonTellsWhatItWillDestroy()
+    {
+        World world;
+        frmMain main(world.context, CommandLine{});
+        main.mnuFileCleaner_Click();
+        auto* list = main.pendingList();
+        list->appendEntry(world.dir.file("a"));
+        list->appendEntry(world.dir.file("b"));
+        QCOMPARE(text(&main, "cmdDelete", QAccessible::Description),
+                 QStringLiteral("destroys the 2 files on the list at the medium level"));
+        world.settings.SecurityLevel = QStringLiteral("3");
+        list->takeItem(0);
+        QCOMPARE(text(&main, "cmdDelete", QAccessible::Description),
+                 QStringLiteral("destroys the 1 file on the list at the high level"));
+        world.settings.SecurityLevel = QStringLiteral("1");
+        main.show();
+        main.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&main));
+        main.findChild<QWidget*>(QStringLiteral("cmdDelete"))->setFocus();
+        QCOMPARE(text(&main, "cmdDelete", QAccessible::Description),
+                 QStringLiteral("destroys the 1 file on the list at the least level"));
+        QCOMPARE(text(&main, "cmdDelete"), QStringLiteral("Ombrevault"));
+    }
+
+    // A long path is cut by the list's edge: its whole text is the entry's tip and what a
+    // screen reader reads of it.
+    void everyEntryIsReadWhole()
+    {
+        World world;
+        frmMain main(world.context, CommandLine{});
+        const QByteArray path = world.dir.file(QByteArray(120, 'd') + "/the file's name.txt");
+        main.pendingList()->appendEntry(path);
+        QAccessibleInterface* entry = accessible(&main, "List1")->child(0);
+        QVERIFY(entry);
+        QCOMPARE(entry->text(QAccessible::Name), QString::fromUtf8(path));
+        QCOMPARE(main.pendingList()->item(0)->toolTip(), QString::fromUtf8(path));
+    }
+
+    // What lies behind is not showing: the covered panel, the Stop button behind the start
+    // button, the options' covered page. An empty notice says nothing; the drive list is
+    // read by its caption; the band is a progress indicator.
+    void theTreeShowsWhatTheScreenShows()
+    {
+        World world;
+        frmMain main(world.context, CommandLine{});
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        for (const char* hidden : {"cmdDelete", "List1", "Label4", "cmdStop", "frmFile"})
+            QVERIFY2(!showing(&main, hidden), hidden);
+        for (const char* shown : {"Drive1", "Command1", "txt2", "frmDisk"})
+            QVERIFY2(showing(&main, shown), shown);
+        QVERIFY(!showing(&main, "lblNotice")); // empty
+        main.mnuFileCleaner_Click();
+        for (const char* shown : {"cmdDelete", "List1", "Label4", "picGrad"})
+            QVERIFY2(showing(&main, shown), shown);
+        QVERIFY(!showing(&main, "Drive1"));
+        main.mnuDiskCleaner_Click();
+        QVERIFY(!showing(&main, "cmdDelete"));
+        QVERIFY(showing(&main, "Drive1"));
+
+        const auto labels = accessible(&main, "Drive1")->relations(QAccessible::Label);
+        QVERIFY(!labels.isEmpty());
+        QCOMPARE(labels.first().first->text(QAccessible::Name), QStringLiteral("Drive:"));
+        QCOMPARE(accessible(&main, "picGrad")->role(), QAccessible::ProgressBar);
+
+        frmOptions options(world.context);
+        options.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&options));
+        QVERIFY(!showing(&options, "Option1_0"));
+        QVERIFY(showing(&options, "Check1"));
+    }
+
+    // The end of a run is spoken: a notification shows with the status and the counts,
+    // or with the failure.
+    void theEndOfARunIsAnnounced()
+    {
+        World world;
+        world.settings.SecurityLevel = QStringLiteral("1");
+        frmMain main(world.context, CommandLine{});
+        main.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&main));
+        Listener listener;
+        qApp->installEventFilter(&listener);
+        QStringList& announced = listener.announced;
+        writeFile(world.dir.file("a"), "x");
+        main.pendingList()->appendEntry(world.dir.file("a"));
+        main.cmdDelete_Click();
+        main.pendingList()->appendEntry(world.dir.file("gone"));
+        main.cmdDelete_Click();
+        main.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        QTRY_COMPARE(announced.size(), 3);
+        qApp->removeEventFilter(&listener);
+        QCOMPARE(announced[0], QStringLiteral("Done. Files Deleted: 1, Files Left: 0."));
+        QVERIFY2(announced[1].startsWith("Failed: Nothing was destroyed"),
+                 qPrintable(announced[1]));
+        QVERIFY2(announced[1].endsWith("Files Deleted: 0, Files Left: 1."),
+                 qPrintable(announced[1]));
+        QVERIFY2(announced[2].contains(" Cleaned, ") && announced[2].endsWith(" Left to clean."),
+                 qPrintable(announced[2]));
     }
 
     void everyControlHasANameInEveryWindow()

@@ -71,15 +71,15 @@ private slots:
         frmMain main(world.context, CommandLine{});
         const Texts texts{
             {"window", "Ombrevault"},
-            {"mnuFile", "File"},
+            {"mnuFile", "&File"}, // shown "File", F the access key
             {"mnuViewLogs", " View Logs"},
             {"mnuExit", " E&xit"},
-            {"mnuView", "View"},
+            {"mnuView", "&View"},
             {"mnuFileCleaner", " File Cleaner"},
             {"mnuDiskCleaner", " Disk Cleaner"},
             {"mnuBar", "-"},
             {"mnuOptions", " Options"},
-            {"mnuHelp", "Help"},
+            {"mnuHelp", "&Help"},
             {"mnuHelp1", " Help"},
             {"mnuAbout", " About"},
             {"frmDisk", "Disk Cleaner "},
@@ -122,8 +122,9 @@ private slots:
             for (QAction* item : menu->menu()->actions())
                 order << shown(item);
         }
-        QCOMPARE(order, (QStringList{"File", " View Logs", " E&xit", "View", " File Cleaner",
-                                     " Disk Cleaner", "-", " Options", "Help", " Help", " About"}));
+        QCOMPARE(order,
+                 (QStringList{"&File", " View Logs", " E&xit", "&View", " File Cleaner",
+                              " Disk Cleaner", "-", " Options", "&Help", " Help", " About"}));
         QVERIFY(main.findChild<QPushButton*>("cmdDelete")->font().bold());
     }
 

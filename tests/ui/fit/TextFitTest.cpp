@@ -7,7 +7,7 @@
 #include "ui/dialogs/frmAbout.h"
 #include "ui/dialogs/frmOptions.h"
 #include "ui/dialogs/frmViewLog.h"
-#include "ui/main/PendingList.h"
+#include "ui/file/PendingList.h"
 #include "ui/main/frmMain.h"
 
 using namespace ov;

@@ -5,7 +5,7 @@
 #include "ui/dialogs/frmOptions.h"
 #include "ui/dialogs/frmViewLog.h"
 #include "ui/disk/DiskPanel.h"
-#include "ui/main/PendingList.h"
+#include "ui/file/PendingList.h"
 #include "ui/main/frmMain.h"
 
 using namespace ov;
@@ -115,17 +115,15 @@ private slots:
         press(s.w(), Qt::Key_Return);
         QVERIFY(s.untouched());
 
-        // Even with the focus forced onto a covered control, its keys go nowhere.
+        // Keys sent straight to a covered control go nowhere.
         QSignalSpy stopPressed(child<QPushButton>(s.w(), "cmdStop"), &QPushButton::pressed);
         for (const char* name : {"cmdDelete", "cmdAddFile", "cmdAddFolder", "cmdRemoveFile",
                                  "cmdClearList", "List1", "cmdStop"}) {
             QWidget* covered = child(s.w(), name);
             QCOMPARE(covered->focusPolicy(), Qt::NoFocus);
-            covered->setFocus();
-            QCOMPARE(focusName(s.w()), QString(name));
             for (Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter, Qt::Key_Delete,
                                 Qt::Key_End, Qt::Key_Tab})
-                press(s.w(), key);
+                QTest::keyClick(covered, key);
         }
         QVERIFY(s.untouched());
         QVERIFY(s.dialogs.asked.isEmpty()); // no file or folder dialog was opened
@@ -185,6 +183,83 @@ private slots:
         QVERIFY(s.untouched());
     }
 
+    // F10 opens the first menu; Alt alone moves into the menu bar, so that the arrows that
+    // follow go to the menu and not to the drive list that has the focus.
+    void f10AndAltLeadIntoTheMenu()
+    {
+        Started s;
+        s.volumes.add(s.dir.file("other") + "/", 1 << 20, 5000);
+        s.window->diskPanel().refreshDriveList();
+        auto* drives = child<QComboBox>(s.w(), "Drive1");
+        QCOMPARE(drives->count(), 2);
+        drives->setCurrentIndex(0);
+        QVERIFY(showActive(s.w()));
+        QCOMPARE(focusName(s.w()), QStringLiteral("Drive1"));
+        auto* file = s.w()->findChild<QMenu*>(QStringLiteral("mnuFile"));
+        QCOMPARE(file->title(), QStringLiteral("&File")); // shown "File", F underlined
+        QCOMPARE(s.w()->findChild<QMenu*>(QStringLiteral("mnuView"))->title(),
+                 QStringLiteral("&View"));
+        QCOMPARE(s.w()->findChild<QMenu*>(QStringLiteral("mnuHelp"))->title(),
+                 QStringLiteral("&Help"));
+
+        press(s.w(), Qt::Key_F10);
+        QTRY_COMPARE(QApplication::activePopupWidget(), file);
+        QTest::keyClick(file, Qt::Key_Escape);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+
+        // Alt pressed and let go alone, then Down: the drive stays what it was.
+        QTest::keyPress(s.w()->windowHandle(), Qt::Key_Alt, Qt::AltModifier);
+        QTest::keyRelease(s.w()->windowHandle(), Qt::Key_Alt, Qt::NoModifier);
+        press(s.w(), Qt::Key_Down);
+        press(s.w(), Qt::Key_Down);
+        QCOMPARE(drives->currentIndex(), 0);
+        QTest::keyClick(s.w()->windowHandle(), Qt::Key_Escape);
+        QTest::keyClick(s.w()->windowHandle(), Qt::Key_Escape);
+        QVERIFY(s.untouched());
+    }
+
+    // Behind the File Cleaner the drive list is hidden; an arrow sent to it changes
+    // nothing.
+    void anArrowOnACoveredDriveListDoesNothing()
+    {
+        Started s;
+        s.volumes.add(s.dir.file("other") + "/", 1 << 20, 5000);
+        s.window->diskPanel().refreshDriveList();
+        auto* drives = child<QComboBox>(s.w(), "Drive1");
+        drives->setCurrentIndex(0);
+        QVERIFY(showActive(s.w()));
+        s.w()->findChild<QAction*>(QStringLiteral("mnuFileCleaner"))->trigger();
+        QVERIFY(!drives->isVisible());
+        for (Qt::Key key : {Qt::Key_Down, Qt::Key_End, Qt::Key_PageDown})
+            QTest::keyClick(drives, key);
+        press(s.w(), Qt::Key_Down); // the list in front has the focus
+        QCOMPARE(drives->currentIndex(), 0);
+    }
+
+    // A file dialog that leaves no window active when it closes (as happened with a
+    // screen reader's listener running) still gives the keyboard back: the main window is
+    // active, the button that opened the dialog has the focus and Tab goes on from it.
+    void theFocusComesBackAfterAFileDialog()
+    {
+        Started s;
+        QVERIFY(showActive(s.w()));
+        s.w()->findChild<QAction*>(QStringLiteral("mnuFileCleaner"))->trigger();
+        press(s.w(), Qt::Key_Tab);
+        QCOMPARE(focusName(s.w()), QStringLiteral("cmdAddFile"));
+        s.dialogs.files.push_back(s.dir.file("chosen"));
+        s.dialogs.whileOpen = [] {
+            QWidget other;
+            other.setWindowTitle(QStringLiteral("Select File"));
+            QVERIFY(showActive(&other));
+        }; // the dialog's window goes, taking the activation with it
+        press(s.w(), Qt::Key_Space);
+        QTRY_VERIFY(s.w()->isActiveWindow());
+        QCOMPARE(QApplication::focusWidget(), child(s.w(), "cmdAddFile"));
+        QCOMPARE(s.window->pendingList()->count(), 2);
+        press(s.w(), Qt::Key_Tab);
+        QCOMPARE(focusName(s.w()), QStringLiteral("cmdAddFolder"));
+    }
+
     void optionsOnlyThePageInFrontTakesKeys()
     {
         World world;
@@ -193,9 +268,10 @@ private slots:
         QCOMPARE(focusName(dialog), QStringLiteral("cmdCancel"));
         QCOMPARE(tabChain(dialog, 6),
                  (QStringList{"cmdOK", "Check1", "Check2", "Command1", "Command2", "cmdCancel"}));
-        // The covered levels ignore keys even when given the focus.
-        dialog->Option1(2)->setFocus();
-        press(dialog, Qt::Key_Space);
+        // The covered levels are hidden and ignore keys sent to them.
+        QVERIFY(!dialog->Option1(2)->isVisible());
+        for (Qt::Key key : {Qt::Key_Space, Qt::Key_Up, Qt::Key_Down})
+            QTest::keyClick(dialog->Option1(2), key);
         QVERIFY(!dialog->Option1(2)->isChecked());
 
         child(dialog, "Command1")->setFocus();

@@ -1,6 +1,6 @@
 #include "ui/main/CommandLine.h"
 #include "ui/UiWorld.h"
-#include "ui/main/PendingList.h"
+#include "ui/file/PendingList.h"
 #include "ui/main/frmMain.h"
 
 using namespace ov;

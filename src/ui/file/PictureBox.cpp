@@ -1,4 +1,6 @@
-#include "ui/main/PictureBox.h"
+#include "ui/file/PictureBox.h"
+
+#include "ui/AccessibleLabels.h"
 
 #include <QPainter>
 
@@ -6,6 +8,7 @@ namespace ov {
 
 PictureBox::PictureBox(QWidget* parent) : QFrame(parent)
 {
+    installLabelAccessibles();
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     setLineWidth(1);
 }

@@ -1,4 +1,4 @@
-#include "ui/main/FolderLister.h"
+#include "ui/file/FolderLister.h"
 
 #include "platform/Files.h"
 

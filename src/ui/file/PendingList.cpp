@@ -1,4 +1,4 @@
-#include "ui/main/PendingList.h"
+#include "ui/file/PendingList.h"
 
 #include "platform/Error.h"
 
@@ -18,8 +18,12 @@ PendingList::PendingList(QWidget* parent) : WideList(parent)
 
 void PendingList::appendEntry(const QByteArray& path)
 {
-    auto* item = new QListWidgetItem(plainPathText(path));
+    const QString text = plainPathText(path);
+    auto* item = new QListWidgetItem(text);
     item->setData(PathRole, path);
+    // The whole path, also where the list cuts it off: the file's name is at its end.
+    item->setToolTip(text);
+    item->setData(Qt::AccessibleTextRole, text);
     addItem(item);
 }
 

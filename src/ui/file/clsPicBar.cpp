@@ -1,6 +1,6 @@
-#include "ui/main/clsPicBar.h"
+#include "ui/file/clsPicBar.h"
 
-#include "ui/main/PictureBox.h"
+#include "ui/file/PictureBox.h"
 
 #include <QPainter>
 
