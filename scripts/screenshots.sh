@@ -36,7 +36,7 @@ echo "[1 - 2] : a line of the log" >"$work/log.txt"
 shot() { # window name pattern, file
     local id
     for _ in $(seq 50); do
-        id=$(xdotool search --name "$1" 2>/dev/null | tail -1) && [ -n "$id" ] && break
+        id=$(xdotool search --onlyvisible --name "$1" 2>/dev/null | tail -1) && [ -n "$id" ] && break
         sleep 0.1
     done
     sleep 0.8
@@ -50,7 +50,7 @@ for scale in 1 2; do
         >"$work/window.log" 2>&1 &
     window=$!
     shot '^Ombrevault$' "disk-x$scale"
-    id=$(xdotool search --name '^Ombrevault$' | head -1)
+    id=$(xdotool search --onlyvisible --name '^Ombrevault$' | head -1)
     xdotool windowfocus --sync "$id"
     key F10 Right Return # View, File Cleaner
     shot '^Ombrevault$' "file-x$scale"
@@ -58,8 +58,8 @@ for scale in 1 2; do
     shot '^Options$' "options-x$scale"
     key Escape
     xdotool windowfocus --sync "$id"
-    key F10 Return # File, View Logs
-    shot 'Log' "log-x$scale"
+    key F10 Right Left Return # File, View Logs
+    shot 'Log' "log-x$scale" || true
     key Escape
     xdotool windowfocus --sync "$id"
     key F10 Left Down Return # Help, About
