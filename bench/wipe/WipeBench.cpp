@@ -1,6 +1,7 @@
 // Figures for the wipe engine, each measured side by side with its yardstick in one run,
 // with the machine's load (other work on the same cores and disk slows every contender):
-//   wipe_bench [FOLDER]   (default: the current folder; it must be on the disk to measure)
+//   wipe_bench [FOLDER [SECTION...]]   (default: the current folder; it must be on the disk
+//   to measure; sections: duplicates limit many least high responsive slow memory)
 // The verified wipe against what the device can do: the least level on 256 MiB against
 // three flushed dd passes plus one O_DIRECT read of the file, the high level (33 passes)
 // on 64 MiB against 33 such passes plus the read; on FOLDER's disk and, as root, on fresh
@@ -382,13 +383,25 @@ int main(int argc, char** argv)
     if (argc > 1)
         folder = argv[1];
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    duplicates();
-    verifiedOnEachDevice();
-    manyFiles();
-    leastAgainstTheDisk();
-    highAgainstLeast();
-    responsiveness();
-    responsivenessOnASlowDisk();
-    peakMemory();
+    // Sections by name after the folder; all of them without.
+    const auto wanted = [&](const char* section) {
+        return argc <= 2 || std::any_of(argv + 2, argv + argc, [&](const char* arg) {
+                   return qstrcmp(arg, section) == 0;
+               });
+    };
+    const std::pair<const char*, void (*)()> sections[] = {
+        {"duplicates", duplicates},
+        {"limit", verifiedOnEachDevice},
+        {"many", manyFiles},
+        {"least", leastAgainstTheDisk},
+        {"high", highAgainstLeast},
+        {"responsive", responsiveness},
+        {"slow", responsivenessOnASlowDisk},
+        {"memory", peakMemory},
+    };
+    for (const auto& [name, section] : sections) {
+        if (wanted(name))
+            section();
+    }
     return 0;
 }
