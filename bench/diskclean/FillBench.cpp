@@ -1,10 +1,13 @@
-// Fills loop-mounted volumes with the free-space run and, side by side, identical volumes
-// with dd (bs=1M, conv=fdatasync) until they are full, in alternating order: fresh 512 MiB
-// ext4 and xfs volumes made anew for every fill, and a 1 GiB ext4 volume made once (its
-// image allocated by an unmeasured fill first). The run is timed up to its file's
-// deletion, so dd is shown both alone and with the deletion of its file; prints every
-// round, the medians, the peak memory and the longest gap between two ticks of a 10 ms
-// timer in the event loop during the run's fills. Needs root.
+// Fills volumes with the free-space run and, side by side, identical volumes with its two
+// yardsticks until they are full, in rotating order: `dd bs=4M oflag=direct` (what the
+// device can do) and `dd bs=1M conv=fdatasync` (buffered writing). Fresh 1 GiB ext4 and
+// xfs loop volumes and a 2 GiB ext4 one made anew for every fill; then, where direct
+// writing does not pay or is not offered, the run must not fall behind buffered dd: tmpfs,
+// btrfs, ext4 journalling its data (no direct writes), an almost full ext4 volume. The run
+// is timed up to its file's deletion, dd alone (and with the deletion of its file). Prints
+// every round with the machine's load, the medians, the peak memory and the longest gap
+// between two ticks of a 10 ms timer in the event loop during the run's fills. Needs root.
+//   diskclean_bench [ROUNDS [SETUP...]]   (SETUP: the number of a volume above, from 0)
 #include "diskclean/FreeSpaceRun.h"
 #include "platform/LinuxVolumes.h"
 
@@ -19,6 +22,7 @@
 #include <cstdio>
 #include <memory>
 #include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 #include <vector>
 
@@ -33,24 +37,46 @@ bool run(const QString& program, const QStringList& args)
            process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0;
 }
 
-// One volume in a sparse image, mounted on a folder of its own.
+struct Setup
+{
+    const char* type; // a mkfs type, or "tmpfs"
+    qint64 size;
+    const char* options; // mount options
+    qint64 ballastLeft;  // > 0: filled up to this much free before the fills
+};
+
+// One volume in a sparse image (or a tmpfs), mounted on a folder of its own.
 class Volume
 {
 public:
-    Volume(const QString& base, const QString& name, const QString& type, qint64 size)
+    Volume(const QString& base, const QString& name, const Setup& setup)
         : m_image(base + "/" + name + ".img"), m_point(base + "/" + name)
     {
         QDir().mkpath(m_point);
-        QFile image(m_image);
-        m_ok = image.open(QIODevice::WriteOnly) && image.resize(size);
-        image.close();
-        // No background initialisation: mkfs writes its tables now.
-        const QStringList mkfs = type == "ext4" ? QStringList{"-q", "-F", "-E",
-                                                              "lazy_itable_init=0,"
-                                                              "lazy_journal_init=0"}
-                                                : QStringList{"-q", "-f"};
-        m_ok = m_ok && run("mkfs." + type, mkfs + QStringList{m_image}) &&
-               run("mount", {"-o", "loop", m_image, m_point});
+        const QString type = setup.type;
+        QString options = setup.options;
+        if (type == "tmpfs") {
+            m_ok = run("mount", {"-t", "tmpfs", "-o", "size=" + QString::number(setup.size),
+                                 "tmpfs", m_point});
+        } else {
+            QFile image(m_image);
+            m_ok = image.open(QIODevice::WriteOnly) && image.resize(setup.size);
+            image.close();
+            // No background initialisation: mkfs writes its tables now.
+            const QStringList mkfs =
+                type == "ext4"
+                    ? QStringList{"-q", "-F", "-E", "lazy_itable_init=0,lazy_journal_init=0"}
+                    : QStringList{"-q", "-f"};
+            m_ok = m_ok && run("mkfs." + type, mkfs + QStringList{m_image}) &&
+                   run("mount",
+                       {"-o", options.isEmpty() ? "loop" : "loop," + options, m_image, m_point});
+        }
+        if (m_ok && setup.ballastLeft > 0) {
+            // Ballast up to the last stretch, flushed: only that stretch is timed.
+            const QString ballast = m_point + "/ballast";
+            run("fallocate", {"-l", QString::number(ballastBytes(setup.ballastLeft)), ballast});
+            ::sync();
+        }
     }
     ~Volume()
     {
@@ -63,6 +89,13 @@ public:
     QString point() const { return m_point; }
 
 private:
+    qint64 ballastBytes(qint64 left) const
+    {
+        struct statvfs facts = {};
+        if (::statvfs(QFile::encodeName(m_point).constData(), &facts) != 0)
+            return 0;
+        return std::max<qint64>(0, qint64(facts.f_bavail) * qint64(facts.f_frsize) - left);
+    }
     QString m_image;
     QString m_point;
     bool m_ok = false;
@@ -96,18 +129,21 @@ struct Fill
 {
     double seconds = 0;
     double deleteSeconds = 0; // dd's file, deleted after it was timed
+    qint64 directBytes = 0;   // the run's, written past the page cache
     qint64 bytes = 0;
     double rate(double time) const { return time > 0 ? bytes / time / (1 << 20) : 0; }
     double mibPerSecond() const { return rate(seconds); }
 };
 
-Fill fillWithDd(const Volume& volume)
+// dd until the volume refuses more: direct, or buffered and flushed.
+Fill fillWithDd(const Volume& volume, bool direct)
 {
     const QString target = volume.point() + "/dd.fill";
     QElapsedTimer clock;
     clock.start();
     // dd ends with "No space left on device"; the flush of what it wrote is part of it.
-    run("dd", {"if=/dev/zero", "of=" + target, "bs=1M", "conv=fdatasync"});
+    run("dd", {"if=/dev/zero", "of=" + target, direct ? "bs=4M" : "bs=1M",
+               direct ? "oflag=direct" : "conv=fdatasync"});
     Fill fill;
     fill.seconds = clock.nsecsElapsed() / 1e9;
     fill.bytes = QFileInfo(target).size();
@@ -176,16 +212,10 @@ Fill fillWithRun(const Volume& volume, qint64* longestGapMs)
     Fill fill;
     fill.seconds = clock.nsecsElapsed() / 1e9;
     fill.bytes = fillRun.cleanedBytes();
+    fill.directBytes = fillRun.fillWriter().directBytes();
     *longestGapMs = longest;
     return fill;
 }
-
-struct Setup
-{
-    const char* type;
-    qint64 size;
-    bool fresh; // a new volume for every fill
-};
 
 } // namespace
 
@@ -205,65 +235,66 @@ int main(int argc, char** argv)
     }
     base = QFile::decodeName(baseBytes);
 
-    const Setup setups[] = {{"ext4", qint64(512) << 20, true},
-                            {"xfs", qint64(512) << 20, true},
-                            {"ext4", qint64(1) << 30, false}};
+    const qint64 mib = 1 << 20;
+    const Setup setups[] = {
+        {"ext4", 1024 * mib, "", 0},        {"xfs", 1024 * mib, "", 0},
+        {"ext4", 2048 * mib, "", 0},        {"tmpfs", 1024 * mib, "", 0},
+        {"btrfs", 1024 * mib, "", 0},       {"ext4", 1024 * mib, "data=journal", 0},
+        {"ext4", 1024 * mib, "", 48 * mib},
+    };
     qint64 worstGap = 0;
+    const char* names[] = {"free-space run", "dd bs=4M oflag=direct", "dd bs=1M conv=fdatasync"};
     for (const Setup& setup : setups) {
-        std::printf("\n%s, %lld MiB%s, %d rounds (order alternating)\n", setup.type,
-                    setup.size >> 20, setup.fresh ? ", a fresh volume for every fill" : "", rounds);
-        std::printf("%-6s %-30s %-30s %-13s %s\n", "round", "free-space run (to deletion)",
-                    "dd bs=1M conv=fdatasync", "dd + rm", "run / dd, run / (dd + rm)");
-        std::unique_ptr<Volume> runVolume;
-        std::unique_ptr<Volume> ddVolume;
-        auto volumeFor = [&](std::unique_ptr<Volume>& volume, const char* name) -> Volume* {
-            if (setup.fresh || !volume) {
-                volume.reset();
-                volume = std::make_unique<Volume>(base, name, setup.type, setup.size);
-                if (!volume->ok())
-                    return nullptr;
-                if (!setup.fresh)
-                    fillWithDd(*volume); // the host allocates the image once, unmeasured
-            }
-            return volume.get();
-        };
-        std::vector<double> ratios, ratiosWithRm, runSpeeds, ddSpeeds;
+        const int number = int(&setup - setups);
+        if (argc > 2 && !std::any_of(argv + 2, argv + argc,
+                                     [&](const char* arg) { return std::atoi(arg) == number; }))
+            continue;
+        std::printf(
+            "\n%s%s%s, %lld MiB%s: a fresh volume for every fill, %d rounds (order "
+            "rotating)\n",
+            setup.type, *setup.options ? " -o " : "", setup.options, setup.size >> 20,
+            setup.ballastLeft
+                ? qPrintable(
+                      QStringLiteral(", ballast up to %1 MiB free").arg(setup.ballastLeft >> 20))
+                : "",
+            rounds);
+        std::printf("%-6s %-28s %-28s %-28s %s\n", "round", "run (to its file's deletion)",
+                    names[1], names[2], "run/direct dd, run/buffered dd");
+        std::vector<double> speeds[3], toDirect, toBuffered;
         for (int round = 1; round <= rounds; ++round) {
-            Fill ddFill;
-            Fill runFill;
+            Fill fills[3];
             qint64 gap = 0;
-            for (int turn = 0; turn < 2; ++turn) {
-                const bool runTurn = (turn == 0) == (round % 2 == 1);
-                Volume* volume = runTurn ? volumeFor(runVolume, "run") : volumeFor(ddVolume, "dd");
-                if (!volume) {
+            for (int turn = 0; turn < 3; ++turn) {
+                const int tool = (turn + round - 1) % 3;
+                Volume volume(base, QString::fromLatin1("v%1").arg(tool), setup);
+                if (!volume.ok()) {
                     std::fprintf(stderr, "diskclean_bench: could not make a %s volume\n",
                                  setup.type);
                     return 1;
                 }
                 dropCaches();
-                if (runTurn)
-                    runFill = fillWithRun(*volume, &gap);
-                else
-                    ddFill = fillWithDd(*volume);
+                fills[tool] = tool == 0 ? fillWithRun(volume, &gap) : fillWithDd(volume, tool == 1);
             }
-            const double ddWithRm = ddFill.seconds + ddFill.deleteSeconds;
-            const double ratio = runFill.mibPerSecond() / ddFill.mibPerSecond();
-            const double ratioWithRm = runFill.mibPerSecond() / ddFill.rate(ddWithRm);
-            std::printf("%-6d %6.1f MiB/s (%4lld MiB %5.3f s)  %6.1f MiB/s (%4lld MiB %5.3f s)"
-                        "  %5.3f s       %.2f, %.2f   tick gap %lld ms, load %s\n",
-                        round, runFill.mibPerSecond(), runFill.bytes >> 20, runFill.seconds,
-                        ddFill.mibPerSecond(), ddFill.bytes >> 20, ddFill.seconds, ddWithRm, ratio,
-                        ratioWithRm, static_cast<long long>(gap), loadAverage().constData());
+            const double ratioDirect = fills[0].mibPerSecond() / fills[1].mibPerSecond();
+            const double ratioBuffered = fills[0].mibPerSecond() / fills[2].mibPerSecond();
+            std::printf("%-6d", round);
+            for (const Fill& fill : fills)
+                std::printf(" %7.1f MiB/s (%4lld MiB %5.2f s)", fill.mibPerSecond(),
+                            fill.bytes >> 20, fill.seconds);
+            std::printf("  %.2f, %.2f   direct %lld MiB, tick gap %lld ms, load %s\n", ratioDirect,
+                        ratioBuffered, fills[0].directBytes >> 20, static_cast<long long>(gap),
+                        loadAverage().constData());
             std::fflush(stdout);
-            ratios.push_back(ratio);
-            ratiosWithRm.push_back(ratioWithRm);
-            runSpeeds.push_back(runFill.mibPerSecond());
-            ddSpeeds.push_back(ddFill.mibPerSecond());
+            for (int tool = 0; tool < 3; ++tool)
+                speeds[tool].push_back(fills[tool].mibPerSecond());
+            toDirect.push_back(ratioDirect);
+            toBuffered.push_back(ratioBuffered);
             worstGap = std::max(worstGap, gap);
         }
-        std::printf("median: run %.1f MiB/s, dd %.1f MiB/s; run / dd %.2f, run / (dd + rm) %.2f"
-                    " (goal >= 1.00)\n",
-                    median(runSpeeds), median(ddSpeeds), median(ratios), median(ratiosWithRm));
+        std::printf("median: run %.1f MiB/s, direct dd %.1f MiB/s, buffered dd %.1f MiB/s; "
+                    "run / direct dd %.2f (goal >= 0.90), run / buffered dd %.2f (goal >= 1.00)\n",
+                    median(speeds[0]), median(speeds[1]), median(speeds[2]), median(toDirect),
+                    median(toBuffered));
     }
     struct rusage usage;
     ::getrusage(RUSAGE_SELF, &usage);

@@ -208,6 +208,17 @@ FreeSpaceRun::Cycle FreeSpaceRun::appendCycle(std::int64_t length)
             if (cycle.written > 0 && (m_stop.now() || clock.elapsed() >= kCycleMs))
                 return;
             const std::int64_t end = start + cycle.written;
+            // Far from the end, the aligned rest of the cycle goes past the cache at once;
+            // the few bytes beyond it wait for the next cycle, which starts aligned then.
+            const FillWriter::Written bulk =
+                m_fill.append(file, end, phase, length - cycle.written,
+                              [&] { return !m_stop.now() && clock.elapsed() < kCycleMs; });
+            if (bulk.bytes > 0 || bulk.failure) {
+                cycle.written += bulk.bytes;
+                phase = int((phase + bulk.bytes) % kBlockSize);
+                cycle.failure = bulk.failure;
+                return;
+            }
             const std::int64_t toBoundary = kWriteBytes - end % kWriteBytes;
             try {
                 const size_t n =
@@ -442,6 +453,7 @@ void FreeSpaceRun::end(Outcome outcome)
     if (m_outcome == Outcome::None)
         m_outcome = outcome;
     m_buffer = QByteArray();
+    m_fill.release();
     m_unreached = m_outcome == Outcome::Failed ? QStringList() : unreachedLines();
     m_view.showUnreached(m_unreached);
     // The root is held for one run only: a held folder would keep the volume busy.

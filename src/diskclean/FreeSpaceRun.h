@@ -1,5 +1,6 @@
 #pragma once
 
+#include "diskclean/FillWriter.h"
 #include "drive/DriveInfo.h"
 #include "platform/EngineHost.h"
 #include "platform/Error.h"
@@ -112,6 +113,8 @@ public:
     std::int64_t lastFreeBytes() const { return m_lastFree; }
     // What the last run could not reach (the view was shown the same lines).
     const QStringList& unreached() const { return m_unreached; }
+    // The writes past the page cache, while the end is far.
+    FillWriter& fillWriter() { return m_fill; }
     // Called once a run has ended, its files deleted.
     std::function<void()> onFinished;
 
@@ -195,6 +198,7 @@ private:
     std::int64_t m_cleanedAtEnd = 0;
     std::int64_t m_sinceFlush = 0;
     QByteArray m_buffer;
+    FillWriter m_fill{fillerBlock()};
     QElapsedTimer m_screenClock;
     bool m_screenDue = false;
     QStringList m_unreached;

@@ -32,6 +32,9 @@ public:
 
     // Reads `length` bytes from `at` (aligned reads underneath, as direct reading needs).
     QByteArray read(off_t at, size_t length) const;
+    // Whether the `length` bytes from `at` are all `byte` (and are there to read): large
+    // aligned reads, several in flight, stopping at the first other byte.
+    bool holds(off_t at, off_t length, char byte) const;
     const QByteArray& path() const { return m_path; }
 
 private:

@@ -99,7 +99,12 @@ std::vector<WrittenBytes::Stretch> WrittenBytes::within(off_t from, off_t to) co
         const Stretch& s = it->second;
         if (s.to <= from)
             continue;
-        found.push_back(Stretch{std::max(s.from, from), std::min(s.to, to), s.byte});
+        const Stretch cut{std::max(s.from, from), std::min(s.to, to), s.byte};
+        // Neighbours of one byte are one stretch: it is read back in large reads.
+        if (!found.empty() && found.back().to == cut.from && found.back().byte == cut.byte)
+            found.back().to = cut.to;
+        else
+            found.push_back(cut);
     }
     return found;
 }

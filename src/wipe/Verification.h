@@ -51,7 +51,8 @@ public:
     };
 
     void record(off_t from, off_t to, char byte);
-    // The stretches that lie (partly) in [from, to), cut to it, in order.
+    // The stretches that lie (partly) in [from, to), cut to it, in order; neighbours of
+    // one byte joined.
     std::vector<Stretch> within(off_t from, off_t to) const;
 
 private:

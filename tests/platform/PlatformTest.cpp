@@ -1,3 +1,4 @@
+#include "platform/DirectRead.h"
 #include "platform/EngineHost.h"
 #include "platform/Error.h"
 #include "platform/FileSystemKind.h"
@@ -318,6 +319,32 @@ TEST(Paths, JoinAndFolders)
     EXPECT_EQ(joinPath("/a/", "x"), "/a/x");
     EXPECT_TRUE(programFolder().startsWith('/'));
     EXPECT_TRUE(test::exists(programFolder() + "/platform_tests"));
+}
+
+// A stretch read back past the cache holds its byte only when every byte of it does: one
+// other byte deep inside a later read, past unaligned ends, or beyond the end of the
+// file is found.
+TEST(DirectReading, AStretchHoldsItsByteOnlyWhenEveryByteOfItDoes)
+{
+    test::TempDir dir;
+    QByteArray data(9 << 20, 'z');
+    const qsizetype odd = (5 << 20) + 123;
+    data[odd] = 'y';
+    writeFile(dir.file("stretch"), data);
+    DirectEngineHost host;
+    const fs::Folder folder = fs::Folder::open(dir.path(), host);
+    struct stat st;
+    ASSERT_EQ(::stat(dir.file("stretch").constData(), &st), 0);
+    const auto reader = fs::DirectReader::forFile(folder, "stretch", st.st_dev, st.st_ino, host);
+    if (!reader)
+        GTEST_SKIP() << "this file system does not read past its cache";
+    EXPECT_TRUE(reader->holds(0, odd, 'z'));
+    EXPECT_TRUE(reader->holds(1, odd - 1, 'z'));
+    EXPECT_TRUE(reader->holds(odd + 1, data.size() - odd - 1, 'z'));
+    EXPECT_TRUE(reader->holds(odd, 1, 'y'));
+    EXPECT_FALSE(reader->holds(4097, odd, 'z'));
+    EXPECT_FALSE(reader->holds(0, data.size(), 'z'));
+    EXPECT_FALSE(reader->holds(data.size() - 10, 20, 'z'));
 }
 
 } // namespace

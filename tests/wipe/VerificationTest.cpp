@@ -65,6 +65,23 @@ TEST(WrittenBytes, LaterWritesReplaceEarlierOnesAsAnArrayOfBytesWould)
     }
 }
 
+// A pass written in pieces is read back as one stretch, in large reads.
+TEST(WrittenBytes, NeighboursOfOneByteAreOneStretch)
+{
+    WrittenBytes model;
+    model.record(0, 4096, 'a');
+    model.record(4096, 8192, 'a');
+    model.record(8192, 9000, 'b');
+    model.record(9000, 12288, 'a');
+    const auto found = model.within(100, 12000);
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(found[0].from, 100);
+    EXPECT_EQ(found[0].to, 8192);
+    EXPECT_EQ(found[1].byte, 'b');
+    EXPECT_EQ(found[2].from, 9000);
+    EXPECT_EQ(found[2].to, 12000);
+}
+
 fs::Extent extent(off_t logical, off_t physical, off_t length, std::uint32_t flags = 0)
 {
     return {logical, physical, length, flags};
