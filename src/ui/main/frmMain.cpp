@@ -4,6 +4,7 @@
 #include "ui/Artwork.h"
 #include "ui/Fit.h"
 #include "ui/Stacking.h"
+#include "ui/dialogs/HelpViewer.h"
 #include "ui/dialogs/OpenLink.h"
 #include "ui/dialogs/frmAbout.h"
 #include "ui/dialogs/frmOptions.h"
@@ -212,7 +213,12 @@ void frmMain::mnuOptions_Click()
 
 void frmMain::mnuHelp1_Click()
 {
-    OpenLink(QFile::decodeName(helpPagePath()), m_context, this);
+    // Without a browser the window shows the page itself.
+    const QByteArray page = helpPagePath();
+    OpenLink(QFile::decodeName(page), m_context, this,
+             [&context = m_context, page](QWidget* owner) {
+                 return HelpViewer::showPage(page, context, owner);
+             });
 }
 
 void frmMain::mnuAbout_Click()
