@@ -91,7 +91,7 @@ private slots:
         QVERIFY2(copy.ok, qPrintable(copy.output));
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DEB_BUILD_OPTIONS", QString("parallel=%1").arg(QThread::idealThreadCount()));
-        const Run build = run("dpkg-buildpackage", {"-us", "-uc", "-b"}, env, m_source, 1200000);
+        const Run build = run("dpkg-buildpackage", {"-us", "-uc", "-b"}, env, m_source, -1);
         QVERIFY2(build.ok, qPrintable(build.output.right(4000)));
         m_deb = top + "/ombrevault_" OV_VERSION_STRING "_" + arch.output.trimmed() + ".deb";
         m_changes = top + "/ombrevault_" OV_VERSION_STRING "_" + arch.output.trimmed() + ".changes";
@@ -207,7 +207,7 @@ private slots:
         const Run check =
             run(lintian,
                 {"-EvIL", "+pedantic", "--fail-on", "error,warning", "--show-overrides", m_changes},
-                QProcessEnvironment::systemEnvironment(), {}, 600000);
+                QProcessEnvironment::systemEnvironment(), {}, -1);
         qInfo("%s", qPrintable(check.output));
         QVERIFY2(check.ok, qPrintable(check.output));
         static const QRegularExpression serious("^[EWO]: ", QRegularExpression::MultilineOption);
@@ -228,7 +228,7 @@ private slots:
                                        "-type", "f", "-exec", "touch", "{}", "+"});
         QVERIFY2(touch.ok, qPrintable(touch.output));
         const Run again = run("dpkg-buildpackage", {"-us", "-uc", "-b", "-nc"},
-                              QProcessEnvironment::systemEnvironment(), m_source, 1200000);
+                              QProcessEnvironment::systemEnvironment(), m_source, -1);
         QVERIFY2(again.ok, qPrintable(again.output.right(4000)));
         QCOMPARE(checksum(m_deb), first);
     }

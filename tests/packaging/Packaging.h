@@ -15,7 +15,7 @@ struct Run
 
 inline Run run(const QString& program, const QStringList& args,
                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
-               const QString& folder = {}, int limitMs = 180000)
+               const QString& folder = {}, int limitMs = 180000) // -1: as long as it takes
 {
     QProcess process;
     process.setProcessEnvironment(env);
