@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 # shellcheck source=scripts/deps.sh
 source scripts/deps.sh
-ov_ensure_packages "${OV_BUILD_PACKAGES[@]}" "${OV_TEST_PACKAGES[@]}"
+ov_ensure_packages "${OV_BUILD_PACKAGES[@]}" "${OV_TEST_PACKAGES[@]}" "${OV_PACKAGING_PACKAGES[@]}"
 # Everything the end-to-end test needs is installed now: it must not skip.
 export OV_E2E_REQUIRED=1
 

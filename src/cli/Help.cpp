@@ -20,9 +20,9 @@ QByteArray places()
     const QByteArray machine = store.machineFile(RegistryRoot::HKEY_LOCAL_MACHINE);
     const QByteArray own = store.writeFile(RegistryRoot::HKEY_LOCAL_MACHINE);
     QByteArray text =
-        "Settings (the window's View > Options edits them):\n  " + quotedPathBytes(machine) + "\n";
+        "Settings (the window's View > Options edits them):\n  " + quotedPathBytes(own) + "\n";
     if (own != machine)
-        text += "  " + quotedPathBytes(own) + " (this user's own, read first)\n";
+        text += "  " + quotedPathBytes(machine) + " (for every user, read after it)\n";
     return text + "Operation log:\n  " + quotedPathBytes(OperationLog::resolvedPath()) + "\n";
 }
 

@@ -26,7 +26,8 @@ namespace {
 // system (a folder left behind by a lazy unmount is not) or the call fails.
 std::optional<struct statvfs> statMountRoot(const QByteArray& rootPath, bool knownRoot)
 {
-    if (!knownRoot) {
+    // The process's root is the top of a volume for it, even in a chroot.
+    if (!knownRoot && rootPath != "/") {
         struct statx sx;
         if (::statx(AT_FDCWD, rootPath.constData(), AT_SYMLINK_NOFOLLOW, 0, &sx) != 0)
             return std::nullopt;

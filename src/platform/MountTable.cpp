@@ -3,10 +3,16 @@
 #include "platform/FileSystemKind.h"
 
 #include "platform/Error.h"
+#include "platform/FileSystemKind.h"
 #include "platform/Files.h"
 #include "platform/Volumes.h"
 
 #include <QList>
+
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
 
 namespace ov {
 
@@ -39,11 +45,47 @@ bool MountRecord::hasOption(const char* name) const
 
 MountTable MountTable::read()
 {
+    MountTable table;
     try {
-        return parse(fs::readFile("/proc/self/mountinfo"));
+        table = parse(fs::readFile("/proc/self/mountinfo"));
     } catch (const Error&) {
         return {};
     }
+    struct stat st;
+    struct statfs sf;
+    if (::stat("/", &st) == 0 && ::statfs("/", &sf) == 0)
+        table.addProcessRoot(major(st.st_dev), minor(st.st_dev),
+                             fileSystemKindByMagic(long(sf.f_type)).name,
+                             (sf.f_flags & ST_RDONLY) != 0);
+    return table;
+}
+
+void MountTable::addProcessRoot(unsigned major, unsigned minor, const QByteArray& fileSystem,
+                                bool readOnly)
+{
+    for (const MountRecord& record : m_records) {
+        if (record.mountPoint == "/")
+            return;
+    }
+    // In a chroot the kernel lists no mount for "/": the root's own file system stands
+    // in, described by a mount of the same device when the table has one, else by statfs.
+    MountRecord root;
+    root.major = major;
+    root.minor = minor;
+    root.root = "/";
+    root.mountPoint = "/";
+    root.fileSystem = fileSystem.isEmpty() ? QByteArray("unknown") : fileSystem;
+    root.source = "chroot";
+    root.mountOptions = readOnly ? "ro" : "rw";
+    for (const MountRecord& record : m_records) {
+        if (record.major == major && record.minor == minor) {
+            root.fileSystem = record.fileSystem;
+            root.source = record.source;
+            root.superOptions = record.superOptions;
+            break;
+        }
+    }
+    m_records.insert(m_records.begin(), std::move(root));
 }
 
 MountTable MountTable::parse(const QByteArray& mountInfo)

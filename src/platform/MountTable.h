@@ -27,9 +27,14 @@ struct MountRecord
 class MountTable
 {
 public:
-    // /proc/self/mountinfo; an empty table when it cannot be read.
+    // /proc/self/mountinfo; an empty table when it cannot be read. In a chroot, whose "/"
+    // is no mount point, "/" is added as the root of a volume (addProcessRoot).
     static MountTable read();
     static MountTable parse(const QByteArray& mountInfo);
+    // Adds "/" for the file system holding the process's root (its device numbers, its
+    // statfs type name and read-only state) unless a mount on "/" is listed.
+    void addProcessRoot(unsigned major, unsigned minor, const QByteArray& fileSystem,
+                        bool readOnly);
 
     const std::vector<MountRecord>& records() const { return m_records; }
     // The record whose mount point is the root path (a stacked mount: the top one).

@@ -1,6 +1,7 @@
 #include "platform/Paths.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <climits>
 #include <cstdlib>
@@ -52,6 +53,36 @@ QByteArray xdgFolder(const char* name, const char* homeFallback)
     if (home.isEmpty())
         home = QDir::homePath().toLocal8Bit();
     return joinPath(home, homeFallback);
+}
+
+QByteArray dataFolderFor(const QByteArray& folder)
+{
+    const auto holdsHelp = [](const QByteArray& candidate) {
+        return ::access(joinPath(candidate, "help/help.html").constData(), R_OK) == 0;
+    };
+    if (holdsHelp(folder))
+        return folder;
+    const QByteArray installed =
+        QFile::encodeName(QDir::cleanPath(QFile::decodeName(joinPath(folder, OV_DATA_FROM_BIN))));
+    if (holdsHelp(installed))
+        return installed;
+    return folder;
+}
+
+QByteArray dataFolder()
+{
+    return dataFolderFor(programFolder());
+}
+
+bool runsInstalled()
+{
+    const QByteArray folder = programFolder();
+    return dataFolderFor(folder) != folder;
+}
+
+bool isSuperUser()
+{
+    return ::geteuid() == 0;
 }
 
 } // namespace ov

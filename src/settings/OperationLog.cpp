@@ -15,10 +15,22 @@ OperationLog::OperationLog(QByteArray path) : m_path(std::move(path)) {}
 
 QByteArray OperationLog::resolvedPath()
 {
+    const bool installed = runsInstalled();
     const QByteArray folder = programFolder();
-    if (folderWritable(folder))
+    if (!installed && folderWritable(folder))
         return joinPath(folder, "log.txt");
-    return joinPath(xdgFolder("XDG_DATA_HOME", ".local/share"), "ombrevault/log.txt");
+    // Variable data of an installed program goes where the system keeps such data.
+    if (installed && isSuperUser())
+        return "/var/log/ombrevault/log.txt";
+    const QByteArray state =
+        joinPath(xdgFolder("XDG_STATE_HOME", ".local/state"), "ombrevault/log.txt");
+    // Earlier versions kept a user's log with the user's data: a log already there stays
+    // in use, so that its history is not split in two.
+    const QByteArray earlier =
+        joinPath(xdgFolder("XDG_DATA_HOME", ".local/share"), "ombrevault/log.txt");
+    if (!QFile::exists(QFile::decodeName(state)) && QFile::exists(QFile::decodeName(earlier)))
+        return earlier;
+    return state;
 }
 
 QString OperationLog::dateText(const QDate& date)

@@ -13,8 +13,10 @@ class OperationLog
 public:
     explicit OperationLog(QByteArray path);
 
-    // log.txt in the program's folder, or ombrevault/log.txt under $XDG_DATA_HOME when
-    // the program's folder cannot be written (an installed program).
+    // log.txt in the program's folder when it runs from a folder of its own it may write;
+    // otherwise /var/log/ombrevault/log.txt for root on an installation, and
+    // ombrevault/log.txt under $XDG_STATE_HOME for everyone else (under $XDG_DATA_HOME
+    // when an earlier version's log is there and no newer one).
     static QByteArray resolvedPath();
 
     const QByteArray& path() const { return m_path; }

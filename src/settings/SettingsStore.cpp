@@ -125,6 +125,7 @@ SettingsStore::Locations SettingsStore::defaultLocations()
     if (locations.systemConfigFolder.isEmpty())
         locations.systemConfigFolder = "/etc/xdg";
     locations.userConfigFolder = xdgFolder("XDG_CONFIG_HOME", ".config");
+    locations.machineWritable = !runsInstalled();
     return locations;
 }
 
@@ -150,7 +151,7 @@ bool SettingsStore::usesOverlay(RegistryRoot root) const
 {
     if (root == RegistryRoot::HKEY_CURRENT_USER)
         return false;
-    return !mayWrite(machineFile(root));
+    return !m_locations.machineWritable || !mayWrite(machineFile(root));
 }
 
 QByteArray SettingsStore::writeFile(RegistryRoot root) const

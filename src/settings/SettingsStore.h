@@ -25,6 +25,9 @@ public:
     {
         QByteArray systemConfigFolder; // first of $XDG_CONFIG_DIRS, default /etc/xdg
         QByteArray userConfigFolder;   // $XDG_CONFIG_HOME, default ~/.config
+        // False for an installed program: /etc belongs to the administrator, so every
+        // user, root too, writes an overlay and the machine-wide file is only read.
+        bool machineWritable = true;
     };
     static Locations defaultLocations();
 

@@ -31,23 +31,17 @@ bool install(const QString& prefix, const QByteArray& destdir, QString* output,
                     destdir, output);
 }
 
-void checkFiles(const QString& root, const QString& prefix, const QString& program)
+void checkFiles(const QString& root, const QString& prefix)
 {
-    for (const QString& file : installedFiles(prefix, program)) {
-        const QFileInfo info(root + file); // a staged launcher leads outside the stage
-        QVERIFY2(info.isFile() || info.isSymLink(), qPrintable(root + file));
-    }
-    for (const char* name : {"ombrevault", "ombrevault-cli"}) {
-        const QFileInfo launcher(root + prefix + "/bin/" + name);
-        QVERIFY(launcher.isSymLink());
-        // It leads to the final place, not into a staging folder.
-        QCOMPARE(launcher.symLinkTarget(), program + '/' + name);
-        QVERIFY(QFileInfo(root + program + '/' + name).isExecutable());
-    }
-    QFile installed(root + program + "/help/help.html"),
+    for (const QString& file : installedFiles(prefix))
+        QVERIFY2(QFileInfo(root + file).isFile(), qPrintable(root + file));
+    for (const char* name : {"ombrevault", "ombrevault-cli"})
+        QVERIFY(QFileInfo(root + prefix + "/bin/" + name).isExecutable());
+    QFile installed(root + prefix + "/share/ombrevault/help/help.html"),
         source(OV_TEST_SOURCE_DIR "/help/help.html");
     QVERIFY(installed.open(QIODevice::ReadOnly) && source.open(QIODevice::ReadOnly));
     QCOMPARE(installed.readAll(), source.readAll());
+    // Owned by whoever installed it, so Dolphin wants the bit.
     QVERIFY(QFileInfo(root + prefix + "/share/kio/servicemenus/ombrevault-destroy.desktop")
                 .isExecutable());
 }
@@ -83,22 +77,19 @@ private slots:
         QVERIFY(anchors > 0);
     }
 
-    // Everything in place below a scratch prefix, stripped, and the launchers working.
+    // Everything in place below a scratch prefix, stripped, and the programs finding
+    // their data there.
     void installIntoAPrefix()
     {
         TempDir dir;
-        const QString prefix = QFile::decodeName(dir.file("prefix")),
-                      folder = prefix + "/opt/ombrevault";
+        const QString prefix = QFile::decodeName(dir.file("prefix"));
         QString output;
         QVERIFY2(install(prefix, {}, &output, {"--strip"}), qPrintable(output));
-        checkFiles({}, prefix, folder);
-        // Where the program behind the launcher looks for its help page: the real folder
-        // of the executable the link leads to.
-        QVERIFY(QFileInfo(QFileInfo(prefix + "/bin/ombrevault").canonicalPath() + "/help/help.html")
-                    .isFile());
+        checkFiles({}, prefix);
+        QVERIFY(!QFileInfo::exists(prefix + "/opt"));
         for (const char* name : {"ombrevault", "ombrevault-cli"}) {
             QVERIFY(hasSymbols(QStringLiteral(OV_TEST_BUILD_DIR "/bin/") + name));
-            QVERIFY2(!hasSymbols(folder + '/' + name), name);
+            QVERIFY2(!hasSymbols(prefix + "/bin/" + name), name);
         }
         // The manual pages as written, compressed.
         for (const char* page : {"ombrevault.1", "ombrevault-cli.1"}) {
@@ -109,32 +100,74 @@ private slots:
                      readFile(QByteArray(OV_TEST_SOURCE_DIR "/data/man/") + page));
         }
 
-        // The installed command line runs from its launcher.
-        const Run cli = run(prefix + "/bin/ombrevault-cli", {"--version"});
-        QVERIFY2(cli.ok, qPrintable(cli.output));
-        QVERIFY(cli.output.contains(OV_VERSION_STRING));
+        const QString cli = prefix + "/bin/ombrevault-cli";
+        const Run version = run(cli, {"--version"});
+        QVERIFY2(version.ok, qPrintable(version.output));
+        QVERIFY(version.output.contains(OV_VERSION_STRING));
+
+        // An installed program writes nothing beside itself: its log goes where the system
+        // keeps variable data, for root, and to the user's state folder otherwise, even
+        // where bin/ may be written. Run from a folder of its own, it keeps the log there.
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_STATE_HOME", QFile::decodeName(dir.file("state")));
+        env.insert("XDG_DATA_HOME", QFile::decodeName(dir.file("data")));
+        const QString state = QFile::decodeName(dir.file("state/ombrevault/log.txt"));
+        QCOMPARE(logPlace(cli, env),
+                 runningAsRoot() ? QStringLiteral("/var/log/ombrevault/log.txt") : state);
+        QVERIFY(QFile::copy(cli, prefix + "/cli-alone"));
+        QCOMPARE(logPlace(prefix + "/cli-alone", env), prefix + "/log.txt");
+        QVERIFY(QFile::copy(cli, prefix + "/share/cli-beside-its-data"));
+        QVERIFY(QDir().mkpath(prefix + "/share/help"));
+        QVERIFY(
+            QFile::copy(OV_TEST_SOURCE_DIR "/help/help.html", prefix + "/share/help/help.html"));
+        QCOMPARE(logPlace(prefix + "/share/cli-beside-its-data", env), prefix + "/share/log.txt");
+        if (!runningAsRoot()) {
+            // A log kept by an earlier version stays in use until a newer one exists.
+            QVERIFY(QDir().mkpath(QFile::decodeName(dir.file("data/ombrevault"))));
+            QFile earlier(QFile::decodeName(dir.file("data/ombrevault/log.txt")));
+            QVERIFY(earlier.open(QIODevice::WriteOnly));
+            earlier.close();
+            QCOMPARE(logPlace(cli, env), earlier.fileName());
+            QVERIFY(QDir().mkpath(QFile::decodeName(dir.file("state/ombrevault"))));
+            QFile newer(state);
+            QVERIFY(newer.open(QIODevice::WriteOnly));
+            newer.close();
+            QCOMPARE(logPlace(cli, env), state);
+        }
     }
 
+    // The default system prefix, staged under DESTDIR as packagers do, beside a folder
+    // that was there before. Uninstalling removes the files and the folders the
+    // installation made, and leaves the one it found.
     void stagedInstallAndUninstall()
     {
-        // The default system prefix, staged under DESTDIR as packagers do.
         TempDir dir;
         const QByteArray stage = dir.file("stage");
         const QString root = QFile::decodeName(stage);
+        const QString before = root + "/usr/local/share/applications";
+        QVERIFY(QDir().mkpath(before));
+        QFile other(before + "/other.desktop");
+        QVERIFY(other.open(QIODevice::WriteOnly));
+        other.close();
         QString output;
         QVERIFY2(install("/usr/local", stage, &output), qPrintable(output));
-        checkFiles(root, "/usr/local", "/opt/ombrevault");
+        checkFiles(root, "/usr/local");
+        // A second installation over the first forgets none of the folders.
+        QVERIFY2(install("/usr/local", stage, &output), qPrintable(output));
 
-        QVERIFY2(runCmake({"-DMANIFEST=" OV_TEST_BUILD_DIR "/install_manifest_ombrevault.txt", "-P",
+        QVERIFY2(runCmake({"-DMANIFEST=" OV_TEST_BUILD_DIR "/install_manifest_ombrevault.txt",
+                           "-DFOLDERS=" OV_TEST_BUILD_DIR "/install_folders.txt", "-P",
                            OV_TEST_BUILD_DIR "/ov_uninstall.cmake"},
                           stage, &output),
                  qPrintable(output));
-        QStringList left = installedFiles("/usr/local", "/opt/ombrevault");
-        left << "/opt/ombrevault"
-             << "/usr/local/share/doc/ombrevault";
-        for (const QString& gone : left)
-            QVERIFY2(!QFileInfo(root + gone).exists() && !QFileInfo(root + gone).isSymLink(),
-                     qPrintable(gone));
+        const Run left = run("find", {root, "-mindepth", "1"});
+        QVERIFY2(left.ok, qPrintable(left.output));
+        QStringList expected{root + "/usr", root + "/usr/local", root + "/usr/local/share", before,
+                             other.fileName()};
+        QStringList found = left.output.split('\n', Qt::SkipEmptyParts);
+        found.sort();
+        expected.sort();
+        QCOMPARE(found, expected);
     }
 };
 

@@ -15,7 +15,7 @@ struct Run
 
 inline Run run(const QString& program, const QStringList& args,
                const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment(),
-               const QString& folder = {})
+               const QString& folder = {}, int limitMs = 180000) // -1: as long as it takes
 {
     QProcess process;
     process.setProcessEnvironment(env);
@@ -28,7 +28,7 @@ inline Run run(const QString& program, const QStringList& args,
         result.output = program + ": " + process.errorString();
         return result;
     }
-    const bool finished = process.waitForFinished(180000);
+    const bool finished = process.waitForFinished(limitMs);
     result.output = QString::fromLocal8Bit(process.readAll());
     result.status = process.exitCode();
     result.ok = finished && process.exitStatus() == QProcess::NormalExit && result.status == 0;
@@ -44,16 +44,14 @@ inline QString tool(const char* name, const char* package)
     return path;
 }
 
-// The program, its launchers and its data, as installed with `prefix` and the program
-// folder `program`: every file and link, no folders.
-inline QStringList installedFiles(const QString& prefix, const QString& program)
+// The programs and their data, as installed with `prefix`: every file, no folders.
+inline QStringList installedFiles(const QString& prefix)
 {
-    QStringList files{program + "/ombrevault",     program + "/ombrevault-cli",
-                      program + "/ombrevault.png", program + "/help/help.html",
-                      prefix + "/bin/ombrevault",  prefix + "/bin/ombrevault-cli"};
+    QStringList files{prefix + "/bin/ombrevault", prefix + "/bin/ombrevault-cli"};
     const QString share = prefix + "/share/";
     for (const char* file :
-         {"applications/ombrevault.desktop",
+         {"ombrevault/help/help.html", "ombrevault/ombrevault.png",
+          "applications/ombrevault.desktop",
           "metainfo/example.tallowbrookworks.ombrevault.metainfo.xml",
           "kio/servicemenus/ombrevault-destroy.desktop",
           "nemo/actions/ombrevault-destroy.nemo_action", "man/man1/ombrevault.1.gz",
@@ -68,12 +66,23 @@ inline QStringList installedFiles(const QString& prefix, const QString& program)
     return files;
 }
 
-// Whether an ELF file still carries its symbol table or debugging information.
-inline bool hasSymbols(const QString& file)
+// Whether an ELF file still carries its symbol table, debugging information or the
+// compiler's notes (.comment).
+inline bool hasSymbols(const QString& file, bool comments = false)
 {
     const Run sections = run(QStringLiteral("readelf"), {"-S", "-W", file});
     return !sections.ok || sections.output.contains(QLatin1String(".symtab")) ||
-           sections.output.contains(QLatin1String(".debug_info"));
+           sections.output.contains(QLatin1String(".debug_info")) ||
+           (comments && sections.output.contains(QLatin1String(".comment")));
+}
+
+// What `ombrevault-cli --help` names as the operation log.
+inline QString logPlace(const QString& cli, const QProcessEnvironment& env)
+{
+    const Run help = run(cli, {"--help"}, env);
+    static const QRegularExpression line(QStringLiteral("\nOperation log:\n  ([^\n]*)\n"));
+    const QRegularExpressionMatch match = line.match(help.output);
+    return help.ok && match.hasMatch() ? match.captured(1) : help.output;
 }
 
 } // namespace ov::test

@@ -115,6 +115,24 @@ TEST_F(Store, AWriteThatFailsEverywhereIsReported)
     EXPECT_EQ(store.ReadSetting("Log"), QString());
 }
 
+// An installed program leaves the file for everyone to the administrator, even for a user
+// (root) who may write it: the user's own file takes the writes and is read first.
+TEST_F(Store, AnInstalledProgramWritesOnlyTheUsersOwnFile)
+{
+    writeMachineFile(
+        "Tallowbrookworks\\Ombrevault4\\Log=1\nTallowbrookworks\\Ombrevault4\\Strenth=2\n");
+    const QByteArray before = readFile(store.machineFile(kMachine));
+    SettingsStore::Locations installed = locations();
+    installed.machineWritable = false;
+    SettingsStore own(installed);
+    EXPECT_EQ(own.writeFile(kMachine), own.overlayFile(kMachine));
+    own.WriteSetting("Strenth", "3");
+    EXPECT_EQ(own.ReadSetting("Strenth"), "3");
+    EXPECT_EQ(own.ReadSetting("Log"), "1") << "what the administrator stored still counts";
+    EXPECT_EQ(readFile(store.machineFile(kMachine)), before);
+    EXPECT_TRUE(test::exists(own.overlayFile(kMachine)));
+}
+
 // The variables themselves are followed in the command line's tests, which depend on them.
 TEST(StoreLocations, DefaultsAndRelativeFoldersSkipped)
 {

@@ -72,10 +72,11 @@ void showNotFound(Dialogs& dialogs, QWidget* parent, const QString& target)
 
 QByteArray helpPagePath()
 {
-    return programFolder() + "/help/help.html";
+    return dataFolder() + "/help/help.html";
 }
 
-void OpenLink(const QString& target, AppContext& context, QWidget* parent)
+void OpenLink(const QString& target, AppContext& context, QWidget* parent,
+              std::function<bool(QWidget*)> fallback)
 {
     Dialogs& dialogs = context.dialogs;
     // A local document that is not there is reported at once: the opener would only
@@ -87,8 +88,13 @@ void OpenLink(const QString& target, AppContext& context, QWidget* parent)
     LinkOpener& opener = context.opener;
     // The asking window may be closed before the opener answers.
     QPointer<QWidget> owner(parent);
-    opener.open(target, [&dialogs, owner, target](LinkOpener::Outcome outcome) {
+    opener.open(target, [&dialogs, owner, target,
+                         fallback = std::move(fallback)](LinkOpener::Outcome outcome) {
         QWidget* parentNow = owner.data();
+        const bool shown =
+            outcome.kind == LinkOpener::Outcome::Kind::Finished && outcome.exitStatus == 0;
+        if (!shown && fallback && fallback(parentNow))
+            return;
         switch (outcome.kind) {
         case LinkOpener::Outcome::Kind::NotStarted:
             dialogs.messageBox(parentNow, Dialogs::Icon::Exclamation,

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 class QWidget;
 
 namespace ov {
@@ -13,9 +15,13 @@ class LinkOpener;
 // Hands a file path, a web address or a "mailto:" link to the context's opener and
 // explains a failure in a message
 // box once the opener has answered. Returns at once; success shows nothing.
-void OpenLink(const QString& target, AppContext& context, QWidget* parent);
+// `fallback`, when given, is tried when the opener could not show an existing target;
+// the box comes only when it returns false too. It gets the asking window, or null once
+// that is closed.
+void OpenLink(const QString& target, AppContext& context, QWidget* parent,
+              std::function<bool(QWidget*)> fallback = {});
 
-// The help page: the program's folder followed by "/help/help.html".
+// The help page: the program's data folder followed by "/help/help.html".
 QByteArray helpPagePath();
 
 } // namespace ov

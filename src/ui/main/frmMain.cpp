@@ -5,6 +5,7 @@
 #include "ui/Fit.h"
 #include "ui/ProgramTitle.h"
 #include "ui/Stacking.h"
+#include "ui/dialogs/HelpViewer.h"
 #include "ui/dialogs/OpenLink.h"
 #include "ui/dialogs/frmAbout.h"
 #include "ui/dialogs/frmOptions.h"
@@ -239,7 +240,12 @@ void frmMain::mnuOptions_Click()
 
 void frmMain::mnuHelp1_Click()
 {
-    OpenLink(QFile::decodeName(helpPagePath()), m_panelContext, this);
+    // Without a browser the window shows the page itself.
+    const QByteArray page = helpPagePath();
+    OpenLink(QFile::decodeName(page), m_panelContext, this,
+             [&context = m_panelContext, page](QWidget* owner) {
+                 return HelpViewer::showPage(page, context, owner);
+             });
 }
 
 void frmMain::mnuAbout_Click()
