@@ -4,6 +4,7 @@
 #include "drive/DriveInfo.h"
 #include "platform/Error.h"
 #include "platform/FileSystemKind.h"
+#include "platform/Files.h"
 #include "platform/LinuxVolumes.h"
 #include "platform/MountTable.h"
 #include "platform/Terminal.h"
@@ -99,6 +100,11 @@ public:
 private:
     void draw()
     {
+        if (const int percent = m_run->namesPercent(); percent >= 0) {
+            m_line.draw(percent / 100.0,
+                        QByteArray::number(percent).rightJustified(3) + "% names of deleted files");
+            return;
+        }
         const std::int64_t cleaned = m_run->cleanedBytes();
         const double fraction = m_freeAtStart > 0 ? double(cleaned) / double(m_freeAtStart) : 0.0;
         const int percent = int(100 * std::min(fraction, 1.0));
@@ -130,6 +136,14 @@ public:
         if (beforeReport)
             beforeReport();
         std::fprintf(stderr, "ombrevault-cli clean-free-space: %s\n", local(text).constData());
+    }
+    // The plain reason: the path and the system's message.
+    void showFailure(int, const Error& error) override
+    {
+        if (beforeReport)
+            beforeReport();
+        std::fprintf(stderr, "ombrevault-cli clean-free-space: %s\n",
+                     local(error.text()).constData());
     }
     void showUnreached(const QStringList&) override {}
 
@@ -199,7 +213,8 @@ int cleanFreeSpaceCommand(const std::vector<QByteArray>& args)
                          notice.isEmpty() ? "" : " ", local(notice).constData());
             return 1;
         }
-        CliView view(mountPoint);
+        // The filler goes in the folder named, when this user may write there.
+        CliView view(fs::isFolder(args[0]) ? args[0] : mountPoint);
         FreeSpaceRun run(info, view, loop, interruptChannel(), settings, &log);
         view.beforeReport = [&] { loop.finish(); };
         loop.attach(&run, freeAtStart);

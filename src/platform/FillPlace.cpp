@@ -1,0 +1,120 @@
+#include "platform/FillPlace.h"
+
+#include "platform/Error.h"
+#include "platform/Paths.h"
+
+#include <algorithm>
+
+#include <cerrno>
+#include <cstdlib>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace ov::fillplace {
+
+namespace {
+
+bool sameDevice(const QByteArray& a, const QByteArray& b)
+{
+    struct stat first, second;
+    return ::stat(a.constData(), &first) == 0 && ::stat(b.constData(), &second) == 0 &&
+           first.st_dev == second.st_dev;
+}
+
+} // namespace
+
+bool onVolume(const QByteArray& folder, const QByteArray& mountPoint)
+{
+    return sameDevice(folder, mountPoint);
+}
+
+QByteArray writableFolderOn(const QByteArray& mountPoint)
+{
+    if (folderWritable(mountPoint))
+        return mountPoint;
+    std::vector<QByteArray> candidates;
+    if (const char* home = std::getenv("HOME"); home && *home == '/')
+        candidates.emplace_back(home);
+    candidates.push_back(currentDirectory());
+    candidates.emplace_back("/var/tmp");
+    candidates.emplace_back("/tmp");
+    for (const QByteArray& folder : candidates) {
+        if (!folder.isEmpty() && sameDevice(folder, mountPoint) && folderWritable(folder))
+            return folder;
+    }
+    return {};
+}
+
+RunLock RunLock::take(const QByteArray& folder)
+{
+    const QByteArray path = joinPath(folder, kName);
+    for (;;) {
+        fs::Descriptor fd(
+            ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600));
+        if (!fd.valid())
+            throwErrno(path);
+        struct stat held;
+        if (::fstat(fd.get(), &held) != 0)
+            throwErrno(path);
+        if (!S_ISREG(held.st_mode))
+            throw Error(EINVAL, QStringLiteral("Is not a lock file"), path);
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK)
+                throwErrno(path);
+            char text[512] = {};
+            const ssize_t n = ::pread(fd.get(), text, sizeof text - 1, 0);
+            const QByteArray who = n > 0 ? QByteArray(text, int(n)).trimmed() : QByteArray();
+            throw Error(EBUSY,
+                        QStringLiteral("Another free-space run is filling this volume (") +
+                            (who.isEmpty() ? QStringLiteral("a process of another user")
+                                           : QString::fromLocal8Bit(who)) +
+                            QStringLiteral("); wait for it to end, or stop it"),
+                        folder);
+        }
+        // A lock file the run before removed after this one opened it is no lock: again.
+        struct stat now;
+        if (::stat(path.constData(), &now) != 0 || now.st_ino != held.st_ino ||
+            now.st_dev != held.st_dev)
+            continue;
+        const QByteArray who =
+            "process " + QByteArray::number(::getpid()) + ", filling from " + folder + "\n";
+        if (::ftruncate(fd.get(), 0) == 0 &&
+            ::pwrite(fd.get(), who.constData(), size_t(who.size()), 0) < 0) {
+            // The text only names the run to a second one; the lock holds without it.
+        }
+        return RunLock(std::move(fd), path);
+    }
+}
+
+RunLock::~RunLock()
+{
+    // Removed while still held, so a run waiting on this file tries afresh.
+    if (m_fd.valid())
+        ::unlink(m_path.constData());
+}
+
+std::vector<Leftover> leftoverFillers(const QByteArray& folder)
+{
+    std::vector<Leftover> found;
+    DIR* stream = ::opendir(folder.constData());
+    if (!stream)
+        return found;
+    while (const dirent* entry = ::readdir(stream)) {
+        const QByteArray name(entry->d_name);
+        if (!name.startsWith("ovtempx") || !name.endsWith(".dat"))
+            continue;
+        struct stat st;
+        if (::fstatat(::dirfd(stream), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(st.st_mode))
+            found.push_back({joinPath(folder, name), std::int64_t(st.st_size)});
+    }
+    ::closedir(stream);
+    std::sort(found.begin(), found.end(),
+              [](const Leftover& a, const Leftover& b) { return a.path < b.path; });
+    return found;
+}
+
+} // namespace ov::fillplace
