@@ -45,6 +45,7 @@ enum OptionId
     kLog,
     kNoLog,
     kNoVerify,
+    kCleanNames,
 };
 
 const std::vector<OptionRule> kOptions = {
@@ -54,6 +55,7 @@ const std::vector<OptionRule> kOptions = {
     {kLog, "log", 0, false},
     {kNoLog, "no-log", 0, false},
     {kNoVerify, "no-verify", 0, false},
+    {kCleanNames, "clean-names", 0, false},
     {kRecursive, "recursive", 'r', false},
     {kOneFileSystem, "one-file-system", 'x', false},
     {kForce, "force", 'f', false},
@@ -79,6 +81,7 @@ struct Request
     bool dryRun = false;
     bool interactive = false;
     bool readBack = true;
+    bool cleanNames = false;
     std::vector<QByteArray> paths;
 };
 
@@ -605,6 +608,9 @@ std::optional<int> parse(const std::vector<QByteArray>& words, Request& request)
         case kNoVerify:
             request.readBack = false;
             break;
+        case kCleanNames:
+            request.cleanNames = true;
+            break;
         case kHelp:
             std::fputs(wipeHelp().constData(), stdout);
             return 0;
@@ -767,7 +773,10 @@ int wipeCommand(const std::vector<QByteArray>& words)
     // that ran this still learns that it was asked to stop.
     if (stop.requested())
         return endInterrupted({}, std::nullopt);
-    return destroyer.failures == 0 && destroyer.notReached == 0 ? 0 : 1;
+    const int namesStatus = request.cleanNames ? cleanNamesAfterWipe(request.paths, stop) : 0;
+    if (stop.requested())
+        return endInterrupted({}, std::nullopt);
+    return destroyer.failures == 0 && destroyer.notReached == 0 && namesStatus == 0 ? 0 : 1;
 }
 
 } // namespace ov::cli

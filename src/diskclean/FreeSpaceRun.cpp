@@ -427,6 +427,8 @@ QStringList FreeSpaceRun::unreachedLines()
                                     "the machine's memory.");
         return lines;
     }
+    if (m_root)
+        lines << fileSystemReserves(*m_root);
     if (m_names)
         lines << m_names->lines();
     if (m_outcome == Outcome::Stopped && m_names && m_namesPercent >= 0)
@@ -620,6 +622,70 @@ void FreeSpaceRun::run()
         report(step, error);
         endAfterFailure();
     }
+}
+
+QStringList FreeSpaceRun::leftoverNotices(const QByteArray& folder, const QByteArray& mountPoint)
+{
+    std::vector<QByteArray> places;
+    for (const QByteArray& place : {folder, mountPoint, fillplace::writableFolderOn(mountPoint)}) {
+        if (!place.isEmpty() && fs::isFolder(place) && fillplace::onVolume(place, mountPoint) &&
+            std::find(places.begin(), places.end(), place) == places.end())
+            places.push_back(place);
+    }
+    QStringList lines;
+    for (const QByteArray& place : places) {
+        for (const fillplace::Leftover& leftover : fillplace::leftoverFillers(place))
+            lines << QStringLiteral("Left by a run that never ended: ") +
+                         displayPath(leftover.path) + QStringLiteral(" (") +
+                         CDriveInfo::FormatSize(leftover.size, true) +
+                         QStringLiteral("). Clean the free space of this volume again: the run "
+                                        "writes the rest and removes it.");
+    }
+    return lines;
+}
+
+QStringList FreeSpaceRun::fileSystemReserves(const fs::Folder& folder)
+{
+    QStringList lines;
+    const FileSystemKind kind = m_host.blocking([&] { return names::fileSystemOf(folder); });
+    const QByteArray device = m_host.blocking([&] { return names::deviceNameOf(folder); });
+    if (kind.name == "xfs") {
+        // Exact for the administrator; otherwise what xfs sets aside by default.
+        std::optional<std::int64_t> bytes =
+            m_host.blocking([&] { return names::xfsReserveBytes(folder); });
+        QString about;
+        if (!bytes) {
+            const auto geometry = m_host.blocking([&] { return names::xfsGeometry(folder); });
+            if (geometry)
+                bytes =
+                    std::min<std::int64_t>(geometry->dataBlocks / 20, 8192) * geometry->blockBytes;
+            about = QStringLiteral("about ");
+        }
+        if (bytes && *bytes > 0)
+            lines << QStringLiteral("Not reached: ") + about +
+                         CDriveInfo::FormatSize(*bytes, true) +
+                         QStringLiteral(" that xfs keeps back for itself (its block reserve), "
+                                        "which no file may take; deleted data there survives.");
+    } else if (kind.name == "ext4") {
+        const std::optional<std::int64_t> clusters =
+            m_host.blocking([&] { return names::ext4ReservedClusters(device); });
+        const std::int64_t unit = m_host.blocking([&] { return names::blockBytesOf(folder); });
+        if (clusters && *clusters > 0)
+            lines << QStringLiteral("Not reached: ") +
+                         CDriveInfo::FormatSize(*clusters * unit, true) +
+                         QStringLiteral(" that ext4 keeps back for its own bookkeeping (its "
+                                        "reserved clusters), which no writer gets, not even the "
+                                        "administrator; deleted data there survives, mostly that "
+                                        "of small files.");
+    } else if (kind.name == "btrfs") {
+        const auto metadata = m_host.blocking([&] { return names::btrfsMetadata(folder); });
+        if (metadata && metadata->total > 0)
+            lines << QStringLiteral("Not reached by the filler: ") +
+                         CDriveInfo::FormatSize(metadata->total, true) +
+                         QStringLiteral(" of metadata chunks, which keep names and small files "
+                                        "whole; only the names step writes there.");
+    }
+    return lines;
 }
 
 QByteArray FreeSpaceRun::chooseFolder(const QByteArray& designator)

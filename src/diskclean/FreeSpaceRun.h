@@ -129,6 +129,10 @@ public:
     // Called once a run has ended, its files deleted.
     std::function<void()> onFinished;
 
+    // The filler files a run that never ended left where a run on this volume would look
+    // (`folder` when given, the top folder, the user's folder on it), each named with its
+    // size and the advice to run again; a line each.
+    static QStringList leftoverNotices(const QByteArray& folder, const QByteArray& mountPoint);
     // One filler block: six lines of 150 equal bytes and CR LF.
     static QByteArray fillerBlock();
     // "ovtempx.dat", then "ovtempx1.dat", "ovtempx2.dat", ... beside it.
@@ -182,6 +186,8 @@ private:
     void removeLeftovers(const std::function<void(const Error&)>& keep);
     void refreshScreenIfDue(bool force);
     QStringList unreachedLines();
+    // What the file system itself keeps back from any filler, a line each.
+    QStringList fileSystemReserves(const fs::Folder& folder);
     // The folder for the filler on the volume the designator names; throws when none.
     QByteArray chooseFolder(const QByteArray& designator);
     // The names step's stage; false when stopped in it.

@@ -31,6 +31,28 @@ bool onVolume(const QByteArray& folder, const QByteArray& mountPoint)
     return sameDevice(folder, mountPoint);
 }
 
+std::vector<QByteArray> oneFolderPerVolume(const std::vector<QByteArray>& paths)
+{
+    std::vector<QByteArray> folders;
+    std::vector<dev_t> devices;
+    for (const QByteArray& path : paths) {
+        QByteArray folder = path.startsWith('/') ? path : joinPath(currentDirectory(), path);
+        while (folder.endsWith('/') && folder.size() > 1)
+            folder.chop(1);
+        struct stat st;
+        do {
+            const qsizetype slash = folder.lastIndexOf('/');
+            folder = slash <= 0 ? QByteArray("/") : folder.left(slash);
+        } while ((::stat(folder.constData(), &st) != 0 || !S_ISDIR(st.st_mode)) && folder != "/");
+        if (::stat(folder.constData(), &st) != 0 ||
+            std::find(devices.begin(), devices.end(), st.st_dev) != devices.end())
+            continue;
+        devices.push_back(st.st_dev);
+        folders.push_back(folder);
+    }
+    return folders;
+}
+
 QByteArray writableFolderOn(const QByteArray& mountPoint)
 {
     if (folderWritable(mountPoint))

@@ -14,6 +14,9 @@ namespace ov::fillplace {
 // user's own folders (home, current folder, /var/tmp, /tmp) that lies on that volume and
 // takes new files. Empty when there is none.
 QByteArray writableFolderOn(const QByteArray& mountPoint);
+// For paths just deleted: the nearest folder still there above each, one per volume, in
+// the order first met.
+std::vector<QByteArray> oneFolderPerVolume(const std::vector<QByteArray>& paths);
 // Whether the folder lies on the file system mounted at mountPoint.
 bool onVolume(const QByteArray& folder, const QByteArray& mountPoint);
 
