@@ -427,8 +427,7 @@ QStringList FreeSpaceRun::unreachedLines()
                                     "the machine's memory.");
         return lines;
     }
-    if (m_root)
-        lines << fileSystemReserves(*m_root);
+    lines << fileSystemReserves();
     if (m_names)
         lines << m_names->lines();
     if (m_outcome == Outcome::Stopped && m_names && m_namesPercent >= 0)
@@ -521,12 +520,16 @@ void FreeSpaceRun::run()
         step = 31;
         m_view.setStatusText(QStringLiteral("Working..."));
         step = 33;
-        m_folderPath = chooseFolder(designator());
-        m_root.emplace(fs::Folder::open(m_folderPath, m_host));
+        // A volume that is not there: nothing to choose, and the cycles find no space.
+        m_folderPath = designator();
+        if (fs::isFolder(m_folderPath)) {
+            m_folderPath = chooseFolder(m_folderPath);
+            m_root.emplace(fs::Folder::open(m_folderPath, m_host));
+        }
         // Nothing persistent keeps what was deleted in memory: filling it only takes the
         // machine's memory.
-        if (m_host.blocking([&] { return names::fileSystemOf(*m_root); }).writes ==
-            WriteKind::MemoryOnly) {
+        if (m_root && m_host.blocking([&] { return names::fileSystemOf(*m_root); }).writes ==
+                          WriteKind::MemoryOnly) {
             m_inMemory = true;
             m_view.setDriveListEnabled(true);
             m_view.setStatusText(QStringLiteral("Done"));
@@ -536,7 +539,8 @@ void FreeSpaceRun::run()
         }
         // One run at a time in a folder: a second one would share the filler and count it
         // as its own.
-        m_lock.emplace(fillplace::RunLock::take(m_folderPath));
+        if (m_root)
+            m_lock.emplace(fillplace::RunLock::take(m_folderPath));
         m_countAvailable = m_info.ReservedSpace() > 0;
         m_names.emplace(m_host, m_stop);
         m_names->onProgress = [this](int percent) {
@@ -598,12 +602,18 @@ void FreeSpaceRun::run()
         refreshScreenIfDue(true);
         // The volume is full now: btrfs's metadata can only be filled in what it has.
         step = 74;
-        bool namesDone = m_outcome == Outcome::None && cleanNames(NameCleaner::Stage::VolumeFull);
+        // Not on a volume that stopped answering, nor where names are not kept.
+        const bool names = m_outcome == Outcome::None && m_info.KeepsNames() && m_info.Present();
+        bool namesDone = !names || cleanNames(NameCleaner::Stage::VolumeFull);
         step = 80;
         if (std::optional<Error> failure = removeTempFiles())
             throw *failure;
         step = 82;
-        if (namesDone)
+        // The filler's space is free again only once the deletion is on the disk (btrfs
+        // frees its blocks with the next commit).
+        if (names && m_root)
+            m_root->syncVolume();
+        if (names && namesDone)
             namesDone = cleanNames(NameCleaner::Stage::VolumeFreed);
         if (m_outcome == Outcome::None && !namesDone)
             m_outcome = Outcome::Stopped;
@@ -644,46 +654,34 @@ QStringList FreeSpaceRun::leftoverNotices(const QByteArray& folder, const QByteA
     return lines;
 }
 
-QStringList FreeSpaceRun::fileSystemReserves(const fs::Folder& folder)
+QStringList FreeSpaceRun::fileSystemReserves()
 {
     QStringList lines;
-    const FileSystemKind kind = m_host.blocking([&] { return names::fileSystemOf(folder); });
-    const QByteArray device = m_host.blocking([&] { return names::deviceNameOf(folder); });
-    if (kind.name == "xfs") {
-        // Exact for the administrator; otherwise what xfs sets aside by default.
-        std::optional<std::int64_t> bytes =
-            m_host.blocking([&] { return names::xfsReserveBytes(folder); });
-        QString about;
-        if (!bytes) {
-            const auto geometry = m_host.blocking([&] { return names::xfsGeometry(folder); });
-            if (geometry)
-                bytes =
-                    std::min<std::int64_t>(geometry->dataBlocks / 20, 8192) * geometry->blockBytes;
-            about = QStringLiteral("about ");
-        }
-        if (bytes && *bytes > 0)
-            lines << QStringLiteral("Not reached: ") + about +
-                         CDriveInfo::FormatSize(*bytes, true) +
+    for (const KeptBack& kept : m_info.KeptBackSpace()) {
+        const QString size =
+            (kept.estimated ? QStringLiteral("about ") : QString()) +
+            CDriveInfo::FormatSize(std::int64_t(std::min<std::uint64_t>(
+                                       kept.bytes, std::uint64_t(CDriveInfo::kMaxByteCount))),
+                                   true);
+        switch (kept.kind) {
+        case KeptBack::Kind::BlockReserve:
+            lines << QStringLiteral("Not reached: ") + size +
                          QStringLiteral(" that xfs keeps back for itself (its block reserve), "
                                         "which no file may take; deleted data there survives.");
-    } else if (kind.name == "ext4") {
-        const std::optional<std::int64_t> clusters =
-            m_host.blocking([&] { return names::ext4ReservedClusters(device); });
-        const std::int64_t unit = m_host.blocking([&] { return names::blockBytesOf(folder); });
-        if (clusters && *clusters > 0)
-            lines << QStringLiteral("Not reached: ") +
-                         CDriveInfo::FormatSize(*clusters * unit, true) +
+            break;
+        case KeptBack::Kind::ReservedClusters:
+            lines << QStringLiteral("Not reached: ") + size +
                          QStringLiteral(" that ext4 keeps back for its own bookkeeping (its "
                                         "reserved clusters), which no writer gets, not even the "
                                         "administrator; deleted data there survives, mostly that "
                                         "of small files.");
-    } else if (kind.name == "btrfs") {
-        const auto metadata = m_host.blocking([&] { return names::btrfsMetadata(folder); });
-        if (metadata && metadata->total > 0)
-            lines << QStringLiteral("Not reached by the filler: ") +
-                         CDriveInfo::FormatSize(metadata->total, true) +
+            break;
+        case KeptBack::Kind::MetadataChunks:
+            lines << QStringLiteral("Not reached by the filler: ") + size +
                          QStringLiteral(" of metadata chunks, which keep names and small files "
                                         "whole; only the names step writes there.");
+            break;
+        }
     }
     return lines;
 }
@@ -692,6 +690,9 @@ QByteArray FreeSpaceRun::chooseFolder(const QByteArray& designator)
 {
     if (fs::isFolder(designator) && folderWritable(designator))
         return designator;
+    // A volume that takes no writes at all: the plain reason.
+    if (fs::writeAccessFailure(designator) == EROFS)
+        throwError(EROFS, designator);
     const QByteArray mountPoint = MountTable::stripRoot(m_info.Drive());
     const QByteArray folder = fillplace::writableFolderOn(mountPoint);
     if (folder.isEmpty())

@@ -187,7 +187,7 @@ private:
     void refreshScreenIfDue(bool force);
     QStringList unreachedLines();
     // What the file system itself keeps back from any filler, a line each.
-    QStringList fileSystemReserves(const fs::Folder& folder);
+    QStringList fileSystemReserves();
     // The folder for the filler on the volume the designator names; throws when none.
     QByteArray chooseFolder(const QByteArray& designator);
     // The names step's stage; false when stopped in it.

@@ -22,6 +22,16 @@ Error stuck(const QByteArray& path, const char* what)
                  path);
 }
 
+// Too few entries to move a journal or log in reasonable rounds: no room on the volume.
+void requireEntries(const names::Scratch& scratch)
+{
+    if (scratch.count() < 16)
+        throw Error(ENOSPC,
+                    QStringLiteral("No room for the entries that write over the names of deleted "
+                                   "files; they may remain"),
+                    scratch.path());
+}
+
 // Bytes no compression shrinks: the metadata has to be filled by what it holds.
 QByteArray throwAwayBytes(int size, std::uint64_t seed)
 {
@@ -131,8 +141,9 @@ bool NameCleaner::wrapJournal(names::Scratch& scratch, const QByteArray& device,
         created = scratch.createEmpty(files, stop);
         if (!created)
             return;
+        requireEntries(scratch);
         std::uint64_t lastBlock = ~std::uint64_t(0);
-        for (int number = 0; number < files; ++number) {
+        for (int number = 0; number < scratch.count(); ++number) {
             const std::uint64_t block = (scratch.inodeOf(number) - 1) / 16;
             if (block != lastBlock)
                 touched.push_back(number);
@@ -192,17 +203,19 @@ bool NameCleaner::wrapLog(names::Scratch& scratch, const QByteArray& device,
     // Each new time stamp puts the inode's core in the log once per flush, about 256
     // bytes: enough inodes for an eighth of the log a round.
     const int files = int(std::clamp<std::int64_t>(logBytes / 2048, 4096, 65536));
-    std::vector<int> all(static_cast<size_t>(files));
-    for (int number = 0; number < files; ++number)
-        all[size_t(number)] = number;
     bool created = false;
     m_host.runBlocking([&] {
         created = scratch.createEmpty(files, stop);
-        if (created)
+        if (created) {
+            requireEntries(scratch);
             scratch.syncVolume();
+        }
     });
     if (!created)
         return false;
+    std::vector<int> all;
+    for (int number = 0; number < scratch.count(); ++number)
+        all.push_back(number);
     // Once the head is past where it began, one cycle on, every sector of the log was
     // written since; a few sectors more for the record in hand.
     const names::LogPosition start = head();

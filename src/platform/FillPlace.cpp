@@ -11,11 +11,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace ov::fillplace {
 
 namespace {
+
+constexpr char kWho[] = "user.ombrevault.run";
 
 bool sameDevice(const QByteArray& a, const QByteArray& b)
 {
@@ -74,8 +77,11 @@ RunLock RunLock::take(const QByteArray& folder)
 {
     const QByteArray path = joinPath(folder, kName);
     for (;;) {
-        fs::Descriptor fd(
-            ::open(path.constData(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600));
+        // Readable by all, so that another user's run finds it held too.
+        const int flags = O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
+        fs::Descriptor fd(::open(path.constData(), O_RDWR | flags, 0644));
+        if (!fd.valid() && errno == EACCES)
+            fd = fs::Descriptor(::open(path.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
         if (!fd.valid())
             throwErrno(path);
         struct stat held;
@@ -86,12 +92,12 @@ RunLock RunLock::take(const QByteArray& folder)
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK)
                 throwErrno(path);
-            char text[512] = {};
-            const ssize_t n = ::pread(fd.get(), text, sizeof text - 1, 0);
-            const QByteArray who = n > 0 ? QByteArray(text, int(n)).trimmed() : QByteArray();
+            char text[256] = {};
+            const ssize_t n = ::fgetxattr(fd.get(), kWho, text, sizeof text - 1);
+            const QByteArray who = n > 0 ? QByteArray(text, int(n)) : QByteArray();
             throw Error(EBUSY,
                         QStringLiteral("Another free-space run is filling this volume (") +
-                            (who.isEmpty() ? QStringLiteral("a process of another user")
+                            (who.isEmpty() ? QStringLiteral("another user's")
                                            : QString::fromLocal8Bit(who)) +
                             QStringLiteral("); wait for it to end, or stop it"),
                         folder);
@@ -101,11 +107,12 @@ RunLock RunLock::take(const QByteArray& folder)
         if (::stat(path.constData(), &now) != 0 || now.st_ino != held.st_ino ||
             now.st_dev != held.st_dev)
             continue;
-        const QByteArray who =
-            "process " + QByteArray::number(::getpid()) + ", filling from " + folder + "\n";
-        if (::ftruncate(fd.get(), 0) == 0 &&
-            ::pwrite(fd.get(), who.constData(), size_t(who.size()), 0) < 0) {
-            // The text only names the run to a second one; the lock holds without it.
+        // Who holds it, in an attribute: a line of data would be a small file's write,
+        // for which ext4 sets aside a stretch of free blocks that the filler then never
+        // gets.
+        const QByteArray who = "process " + QByteArray::number(::getpid());
+        if (::fsetxattr(fd.get(), kWho, who.constData(), size_t(who.size()), 0) != 0) {
+            // Where attributes are not kept the second run is refused all the same.
         }
         return RunLock(std::move(fd), path);
     }

@@ -249,8 +249,12 @@ bool Scratch::createEmpty(int total, const std::function<bool()>& stop)
             return ::openat(m_folder->fd(), name.constData(),
                             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         });
-        if (fd < 0)
+        if (fd < 0) {
+            // No more inodes or room: the entries made so far do the work.
+            if (errno == ENOSPC || errno == EDQUOT)
+                return true;
             throwErrno(m_folder->pathOf(name));
+        }
         ::close(fd);
     }
     return true;

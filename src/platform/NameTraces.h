@@ -73,7 +73,8 @@ public:
 
     const QByteArray& path() const { return m_folder->path(); }
     int count() const { return m_count; }
-    // Creates empty files up to `total` entries; false when `stop` answered true first.
+    // Creates empty files up to `total` entries, fewer when the volume has no room for
+    // more (count() tells); false when `stop` answered true first.
     bool createEmpty(int total, const std::function<bool()>& stop);
     // The inode number of an entry.
     std::uint64_t inodeOf(int number) const;

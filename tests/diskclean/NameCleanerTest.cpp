@@ -198,7 +198,7 @@ TEST(DiskNames, ASecondRunIsRefusedNamingTheFirst)
     ASSERT_EQ(real.view.reports.size(), 1);
     EXPECT_TRUE(real.view.reports[0].contains("Another free-space run is filling this volume "
                                               "(process " +
-                                              QString::number(::getpid()) + ", filling from "))
+                                              QString::number(::getpid()) + ")"))
         << real.view.reports[0].toStdString();
     EXPECT_FALSE(exists(real.tempFile()));
 }
