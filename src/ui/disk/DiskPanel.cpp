@@ -322,8 +322,8 @@ void DiskPanel::ShowDriveInfo()
                                 ? QStringLiteral("True")
                                 : QStringLiteral("False"));
             // A run that never ended left its filler: named, with the advice to run again.
-            const QStringList leftovers = FreeSpaceRun::leftoverNotices(
-                {}, MountTable::stripRoot(objDriveInfo->Drive()));
+            const QStringList leftovers =
+                FreeSpaceRun::leftoverNotices({}, MountTable::stripRoot(objDriveInfo->Drive()));
             lblNotice->setWordWrap(!leftovers.isEmpty());
             lblNotice->setText(leftovers.join(QLatin1Char('\n')));
         } else {
