@@ -15,6 +15,10 @@ int wipeCommand(const std::vector<QByteArray>& args);
 int driveInfoCommand(const std::vector<QByteArray>& args);
 int cleanFreeSpaceCommand(const std::vector<QByteArray>& args);
 
+// After a wipe with --clean-names: the names step on each volume the paths were on; the
+// exit status (1 when it failed or was stopped somewhere).
+int cleanNamesAfterWipe(const std::vector<QByteArray>& paths, StopChannel& stop);
+
 // The help of the program and of each command (what --help prints).
 QByteArray programHelp();
 QByteArray wipeHelp();

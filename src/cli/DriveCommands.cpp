@@ -1,11 +1,15 @@
 #include "cli/Commands.h"
 
 #include "diskclean/FreeSpaceRun.h"
+#include "diskclean/NameCleaner.h"
 #include "drive/DriveInfo.h"
 #include "platform/Error.h"
 #include "platform/FileSystemKind.h"
+#include "platform/Files.h"
+#include "platform/FillPlace.h"
 #include "platform/LinuxVolumes.h"
 #include "platform/MountTable.h"
+#include "platform/Paths.h"
 #include "platform/Terminal.h"
 #include "platform/Termination.h"
 #include "settings/OperationLog.h"
@@ -99,6 +103,11 @@ public:
 private:
     void draw()
     {
+        if (const int percent = m_run->namesPercent(); percent >= 0) {
+            m_line.draw(percent / 100.0,
+                        QByteArray::number(percent).rightJustified(3) + "% names of deleted files");
+            return;
+        }
         const std::int64_t cleaned = m_run->cleanedBytes();
         const double fraction = m_freeAtStart > 0 ? double(cleaned) / double(m_freeAtStart) : 0.0;
         const int percent = int(100 * std::min(fraction, 1.0));
@@ -131,6 +140,14 @@ public:
             beforeReport();
         std::fprintf(stderr, "ombrevault-cli clean-free-space: %s\n", local(text).constData());
     }
+    // The plain reason: the path and the system's message.
+    void showFailure(int, const Error& error) override
+    {
+        if (beforeReport)
+            beforeReport();
+        std::fprintf(stderr, "ombrevault-cli clean-free-space: %s\n",
+                     local(error.text()).constData());
+    }
     void showUnreached(const QStringList&) override {}
 
     QString status;
@@ -144,6 +161,29 @@ private:
 
 } // namespace
 
+int cleanNamesAfterWipe(const std::vector<QByteArray>& paths, StopChannel& stop)
+{
+    DirectEngineHost host;
+    int status = 0;
+    for (const QByteArray& folder : fillplace::oneFolderPerVolume(paths)) {
+        if (stop.requested())
+            return 1;
+        try {
+            bool stopped = false;
+            for (const QString& line : NameCleaner::cleanVolume(folder, host, stop, &stopped))
+                std::printf("%s\n", local(line).constData());
+            std::fflush(stdout);
+            if (stopped)
+                return 1;
+        } catch (const Error& error) {
+            std::fprintf(stderr, "ombrevault-cli wipe: names of deleted files may remain: %s\n",
+                         local(error.text()).constData());
+            status = 1;
+        }
+    }
+    return status;
+}
+
 int driveInfoCommand(const std::vector<QByteArray>& args)
 {
     if (args.size() > 1 || (args.size() == 1 && args[0].startsWith('-'))) {
@@ -156,8 +196,14 @@ int driveInfoCommand(const std::vector<QByteArray>& args)
         CDriveInfo info(volumes);
         if (!args.empty())
             info.Drive(args[0]);
-        if (printFacts(info))
+        if (printFacts(info)) {
+            const QByteArray given = args.empty() ? currentDirectory() : args[0];
+            for (const QString& line :
+                 FreeSpaceRun::leftoverNotices(fs::isFolder(given) ? given : QByteArray(),
+                                               MountTable::stripRoot(info.Drive())))
+                std::printf("%s\n", local(line).constData());
             return 0;
+        }
         std::fprintf(stderr, "ombrevault-cli drive-info: %s: %s\n",
                      MountTable::stripRoot(info.Drive()).constData(),
                      notPresentReason(info.DriveType()));
@@ -199,7 +245,8 @@ int cleanFreeSpaceCommand(const std::vector<QByteArray>& args)
                          notice.isEmpty() ? "" : " ", local(notice).constData());
             return 1;
         }
-        CliView view(mountPoint);
+        // The filler goes in the folder named, when this user may write there.
+        CliView view(fs::isFolder(args[0]) ? args[0] : mountPoint);
         FreeSpaceRun run(info, view, loop, interruptChannel(), settings, &log);
         view.beforeReport = [&] { loop.finish(); };
         loop.attach(&run, freeAtStart);

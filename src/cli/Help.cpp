@@ -67,6 +67,8 @@ QByteArray wipeHelp()
            "      --no-log           leave the operation log alone\n"
            "      --no-verify        do not read the overwritten blocks back (the file's\n"
            "                         place on the device is still compared)\n"
+           "      --clean-names      afterwards, write over what each volume touched still\n"
+           "                         keeps of deleted names (journal, log, metadata)\n"
            "  -r, --recursive        destroy every file under each named folder, hidden ones\n"
            "                         too, depth first; remove symbolic links, FIFOs and\n"
            "                         sockets in them by name (nothing is written through or\n"

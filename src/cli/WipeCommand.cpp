@@ -42,6 +42,7 @@ enum OptionId
     kLog,
     kNoLog,
     kNoVerify,
+    kCleanNames,
 };
 
 const std::vector<OptionRule> kOptions = {
@@ -51,6 +52,7 @@ const std::vector<OptionRule> kOptions = {
     {kLog, "log", 0, false},
     {kNoLog, "no-log", 0, false},
     {kNoVerify, "no-verify", 0, false},
+    {kCleanNames, "clean-names", 0, false},
     {kRecursive, "recursive", 'r', false},
     {kOneFileSystem, "one-file-system", 'x', false},
     {kForce, "force", 'f', false},
@@ -76,6 +78,7 @@ struct Request
     bool dryRun = false;
     bool interactive = false;
     bool readBack = true;
+    bool cleanNames = false;
     std::vector<QByteArray> paths;
 };
 
@@ -350,6 +353,9 @@ std::optional<int> parse(const std::vector<QByteArray>& words, Request& request)
         case kNoVerify:
             request.readBack = false;
             break;
+        case kCleanNames:
+            request.cleanNames = true;
+            break;
         case kHelp:
             std::fputs(wipeHelp().constData(), stdout);
             return 0;
@@ -501,7 +507,12 @@ int wipeCommand(const std::vector<QByteArray>& words)
     // that ran this still learns that it was asked to stop.
     if (stop.requested())
         return endInterrupted({}, std::nullopt);
-    return tally.failures == 0 && tally.notReached == 0 ? 0 : 1;
+    // What the file system keeps of the deleted names, once per volume touched.
+    const int namesStatus =
+        request.cleanNames && !request.dryRun ? cleanNamesAfterWipe(request.paths, stop) : 0;
+    if (stop.requested())
+        return endInterrupted({}, std::nullopt);
+    return tally.failures == 0 && tally.notReached == 0 && namesStatus == 0 ? 0 : 1;
 }
 
 } // namespace ov::cli

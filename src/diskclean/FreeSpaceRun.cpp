@@ -1,6 +1,9 @@
 #include "diskclean/FreeSpaceRun.h"
 
 #include "platform/FileWriting.h"
+#include "platform/MountTable.h"
+#include "platform/NameTraces.h"
+#include "platform/Paths.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -135,7 +138,7 @@ void FreeSpaceRun::report(int step, const Error& error)
         return;
     m_reported = true;
     m_failure = error.message();
-    m_view.showErrorReport(step, errorReport(step, error.text()));
+    m_view.showFailure(step, error);
 }
 
 void FreeSpaceRun::requestStop()
@@ -152,7 +155,7 @@ bool FreeSpaceRun::StillSpace()
 {
     int step = 0;
     try {
-        const std::int64_t free = m_info.FreeSpace();
+        const std::int64_t free = m_countAvailable ? m_info.AvailableSpace() : m_info.FreeSpace();
         // A volume that stops answering once the filler is on it (unmounted, hung) reads
         // as 0 free, which is no proof that it is full.
         if (!m_info.Present() && !m_files.empty())
@@ -303,8 +306,9 @@ void FreeSpaceRun::UpdateScreen()
         m_view.setCleanedText(CDriveInfo::FormatSize(cleanedBytes(), false) + kCrLf +
                               QStringLiteral("Cleaned"));
     m_host.yield();
-    m_view.setLeftText(CDriveInfo::FormatSize(m_info.FreeSpace(), true) + kCrLf +
-                       QStringLiteral("Left to clean"));
+    m_view.setLeftText(CDriveInfo::FormatSize(
+                           m_countAvailable ? m_info.AvailableSpace() : m_info.FreeSpace(), true) +
+                       kCrLf + QStringLiteral("Left to clean"));
 }
 
 void FreeSpaceRun::refreshScreenIfDue(bool force)
@@ -403,7 +407,8 @@ std::optional<Error> FreeSpaceRun::removeTempFiles()
         for (TempFile& temp : m_files)
             flush(temp, keep);
         try {
-            const std::int64_t free = m_info.FreeSpace();
+            const std::int64_t free =
+                m_countAvailable ? m_info.AvailableSpace() : m_info.FreeSpace();
             if (m_info.Present())
                 m_lastFree = free;
         } catch (const Error&) {
@@ -426,6 +431,19 @@ std::optional<Error> FreeSpaceRun::removeTempFiles()
 QStringList FreeSpaceRun::unreachedLines()
 {
     QStringList lines;
+    if (m_inMemory) {
+        lines << QStringLiteral("Not filled: ") + displayPath(m_folderPath) +
+                     QStringLiteral(" lives in memory, where nothing keeps what was deleted "
+                                    "once its memory is used again; filling it would only take "
+                                    "the machine's memory.");
+        return lines;
+    }
+    lines << fileSystemReserves();
+    if (m_names)
+        lines << m_names->lines();
+    if (m_outcome == Outcome::Stopped && m_names && m_namesPercent >= 0)
+        lines << QStringLiteral("Names of deleted files may remain: the step that writes over "
+                                "them was stopped.");
     const std::int64_t reserved = m_info.ReservedSpace();
     if (reserved > 0)
         lines << QStringLiteral("Not reached: ") + CDriveInfo::FormatSize(reserved, true) +
@@ -458,6 +476,8 @@ void FreeSpaceRun::end(Outcome outcome)
     m_view.showUnreached(m_unreached);
     // The root is held for one run only: a held folder would keep the volume busy.
     m_root.reset();
+    m_lock.reset();
+    m_namesPercent = -1;
     m_stop.reset();
     m_running = false;
     m_view.setStartEnabled(true);
@@ -487,6 +507,10 @@ void FreeSpaceRun::run()
     m_root.reset();
     m_unreached.clear();
     m_folderPath = designator();
+    m_countAvailable = false;
+    m_inMemory = false;
+    m_namesPercent = -1;
+    m_names.reset();
 
     int step = 0;
     try {
@@ -508,7 +532,35 @@ void FreeSpaceRun::run()
         step = 31;
         m_view.setStatusText(QStringLiteral("Working..."));
         step = 33;
+        // A volume that is not there: nothing to choose, and the cycles find no space.
         m_folderPath = designator();
+        if (fs::isFolder(m_folderPath)) {
+            m_folderPath = chooseFolder(m_folderPath);
+            m_root.emplace(fs::Folder::open(m_folderPath, m_host));
+        }
+        // Nothing persistent keeps what was deleted in memory: filling it only takes the
+        // machine's memory.
+        if (m_root && m_host.blocking([&] { return names::fileSystemOf(*m_root); }).writes ==
+                          WriteKind::MemoryOnly) {
+            m_inMemory = true;
+            m_view.setDriveListEnabled(true);
+            m_view.setStatusText(QStringLiteral("Done"));
+            m_view.setStopInFront(false);
+            end(Outcome::Finished);
+            return;
+        }
+        // One run at a time in a folder: a second one would share the filler and count it
+        // as its own.
+        if (m_root)
+            m_lock.emplace(fillplace::RunLock::take(m_folderPath));
+        m_countAvailable = m_info.ReservedSpace() > 0;
+        m_names.emplace(m_host, m_stop);
+        m_names->onProgress = [this](int percent) {
+            m_namesPercent = percent;
+            m_view.setStatusText(QStringLiteral("Clearing names... ") + QString::number(percent) +
+                                 QLatin1Char('%'));
+            m_host.yield();
+        };
         step = 40;
         if (m_settings.LogOperations && m_log)
             m_host.runBlocking(
@@ -560,15 +612,31 @@ void FreeSpaceRun::run()
         }
         step = 51;
         refreshScreenIfDue(true);
-        step = 72;
-        m_view.setDriveListEnabled(true);
+        // The volume is full now: btrfs's metadata can only be filled in what it has.
+        step = 74;
+        // Not on a volume that stopped answering, nor where names are not kept.
+        const bool names = m_outcome == Outcome::None && m_info.KeepsNames() && m_info.Present();
+        bool namesDone = !names || cleanNames(NameCleaner::Stage::VolumeFull);
         step = 80;
         if (std::optional<Error> failure = removeTempFiles())
             throw *failure;
+        step = 82;
+        // The filler's space is free again only once the deletion is on the disk (btrfs
+        // frees its blocks with the next commit).
+        if (names && m_root)
+            m_root->syncVolume();
+        if (names && namesDone)
+            namesDone = cleanNames(NameCleaner::Stage::VolumeFreed);
+        if (m_outcome == Outcome::None && !namesDone)
+            m_outcome = Outcome::Stopped;
+        // Only now: the drive stays the run's until its last step.
+        step = 72;
+        m_view.setDriveListEnabled(true);
         step = 81;
         // A failure StillSpace reported ends here too, but is no "Done".
-        m_view.setStatusText(m_outcome == Outcome::None ? QStringLiteral("Done")
-                                                        : QStringLiteral("Failed: ") + m_failure);
+        m_view.setStatusText(m_outcome == Outcome::None || m_outcome == Outcome::Stopped
+                                 ? QStringLiteral("Done")
+                                 : QStringLiteral("Failed: ") + m_failure);
         step = 90;
         m_view.setStopInFront(false);
         end(Outcome::Finished);
@@ -576,6 +644,85 @@ void FreeSpaceRun::run()
         report(step, error);
         endAfterFailure();
     }
+}
+
+QStringList FreeSpaceRun::leftoverNotices(const QByteArray& folder, const QByteArray& mountPoint)
+{
+    std::vector<QByteArray> places;
+    for (const QByteArray& place : {folder, mountPoint, fillplace::writableFolderOn(mountPoint)}) {
+        if (!place.isEmpty() && fs::isFolder(place) && fillplace::onVolume(place, mountPoint) &&
+            std::find(places.begin(), places.end(), place) == places.end())
+            places.push_back(place);
+    }
+    QStringList lines;
+    for (const QByteArray& place : places) {
+        for (const fillplace::Leftover& leftover : fillplace::leftoverFillers(place))
+            lines << QStringLiteral("Left by a run that never ended: ") +
+                         displayPath(leftover.path) + QStringLiteral(" (") +
+                         CDriveInfo::FormatSize(leftover.size, true) +
+                         QStringLiteral("). Clean the free space of this volume again: the run "
+                                        "writes the rest and removes it.");
+    }
+    return lines;
+}
+
+QStringList FreeSpaceRun::fileSystemReserves()
+{
+    QStringList lines;
+    for (const KeptBack& kept : m_info.KeptBackSpace()) {
+        const QString size =
+            (kept.estimated ? QStringLiteral("about ") : QString()) +
+            CDriveInfo::FormatSize(std::int64_t(std::min<std::uint64_t>(
+                                       kept.bytes, std::uint64_t(CDriveInfo::kMaxByteCount))),
+                                   true);
+        switch (kept.kind) {
+        case KeptBack::Kind::BlockReserve:
+            lines << QStringLiteral("Not reached: ") + size +
+                         QStringLiteral(" that xfs keeps back for itself (its block reserve), "
+                                        "which no file may take; deleted data there survives.");
+            break;
+        case KeptBack::Kind::ReservedClusters:
+            lines << QStringLiteral("Not reached: ") + size +
+                         QStringLiteral(" that ext4 keeps back for its own bookkeeping (its "
+                                        "reserved clusters), which no writer gets, not even the "
+                                        "administrator; deleted data there survives, mostly that "
+                                        "of small files.");
+            break;
+        case KeptBack::Kind::MetadataChunks:
+            lines << QStringLiteral("Not reached by the filler: ") + size +
+                         QStringLiteral(" of metadata chunks, which keep names and small files "
+                                        "whole; only the names step writes there.");
+            break;
+        }
+    }
+    return lines;
+}
+
+QByteArray FreeSpaceRun::chooseFolder(const QByteArray& designator)
+{
+    if (fs::isFolder(designator) && folderWritable(designator))
+        return designator;
+    // A volume that takes no writes at all: the plain reason.
+    if (fs::writeAccessFailure(designator) == EROFS)
+        throwError(EROFS, designator);
+    const QByteArray mountPoint = MountTable::stripRoot(m_info.Drive());
+    const QByteArray folder = fillplace::writableFolderOn(mountPoint);
+    if (folder.isEmpty())
+        throw Error(EACCES,
+                    QStringLiteral("Neither this folder nor a folder of yours on its volume may "
+                                   "be written by this user, so no filler can go there"),
+                    designator);
+    return folder;
+}
+
+bool FreeSpaceRun::cleanNames(NameCleaner::Stage stage)
+{
+    if (m_stop.now())
+        return false;
+    const bool done = m_names->run(m_folderPath, stage);
+    if (m_namesPercent >= 0)
+        m_view.setStatusText(QStringLiteral("Working..."));
+    return done;
 }
 
 void FreeSpaceRun::endAfterFailure()

@@ -1,10 +1,12 @@
 #pragma once
 
 #include "diskclean/FillWriter.h"
+#include "diskclean/NameCleaner.h"
 #include "drive/DriveInfo.h"
 #include "platform/EngineHost.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
+#include "platform/FillPlace.h"
 #include "platform/StopChannel.h"
 #include "settings/OperationLog.h"
 #include "settings/Settings.h"
@@ -45,6 +47,12 @@ public:
     virtual void setDriveListEnabled(bool enabled) = 0;
     // The error report: the message box text, then on a line of its own what failed.
     virtual void showErrorReport(int step, const QString& text) = 0;
+    // A failure of the run: the window shows the error report; the command line the
+    // plain reason.
+    virtual void showFailure(int step, const Error& error)
+    {
+        showErrorReport(step, errorReport(step, error.text()));
+    }
     // What the run could not reach, a line each; empty when a run starts and when it
     // reached everything.
     virtual void showUnreached(const QStringList& lines) = 0;
@@ -115,9 +123,19 @@ public:
     const QStringList& unreached() const { return m_unreached; }
     // The writes past the page cache, while the end is far.
     FillWriter& fillWriter() { return m_fill; }
+    // The folder the filler goes in: the one named when this user may write there, else
+    // one of the user's own on the same volume.
+    const QByteArray& fillerFolder() const { return m_folderPath; }
+    // How far the step that writes over the names of deleted files is (0 to 100), or -1
+    // outside it.
+    int namesPercent() const { return m_namesPercent; }
     // Called once a run has ended, its files deleted.
     std::function<void()> onFinished;
 
+    // The filler files a run that never ended left where a run on this volume would look
+    // (`folder` when given, the top folder, the user's folder on it), each named with its
+    // size and the advice to run again; a line each.
+    static QStringList leftoverNotices(const QByteArray& folder, const QByteArray& mountPoint);
     // One filler block: six lines of 150 equal bytes and CR LF.
     static QByteArray fillerBlock();
     // "ovtempx.dat", then "ovtempx1.dat", "ovtempx2.dat", ... beside it.
@@ -171,6 +189,12 @@ private:
     void removeLeftovers(const std::function<void(const Error&)>& keep);
     void refreshScreenIfDue(bool force);
     QStringList unreachedLines();
+    // What the file system itself keeps back from any filler, a line each.
+    QStringList fileSystemReserves();
+    // The folder for the filler on the volume the designator names; throws when none.
+    QByteArray chooseFolder(const QByteArray& designator);
+    // The names step's stage; false when stopped in it.
+    bool cleanNames(NameCleaner::Stage stage);
     void end(Outcome outcome);
     // The end after a reported failure: the files deleted, the controls back, the
     // status saying what failed.
@@ -202,6 +226,12 @@ private:
     QElapsedTimer m_screenClock;
     bool m_screenDue = false;
     QStringList m_unreached;
+    std::optional<fillplace::RunLock> m_lock;
+    // Not the administrator where the volume keeps a reserve: the user's free space counts.
+    bool m_countAvailable = false;
+    bool m_inMemory = false;
+    int m_namesPercent = -1;
+    std::optional<NameCleaner> m_names;
 };
 
 } // namespace ov

@@ -68,6 +68,10 @@ public:
     // The snapshots of the volume's file system, which keep deleted data out of reach of
     // any overwriting of the free space.
     std::vector<QByteArray> Snapshots() const;
+    // What the file system keeps beyond any file's reach.
+    std::vector<KeptBack> KeptBackSpace() const { return m_platform.keptBack(m_rootPath); }
+    // Whether runs on this volume write over what its file system keeps of deleted names.
+    bool KeepsNames() const { return m_platform.keepsNames(); }
 
     // A byte count as the panel shows it: "912 bytes", "1.50 GB", and with LongDisplay
     // the exact count after it, "1.50 GB (1,610,612,736 bytes)". Fixed "," and "." for

@@ -4,7 +4,9 @@
 
 #include "platform/BlockDevices.h"
 #include "platform/BtrfsSnapshots.h"
+#include "platform/Error.h"
 #include "platform/MountTable.h"
+#include "platform/NameTraces.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -230,6 +232,53 @@ std::uint64_t LinuxVolumes::reserveOutOfReach(const QByteArray& rootPath)
     const std::optional<Space> space = spaceOf(rootPath);
     return space && space->free > space->available ? (space->free - space->available) * space->unit
                                                    : 0;
+}
+
+} // namespace ov
+
+namespace ov {
+
+std::vector<KeptBack> LinuxVolumes::keptBack(const QByteArray& rootPath)
+{
+    const QByteArray path = rootPath;
+    return m_queries
+        .ask<std::vector<KeptBack>>(
+            "kept:" + path,
+            [path]() -> std::optional<std::vector<KeptBack>> {
+                std::vector<KeptBack> kept;
+                DirectEngineHost direct;
+                std::optional<fs::Folder> folder;
+                try {
+                    folder.emplace(fs::Folder::open(path, direct));
+                } catch (const Error&) {
+                    return kept;
+                }
+                const QByteArray name = names::fileSystemOf(*folder).name;
+                if (name == "xfs") {
+                    // Exact for the administrator; otherwise what xfs sets aside by default.
+                    if (const auto bytes = names::xfsReserveBytes(*folder)) {
+                        kept.push_back(
+                            {KeptBack::Kind::BlockReserve, std::uint64_t(*bytes), false});
+                    } else if (const auto geometry = names::xfsGeometry(*folder)) {
+                        const std::int64_t blocks =
+                            std::min<std::int64_t>(geometry->dataBlocks / 20, 8192);
+                        kept.push_back({KeptBack::Kind::BlockReserve,
+                                        std::uint64_t(blocks * geometry->blockBytes), true});
+                    }
+                } else if (name == "ext4") {
+                    const auto clusters = names::ext4ReservedClusters(names::deviceNameOf(*folder));
+                    if (clusters && *clusters > 0)
+                        kept.push_back({KeptBack::Kind::ReservedClusters,
+                                        std::uint64_t(*clusters * names::blockBytesOf(*folder)),
+                                        false});
+                } else if (name == "btrfs") {
+                    if (const auto metadata = names::btrfsMetadata(*folder))
+                        kept.push_back({KeptBack::Kind::MetadataChunks,
+                                        std::uint64_t(metadata->total), false});
+                }
+                return kept;
+            })
+        .value_or(std::vector<KeptBack>());
 }
 
 } // namespace ov

@@ -32,6 +32,8 @@ public:
     std::optional<QByteArray> mountPointOf(const QByteArray& path) override;
     std::vector<QByteArray> snapshots(const QByteArray& rootPath) override;
     std::uint64_t reserveOutOfReach(const QByteArray& rootPath) override;
+    std::vector<KeptBack> keptBack(const QByteArray& rootPath) override;
+    bool keepsNames() const override { return true; }
 
 private:
     struct Space

@@ -68,6 +68,20 @@ struct MountEntry
     }
 };
 
+// Space a file system keeps out of every file's reach, which no filler can overwrite.
+struct KeptBack
+{
+    enum class Kind
+    {
+        BlockReserve,     // xfs's reserve of blocks for itself
+        ReservedClusters, // ext4's clusters kept for its own bookkeeping
+        MetadataChunks,   // btrfs's chunks for metadata (and files small enough)
+    };
+    Kind kind = Kind::BlockReserve;
+    std::uint64_t bytes = 0;
+    bool estimated = false; // the default size; the exact one only the administrator reads
+};
+
 // What the Disk Cleaner asks of the system about volumes. A root path is a mount point
 // followed by "/". Every query answers "failed" (nothing) rather than hang when the
 // volume does not answer in time.
@@ -98,6 +112,11 @@ public:
     // reserve (ext2, ext3, ext4); 0 elsewhere, where this process may fill it, or when the
     // volume does not answer.
     virtual std::uint64_t reserveOutOfReach(const QByteArray& rootPath) = 0;
+    // What the volume's file system keeps beyond any file's reach; none unless known.
+    virtual std::vector<KeptBack> keptBack(const QByteArray&) { return {}; }
+    // Whether a run writes over what the file systems keep of deleted names (on real
+    // volumes; made-up ones keep none).
+    virtual bool keepsNames() const { return false; }
 };
 
 } // namespace ov

@@ -102,7 +102,9 @@ WipeTarget WipeTarget::prepareInHere(fs::Folder folder, const QByteArray& name, 
         target.m_folder.lookAt(kScrambledName).has_value())
         throw Error(EEXIST,
                     QStringLiteral("Is in the way: a file is renamed to this name just before "
-                                   "it is deleted; move it away first"),
+                                   "it is deleted, so this is most likely a file whose wipe was "
+                                   "cut short (already overwritten, or partly). Wipe it by this "
+                                   "name, or move it away if it is yours to keep, then try again"),
                     target.m_folder.pathOf(kScrambledName));
     target.m_id = info.id;
     target.m_links = info.links;

@@ -93,8 +93,10 @@ public:
     }
     std::uint64_t reserveOutOfReach(const QByteArray& rootPath) override
     {
+        if (administrator)
+            return 0;
         const auto space = querySpaceEx(rootPath);
-        return administrator || !space ? 0 : space->freeBytes - space->availableBytes;
+        return !space ? 0 : space->freeBytes - space->availableBytes;
     }
 
     std::map<QByteArray, Volume> volumes;

@@ -339,7 +339,11 @@ void DiskPanel::ShowDriveInfo()
             txt[8]->setText(objDriveInfo->FileSystemFlag(kVolumeIsCompressed)
                                 ? QStringLiteral("True")
                                 : QStringLiteral("False"));
-            lblNotice->clear();
+            // A run that never ended left its filler: named, with the advice to run again.
+            const QStringList leftovers =
+                FreeSpaceRun::leftoverNotices({}, MountTable::stripRoot(objDriveInfo->Drive()));
+            lblNotice->setWordWrap(!leftovers.isEmpty());
+            lblNotice->setText(leftovers.join(QLatin1Char('\n')));
         } else {
             step = 11;
             for (QLineEdit* box : txt) {

@@ -1,0 +1,313 @@
+#include "diskclean/NameCleaner.h"
+
+#include "drive/DriveInfo.h"
+#include "platform/Error.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace ov {
+
+namespace {
+
+// Rounds that move a journal or log by nothing: it is not written the way it was
+// understood, and going on would never end.
+constexpr int kIdleRoundsAllowed = 3;
+
+Error stuck(const QByteArray& path, const char* what)
+{
+    return Error(EIO,
+                 QStringLiteral("The ") + QLatin1String(what) +
+                     QStringLiteral(" did not move; the names of deleted files may remain in it"),
+                 path);
+}
+
+// Too few entries to move a journal or log in reasonable rounds: no room on the volume.
+void requireEntries(const names::Scratch& scratch)
+{
+    if (scratch.count() < 16)
+        throw Error(ENOSPC,
+                    QStringLiteral("No room for the entries that write over the names of deleted "
+                                   "files; they may remain"),
+                    scratch.path());
+}
+
+// Bytes no compression shrinks: the metadata has to be filled by what it holds.
+QByteArray throwAwayBytes(int size, std::uint64_t seed)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    std::uint64_t state = seed * 0x9E3779B97F4A7C15ULL + 1;
+    for (char& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 7;
+        state ^= state << 17;
+        byte = char(state);
+    }
+    return bytes;
+}
+
+} // namespace
+
+void NameCleaner::progress(double fraction)
+{
+    const int percent = std::clamp(int(fraction * 100), 0, 100);
+    if (percent != m_lastPercent && onProgress)
+        onProgress(percent);
+    m_lastPercent = percent;
+}
+
+bool NameCleaner::run(const QByteArray& folderPath, Stage stage)
+{
+    const fs::Folder folder = fs::Folder::open(folderPath, m_host);
+    const FileSystemKind kind = m_host.blocking([&] { return names::fileSystemOf(folder); });
+    const QByteArray device = m_host.blocking([&] { return names::deviceNameOf(folder); });
+    const bool ext = kind.name == "ext4";
+    const bool journal = ext && m_host.blocking([&] { return names::journalStats(device); });
+    const bool xfs =
+        kind.name == "xfs" && m_host.blocking([&] { return names::xfsLogHead(device); });
+    const bool btrfs = kind.name == "btrfs";
+    if (stage == Stage::VolumeFull) {
+        if (!btrfs)
+            return true;
+    } else if (btrfs || kind.writes == WriteKind::MemoryOnly) {
+        return true;
+    } else if (!journal && !xfs) {
+        const QString where = displayPath(folderPath);
+        m_lines << (ext ? QStringLiteral("Names of deleted files may remain in the folder blocks "
+                                         "this volume freed (")
+                        : QStringLiteral("Names of deleted files may remain in what ")) +
+                       (ext ? QStringLiteral("no journal to go by") + QStringLiteral(") on ")
+                            : QString::fromLocal8Bit(kind.name.isEmpty() ? "this file system"
+                                                                         : kind.name) +
+                                  QStringLiteral(" keeps of them on ")) +
+                       where + QStringLiteral(": this program does not know how to reach them.");
+        return true;
+    }
+    if (m_stop.now())
+        return false;
+
+    m_lastPercent = -1;
+    progress(0);
+    names::Scratch scratch = names::Scratch::open(folder, kScratchName, m_host);
+    bool finished = false;
+    try {
+        if (btrfs)
+            finished = fillMetadata(scratch, folder);
+        else if (journal)
+            finished = wrapJournal(scratch, device,
+                                   m_host.blocking([&] { return names::blockBytesOf(folder); }));
+        else
+            finished = wrapLog(scratch, device, folder);
+    } catch (const Error&) {
+        m_host.runBlocking([&] {
+            try {
+                scratch.removeAll();
+            } catch (const Error&) {
+                // The first failure is the one told.
+            }
+        });
+        throw;
+    }
+    // Gone again, whatever happened: the names written over were this step's own.
+    m_host.runBlocking([&] { scratch.removeAll(); });
+    folder.syncVolume();
+    if (finished)
+        progress(1);
+    return finished;
+}
+
+bool NameCleaner::wrapJournal(names::Scratch& scratch, const QByteArray& device,
+                              std::int64_t blockBytes)
+{
+    const auto stop = [&] { return m_stop.now(); };
+    const auto stats = [&] {
+        const std::optional<names::JournalStats> now =
+            m_host.blocking([&] { return names::journalStats(device); });
+        if (!now)
+            throw stuck(scratch.path(), "journal");
+        return *now;
+    };
+    const names::JournalStats start = stats();
+    // The journal's length: a transaction may take up to a third of it.
+    const std::int64_t journalBlocks = 3 * start.transactionLimit + 3;
+    // One new time stamp dirties the inode's whole table block; with inodes of 256 bytes
+    // sixteen share one. A round touches one inode per block, as many blocks as a
+    // sixteenth of the journal (within reason): few rounds, few files.
+    const int blocksPerRound = int(std::clamp<std::int64_t>(journalBlocks / 16, 256, 4096));
+    const int files = 16 * blocksPerRound;
+    std::vector<int> touched;
+    bool created = false;
+    m_host.runBlocking([&] {
+        created = scratch.createEmpty(files, stop);
+        if (!created)
+            return;
+        requireEntries(scratch);
+        std::uint64_t lastBlock = ~std::uint64_t(0);
+        for (int number = 0; number < scratch.count(); ++number) {
+            const std::uint64_t block = (scratch.inodeOf(number) - 1) / 16;
+            if (block != lastBlock)
+                touched.push_back(number);
+            lastBlock = block;
+        }
+        scratch.syncVolume();
+    });
+    if (!created)
+        return false;
+    // What is written since the start is at least what the counters say now, each
+    // average cut short, less the most they could have said at the start.
+    std::int64_t before = -1;
+    int idle = 0;
+    for (std::int64_t round = 1;; ++round) {
+        const names::JournalStats now = stats();
+        const std::int64_t logged = now.transactions * now.loggedPerTransaction -
+                                    start.transactions * (start.loggedPerTransaction + 1);
+        progress(double(logged) / double(journalBlocks));
+        if (logged >= journalBlocks) {
+            m_lines << QStringLiteral("Names of deleted files: written over in the journal (") +
+                           CDriveInfo::FormatSize(journalBlocks * blockBytes, false) +
+                           QStringLiteral(").");
+            return true;
+        }
+        idle = logged <= before ? idle + 1 : 0;
+        if (idle > kIdleRoundsAllowed)
+            throw stuck(scratch.path(), "journal");
+        before = logged;
+        bool complete = false;
+        m_host.runBlocking([&] {
+            complete = scratch.touch(touched, 1000000000 + round, stop);
+            if (complete)
+                scratch.syncVolume();
+        });
+        if (!complete)
+            return false;
+        m_host.yield();
+    }
+}
+
+bool NameCleaner::wrapLog(names::Scratch& scratch, const QByteArray& device,
+                          const fs::Folder& folder)
+{
+    const auto stop = [&] { return m_stop.now(); };
+    const auto head = [&] {
+        const std::optional<names::LogPosition> now =
+            m_host.blocking([&] { return names::xfsLogHead(device); });
+        if (!now)
+            throw stuck(scratch.path(), "log");
+        return *now;
+    };
+    const std::optional<names::XfsGeometry> geometry =
+        m_host.blocking([&] { return names::xfsGeometry(folder); });
+    const std::int64_t logBytes =
+        geometry ? geometry->logBlocks * geometry->blockBytes : std::int64_t(64) << 20;
+    const std::int64_t logSectors = std::max<std::int64_t>(logBytes / 512, 1);
+    // Each new time stamp puts the inode's core in the log once per flush, about 256
+    // bytes: enough inodes for an eighth of the log a round.
+    const int files = int(std::clamp<std::int64_t>(logBytes / 2048, 4096, 65536));
+    bool created = false;
+    m_host.runBlocking([&] {
+        created = scratch.createEmpty(files, stop);
+        if (created) {
+            requireEntries(scratch);
+            scratch.syncVolume();
+        }
+    });
+    if (!created)
+        return false;
+    std::vector<int> all;
+    for (int number = 0; number < scratch.count(); ++number)
+        all.push_back(number);
+    // Once the head is past where it began, one cycle on, every sector of the log was
+    // written since; a few sectors more for the record in hand.
+    const names::LogPosition start = head();
+    const names::LogPosition goal{start.cycle + 1, start.sector + 64};
+    std::int64_t before = -1;
+    int idle = 0;
+    for (std::int64_t round = 1;; ++round) {
+        const names::LogPosition now = head();
+        if (now >= goal) {
+            m_lines << QStringLiteral("Names of deleted files: written over in the log (") +
+                           CDriveInfo::FormatSize(logBytes, false) + QStringLiteral(").");
+            return true;
+        }
+        const std::int64_t moved =
+            (now.cycle - start.cycle) * logSectors + now.sector - start.sector;
+        progress(double(moved) / double(logSectors));
+        idle = moved <= before ? idle + 1 : 0;
+        if (idle > kIdleRoundsAllowed)
+            throw stuck(scratch.path(), "log");
+        before = moved;
+        bool complete = false;
+        m_host.runBlocking([&] {
+            complete = scratch.touch(all, 1000000000 + round, stop);
+            if (complete)
+                scratch.syncVolume();
+        });
+        if (!complete)
+            return false;
+        m_host.yield();
+    }
+}
+
+bool NameCleaner::fillMetadata(names::Scratch& scratch, const fs::Folder& folder)
+{
+    const auto stop = [&] { return m_stop.now(); };
+    const auto space = [&] {
+        return m_host.blocking([&] { return names::btrfsMetadata(folder); });
+    };
+    const std::optional<names::MetadataSpace> start = space();
+    if (!start) {
+        m_lines << QStringLiteral("Names of deleted files may remain in the metadata of ") +
+                       displayPath(folder.path()) +
+                       QStringLiteral(": its space could not be read.");
+        return true;
+    }
+    // Extended attributes live inside the metadata blocks and need no data space, so they
+    // fill the free room there also on a volume full of filler.
+    constexpr int kFileBytes = 3000;
+    constexpr int kBatch = 512;
+    const std::int64_t freeAtStart = std::max<std::int64_t>(start->total - start->used, 0);
+    const std::int64_t most = 2 * freeAtStart / kFileBytes + 4 * kBatch;
+    for (std::int64_t written = 0;;) {
+        bool full = false;
+        bool complete = true;
+        m_host.runBlocking([&] {
+            for (int i = 0; i < kBatch && !full; ++i) {
+                if (stop()) {
+                    complete = false;
+                    return;
+                }
+                full =
+                    !scratch.addAttribute(throwAwayBytes(kFileBytes, std::uint64_t(written + i)));
+            }
+            scratch.syncVolume();
+        });
+        if (!complete)
+            return false;
+        written += kBatch;
+        const std::optional<names::MetadataSpace> now = space();
+        if (full || !now || now->total > start->total || written > most) {
+            const std::int64_t reached = now ? std::min(now->used, start->total) - start->used : 0;
+            m_lines << QStringLiteral("Names of deleted files: written over in the free part of "
+                                      "the metadata chunks (") +
+                           CDriveInfo::FormatSize(std::max<std::int64_t>(reached, 0), false) +
+                           QStringLiteral(" of ") + CDriveInfo::FormatSize(start->total, false) +
+                           QStringLiteral(").");
+            return true;
+        }
+        progress(double(now->used - start->used) / double(std::max<std::int64_t>(freeAtStart, 1)));
+        m_host.yield();
+    }
+}
+
+QStringList NameCleaner::cleanVolume(const QByteArray& folderPath, EngineHost& host,
+                                     StopChannel& stop, bool* stopped)
+{
+    NameCleaner cleaner(host, stop);
+    const bool done =
+        cleaner.run(folderPath, Stage::VolumeFull) && cleaner.run(folderPath, Stage::VolumeFreed);
+    if (stopped)
+        *stopped = !done;
+    return cleaner.lines();
+}
+
+} // namespace ov
