@@ -2,6 +2,7 @@
 // raw image of the volume it ran on.
 
 #include "platform/Error.h"
+#include "platform/MountTable.h"
 #include "support/Child.h"
 #include "support/FuseMount.h"
 #include "support/LoopMount.h"
@@ -174,6 +175,23 @@ TEST(Verdicts, TheExtentsAloneTell)
               std::nullopt);
     EXPECT_EQ(causeOf(judgeByExtents(ext4, sparse, std::vector{extent(0, 1 << 20, 12288)}, 12288)),
               QStringLiteral("moved"));
+}
+
+// An overlay's layers as the mount table tells them, a ':' in a folder's name escaped.
+TEST(Verdicts, OverlayLayersFromTheMountTable)
+{
+    const MountTable table = MountTable::parse(
+        "90 1 0:50 / /merged rw - overlay overlay "
+        "rw,lowerdir=/l\\134:1:/l2,upperdir=/u\\040p,workdir=/w\n"
+        "91 1 0:51 / /m2 rw - overlay overlay rw,lowerdir+=/a,lowerdir+=/b,datadir+=/c\n");
+    const MountRecord* first = table.findId(90);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->overlayLowers(), (QList<QByteArray>{"/l:1", "/l2"}));
+    EXPECT_EQ(first->overlayUpper(), QByteArray("/u p"));
+    ASSERT_NE(table.findId(91), nullptr);
+    EXPECT_EQ(table.findId(91)->overlayLowers(), (QList<QByteArray>{"/a", "/b", "/c"}));
+    EXPECT_TRUE(table.findId(91)->overlayUpper().isEmpty());
+    EXPECT_EQ(table.findId(92), nullptr);
 }
 
 // One line of JSON a script can read, the path's bytes kept even when not UTF-8.
@@ -558,8 +576,16 @@ TEST_F(Verify, AFileOpenElsewhereIsRefusedAndOneOpenedDuringTheRunStopsIt)
     EXPECT_EQ(pieces, 9);
     EXPECT_TRUE(test::exists(path));
     ::close(opened);
-    // Alone again: destroyed, and read by nobody else meanwhile.
-    EXPECT_TRUE(wipe(path, WipeLevel::Least).destroyed());
+    // Alone again: destroyed. A name made for it during the run is told.
+    const QByteArray link = dir.file("made-meanwhile");
+    env.onWritten = [&](std::size_t) {
+        if (!test::exists(link)) {
+            ASSERT_EQ(::link(path.constData(), link.constData()), 0);
+        }
+    };
+    const WipeOutcome outcome = WipeAtLevel(path, WipeLevel::Least, env);
+    EXPECT_TRUE(outcome.verdict.destroyed());
+    EXPECT_EQ(outcome.otherNames, 1u);
     EXPECT_FALSE(test::exists(path));
 }
 
