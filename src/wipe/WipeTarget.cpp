@@ -330,7 +330,8 @@ void WipeTarget::removePrivately()
 {
     requireSameFile(m_name);
     QByteArray boxName;
-    const fs::Folder box = m_folder.makePrivateFolder(".ombrevault-", &boxName);
+    std::optional<fs::Folder> held(m_folder.makePrivateFolder(".ombrevault-", &boxName));
+    const fs::Folder& box = *held;
     auto dropBox = [&] {
         try {
             const std::optional<fs::EntryInfo> there = m_folder.lookAt(boxName);
@@ -363,6 +364,8 @@ void WipeTarget::removePrivately()
     }
     box.remove(m_name);
     dropBox();
+    // The folder removed is freed when let go of: not on the interface thread either.
+    m_env.host.runBlocking([&] { held.reset(); });
 }
 
 Error WipeTarget::replaced() const
