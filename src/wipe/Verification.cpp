@@ -177,7 +177,8 @@ QByteArray Verdict::json(const QByteArray& path) const
 
 QString Verdict::explained() const
 {
-    QString line = text();
+    // Which layer between the name and the medium decided it.
+    QString line = text() + QStringLiteral(", ") + layerName() + QStringLiteral(" layer");
     if (!detail.isEmpty())
         line += QStringLiteral(": ") + detail;
     if (!advice.isEmpty())

@@ -49,7 +49,8 @@ struct Verdict
 
     // "verified on the device", "overwritten (memory only)", "not reached (moved)".
     QString text() const;
-    // The text, the detail, the advice and the caveat in one line, for reports and the log.
+    // The text, the deciding layer, the detail, the advice and the caveat in one line, for
+    // reports and the log: "not reached (moved), file system layer: btrfs writes ...".
     QString explained() const;
     bool destroyed() const { return kind == Kind::Verified || kind == Kind::Overwritten; }
     // "verified", "overwritten", "not-proved", "not-reached".

@@ -325,7 +325,8 @@ TEST_F(DeletionRunTest, WhatSurvivesIsToldAndLogged)
     const QStringList& lines = view.notices[0];
     ASSERT_EQ(lines.size(), 2);
     EXPECT_EQ(lines[0], "Deleted, but the old data is still on the device:");
-    EXPECT_TRUE(lines[1].startsWith(QString::fromUtf8(moved) + ": not reached (moved): btrfs"))
+    EXPECT_TRUE(lines[1].startsWith(QString::fromUtf8(moved) +
+                                    ": not reached (moved), file system layer: btrfs"))
         << lines[1].toStdString();
     const QList<QByteArray> log = readFile(this->log.path()).split('\n');
     ASSERT_EQ(log.size(), 6) << readFile(this->log.path()).constData();

@@ -213,6 +213,9 @@ TEST(Verdicts, JsonCarriesTheLayerTheReasonAndWhatToDo)
     EXPECT_EQ(object.value("reason").toString(), verdict.detail);
     EXPECT_EQ(object.value("advice").toString(), verdict.advice);
     EXPECT_EQ(object.value("caveat").toString(), QStringLiteral("flash"));
+    EXPECT_TRUE(verdict.explained().startsWith(
+        QStringLiteral("not reached (copy-on-write), file system layer: btrfs writes")));
+    EXPECT_TRUE(verdict.explained().endsWith(QStringLiteral("; flash")));
     EXPECT_TRUE(
         verifiedVerdict(QStringLiteral("/dev/sda"))
             .json("x")
