@@ -10,6 +10,7 @@
 #include <QList>
 
 #include <blkid/blkid.h>
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <limits.h>
@@ -261,6 +262,73 @@ int BlockDevices::driveTypeFor(const MountRecord& mount, const BlockDeviceFacts&
     if (device.isBlockDevice)
         return kDriveFixed;
     return kDriveUnknown;
+}
+
+bool BlockDevices::mayKeepOldCopies(const MountRecord& mount)
+{
+    unsigned major = 0;
+    unsigned minor = 0;
+    // No block device (network, FUSE, memory): nothing to say about a medium here.
+    if (!deviceNumbers(mount, &major, &minor))
+        return false;
+    return mayKeepOldCopies(major, minor);
+}
+
+bool BlockDevices::mayKeepOldCopies(unsigned major, unsigned minor, int depth)
+{
+    if (depth > 8)
+        return true;
+    char resolved[PATH_MAX];
+    if (!::realpath(sysfsFolder(major, minor).constData(), resolved))
+        return true; // nothing known of it
+    QByteArray folder(resolved);
+    // A partition: the disk it belongs to tells.
+    if (!readSmallFile(folder + "/partition").isEmpty())
+        folder = folder.left(folder.lastIndexOf('/'));
+    const QByteArray name = folder.mid(folder.lastIndexOf('/') + 1);
+    // A loop device: the device holding its image.
+    const QByteArray image = readSmallFile(folder + "/loop/backing_file").trimmed();
+    if (!image.isEmpty()) {
+        struct stat st;
+        if (::stat(image.constData(), &st) != 0)
+            return true;
+        // An image on a file system without a block device (tmpfs, network).
+        if (::major(st.st_dev) == 0)
+            return false;
+        return mayKeepOldCopies(::major(st.st_dev), ::minor(st.st_dev), depth + 1);
+    }
+    // Device-mapper and RAID: any member may.
+    if (DIR* members = ::opendir((folder + "/slaves").constData())) {
+        bool any = false, may = false;
+        while (const dirent* entry = ::readdir(members)) {
+            if (entry->d_name[0] == '.')
+                continue;
+            any = true;
+            const QList<QByteArray> numbers =
+                readSmallFile(folder + "/slaves/" + entry->d_name + "/dev").trimmed().split(':');
+            may = may || numbers.size() != 2 ||
+                  mayKeepOldCopies(numbers[0].toUInt(), numbers[1].toUInt(), depth + 1);
+        }
+        ::closedir(members);
+        if (any)
+            return may;
+    }
+    if (readSmallFile(folder + "/queue/rotational").trimmed() != "1" ||
+        readSmallFile(folder + "/removable").trimmed() == "1")
+        return true;
+    // A disk of a virtual machine says it rotates whatever lies under it.
+    static const char* const virtualNames[] = {"vd", "xvd", "nbd", "rbd", "zram", "mmcblk"};
+    for (const char* prefix : virtualNames) {
+        if (name.startsWith(prefix))
+            return true;
+    }
+    const QByteArray vendor = readSmallFile(folder + "/device/vendor").trimmed().toUpper();
+    const QByteArray model = readSmallFile(folder + "/device/model").trimmed().toUpper();
+    for (const char* word : {"QEMU", "VBOX", "VMWARE", "MSFT", "VIRTUAL", "XEN"}) {
+        if (vendor.contains(word) || model.contains(word))
+            return true;
+    }
+    return false;
 }
 
 } // namespace ov

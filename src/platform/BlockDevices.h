@@ -40,6 +40,13 @@ public:
     // The 32-bit serial number a volume's UUID stands for (0 for none).
     static std::uint32_t serialFromUuid(const QByteArray& uuid, const QByteArray& type);
     static int driveTypeFor(const MountRecord& mount, const BlockDeviceFacts& device);
+
+    // Whether the medium under a mount may keep older copies of what is overwritten on it
+    // whatever the file system does: flash (not rotating), removable media, and virtual
+    // disks whose nature cannot be told; through partitions, device-mapper and RAID
+    // members, and loop devices down to the device holding their image.
+    static bool mayKeepOldCopies(const MountRecord& mount);
+    static bool mayKeepOldCopies(unsigned major, unsigned minor, int depth = 0);
 };
 
 } // namespace ov

@@ -29,9 +29,29 @@ bool Extent::opaque() const
             FIEMAP_EXTENT_DATA_INLINE | FIEMAP_EXTENT_DATA_TAIL | FIEMAP_EXTENT_NOT_ALIGNED);
 }
 
+bool Extent::inlineData() const
+{
+    return flags & FIEMAP_EXTENT_DATA_INLINE;
+}
+
+bool Extent::encoded() const
+{
+    return flags & FIEMAP_EXTENT_ENCODED;
+}
+
 bool Extent::encrypted() const
 {
     return flags & FIEMAP_EXTENT_DATA_ENCRYPTED;
+}
+
+std::optional<unsigned> inodeFlagsOf(const File& file, EngineHost& host)
+{
+    return host.blocking([&]() -> std::optional<unsigned> {
+        int flags = 0;
+        if (::ioctl(file.fd(), FS_IOC_GETFLAGS, &flags) != 0)
+            return std::nullopt;
+        return unsigned(flags);
+    });
 }
 
 std::optional<std::vector<Extent>> extentsOf(const File& file, off_t from, off_t to,

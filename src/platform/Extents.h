@@ -23,6 +23,11 @@ struct Extent
     // The physical offset cannot be taken at its word: not yet placed, compressed,
     // encrypted, stored inline in metadata, or not known.
     bool opaque() const;
+    // Kept inside the file system's metadata (an inode or a tree leaf), not in blocks of
+    // its own.
+    bool inlineData() const;
+    // Stored in another form than the file's bytes (compressed).
+    bool encoded() const;
     // Encrypted on the device: the bytes there are not the file's bytes.
     bool encrypted() const;
     friend bool operator==(const Extent&, const Extent&) = default;
@@ -31,6 +36,10 @@ struct Extent
 // The file's extents over [from, to), flushed first (FIEMAP_FLAG_SYNC) so that nothing
 // is left to be placed. Nothing when the file system cannot say (tmpfs, most network and
 // FUSE file systems).
+// The file's own flags (FS_IOC_GETFLAGS): FS_NOCOW_FL, FS_COMPR_FL, FS_JOURNAL_DATA_FL...;
+// nothing when the file system keeps none.
+std::optional<unsigned> inodeFlagsOf(const File& file, EngineHost& host);
+
 std::optional<std::vector<Extent>> extentsOf(const File& file, off_t from, off_t to,
                                              EngineHost& host);
 

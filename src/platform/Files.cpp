@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -314,6 +315,34 @@ void File::sync()
     });
 }
 
+File File::duplicate() const
+{
+    return m_host->blocking([&] {
+        Descriptor fd(::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0));
+        if (!fd.valid())
+            throwErrno(m_path);
+        return File(std::move(fd), m_path, *m_host);
+    });
+}
+
+File::Lease File::aloneNow() const
+{
+    return m_host->blocking([&] {
+        if (::fcntl(m_fd.get(), F_SETLEASE, F_WRLCK) != 0) {
+            if (errno == EAGAIN || errno == EBUSY)
+                return Lease::Busy;
+            if (errno == EACCES || errno == EPERM)
+                return Lease::NotAllowed;
+            return Lease::NotSupported;
+        }
+        // Taking it made this process the one sent SIGIO on a break (whose default action
+        // ends it): no owner, and gone again before anyone could break it anyway.
+        ::fcntl(m_fd.get(), F_SETOWN, 0);
+        ::fcntl(m_fd.get(), F_SETLEASE, F_UNLCK);
+        return Lease::Taken;
+    });
+}
+
 void File::close()
 {
     if (!m_fd.valid())
@@ -476,6 +505,60 @@ Descriptor Folder::openEntry(const QByteArray& name) const
         if (!fd.valid())
             throwErrno(path);
         return fd;
+    });
+}
+
+Folder Folder::makePrivateFolder(const QByteArray& stem, QByteArray* name) const
+{
+    return m_host->blocking([&] {
+        for (int attempt = 0;; ++attempt) {
+            const QByteArray candidate =
+                stem + QByteArray::number(qulonglong(::getpid()), 36) + '-' +
+                QByteArray::number(qulonglong(::random()) ^ qulonglong(attempt), 36);
+            if (::mkdirat(m_fd.get(), candidate.constData(), 0700) != 0) {
+                if (errno == EEXIST && attempt < 20)
+                    continue;
+                throwErrno(pathOf(candidate));
+            }
+            Descriptor fd(retry([&] {
+                return ::openat(m_fd.get(), candidate.constData(),
+                                O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            }));
+            struct stat st;
+            // Someone who may rename entries here could have put a folder of their own in
+            // place of the one just made: it is only ours if this user owns it.
+            if (!fd.valid() || ::fstat(fd.get(), &st) != 0 || st.st_uid != ::geteuid() ||
+                (st.st_mode & 077) != 0)
+                throw Error(EAGAIN,
+                            QStringLiteral("A folder made for the delete was replaced at once"),
+                            pathOf(candidate));
+            *name = candidate;
+            return Folder(std::move(fd), pathOf(candidate), Identity{st.st_dev, st.st_ino},
+                          *m_host);
+        }
+    });
+}
+
+void Folder::moveInto(const QByteArray& name, const Folder& to) const
+{
+    m_host->runBlocking([&] {
+        // Nobody else may make an entry in the private folder: nothing there to replace.
+        if (::renameat(m_fd.get(), name.constData(), to.m_fd.get(), name.constData()) != 0)
+            throwErrno(pathOf(name));
+    });
+}
+
+void Folder::moveBackFrom(const Folder& from, const QByteArray& name) const
+{
+    m_host->runBlocking([&] {
+        if (::renameat2(from.m_fd.get(), name.constData(), m_fd.get(), name.constData(),
+                        RENAME_NOREPLACE) == 0)
+            return;
+        // A file system without the flag: a new link fails on a name already taken.
+        if ((errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) ||
+            ::linkat(from.m_fd.get(), name.constData(), m_fd.get(), name.constData(), 0) != 0 ||
+            ::unlinkat(from.m_fd.get(), name.constData(), 0) != 0)
+            throwErrno(pathOf(name));
     });
 }
 

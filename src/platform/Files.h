@@ -92,6 +92,22 @@ public:
     // Closes and reports a failure of close() itself (a deferred write error).
     void close();
 
+    // The same open file a second time (dup): its lease, if any, is shared, and opening
+    // no new description breaks none.
+    File duplicate() const;
+
+    enum class Lease
+    {
+        Taken,        // no one else had the file open
+        Busy,         // another description of the file is open (also one of this process)
+        NotAllowed,   // this user may not take a lease on it (not the owner)
+        NotSupported, // the file system takes no leases
+    };
+    // Whether anyone else has the file open now: a write lease (F_SETLEASE F_WRLCK) is
+    // granted only then. It is let go at once, so that no open, not even one of this
+    // process, waits on it.
+    Lease aloneNow() const;
+
 private:
     friend class Folder;
     File(Descriptor fd, QByteArray path, EngineHost& host)
@@ -146,6 +162,13 @@ public:
     void remove(const QByteArray& name) const;
     // Removes an empty folder of this folder.
     void removeFolder(const QByteArray& name) const;
+    // Makes a new folder (mode 0700) of a name no entry has and opens it; it must be this
+    // user's, or it is not the folder made. The name is chosen here from `stem`.
+    Folder makePrivateFolder(const QByteArray& stem, QByteArray* name) const;
+    // Moves the entry `name` into the folder `to` under the same name, never replacing.
+    void moveInto(const QByteArray& name, const Folder& to) const;
+    // Moves the entry `name` of `from` back here under the same name, never replacing.
+    void moveBackFrom(const Folder& from, const QByteArray& name) const;
     // fsync() of the folder: created, renamed and removed names reach the disk.
     void sync() const;
     // syncfs(): everything written on the folder's volume reaches the disk, data and names

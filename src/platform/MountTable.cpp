@@ -43,6 +43,49 @@ bool MountRecord::hasOption(const char* name) const
     return optionListHas(mountOptions, name) || optionListHas(superOptions, name);
 }
 
+QList<QByteArray> MountRecord::optionValues(const char* name) const
+{
+    const QByteArray equals = QByteArray(name) + '=', plus = QByteArray(name) + "+=";
+    QList<QByteArray> values;
+    for (const QByteArray& option : superOptions.split(',')) {
+        if (option.startsWith(equals))
+            values << MountTable::decodeOctalEscapes(option.mid(equals.size()));
+        else if (option.startsWith(plus))
+            values << MountTable::decodeOctalEscapes(option.mid(plus.size()));
+    }
+    return values;
+}
+
+QByteArray MountRecord::overlayUpper() const
+{
+    const QList<QByteArray> values = optionValues("upperdir");
+    return values.isEmpty() ? QByteArray() : values.last();
+}
+
+QList<QByteArray> MountRecord::overlayLowers() const
+{
+    // "lowerdir=a:b::data" once, or "lowerdir+=a" for each; a ':' within a folder's name
+    // is written "\:".
+    QList<QByteArray> folders;
+    for (const QByteArray& value : optionValues("lowerdir") + optionValues("datadir")) {
+        QByteArray folder;
+        for (qsizetype i = 0; i < value.size(); ++i) {
+            if (value[i] == '\\' && i + 1 < value.size()) {
+                folder += value[++i];
+            } else if (value[i] == ':') {
+                if (!folder.isEmpty())
+                    folders << folder;
+                folder.clear();
+            } else {
+                folder += value[i];
+            }
+        }
+        if (!folder.isEmpty())
+            folders << folder;
+    }
+    return folders;
+}
+
 MountTable MountTable::read()
 {
     MountTable table;
@@ -98,6 +141,7 @@ MountTable MountTable::parse(const QByteArray& mountInfo)
         if (fields.size() < 7 || separator < 0 || separator + 2 >= fields.size())
             continue;
         MountRecord record;
+        record.id = fields[0].toInt();
         const QList<QByteArray> numbers = fields[2].split(':');
         if (numbers.size() == 2) {
             record.major = numbers[0].toUInt();
@@ -124,6 +168,15 @@ const MountRecord* MountTable::findRoot(const QByteArray& rootPath) const
             found = &record; // a later mount on the same point hides the earlier one
     }
     return found;
+}
+
+const MountRecord* MountTable::findId(int id) const
+{
+    for (const MountRecord& record : m_records) {
+        if (record.id == id)
+            return &record;
+    }
+    return nullptr;
 }
 
 QByteArray MountTable::mountPointOf(const QByteArray& canonicalPath) const

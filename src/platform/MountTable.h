@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 
 #include <cstdint>
 #include <vector>
@@ -10,6 +11,7 @@ namespace ov {
 // One line of /proc/self/mountinfo, escapes decoded.
 struct MountRecord
 {
+    int id = -1; // the mount's own number (statx's STATX_MNT_ID)
     unsigned major = 0;
     unsigned minor = 0;
     QByteArray root;       // the folder of the file system mounted here
@@ -20,6 +22,13 @@ struct MountRecord
     QByteArray superOptions;
 
     bool hasOption(const char* name) const; // in either option list, "name" or "name=..."
+    // The values of "name=..." (or "name+=..." given once a value) in the file system's
+    // own options, escapes decoded.
+    QList<QByteArray> optionValues(const char* name) const;
+    // An overlay's upper folder (empty for a read-only overlay) and its lower folders,
+    // the top one first.
+    QByteArray overlayUpper() const;
+    QList<QByteArray> overlayLowers() const;
 };
 
 // The mounted file systems as the kernel lists them. Reading the table is the only
@@ -39,6 +48,8 @@ public:
     const std::vector<MountRecord>& records() const { return m_records; }
     // The record whose mount point is the root path (a stacked mount: the top one).
     const MountRecord* findRoot(const QByteArray& rootPath) const;
+    // The record of the mount with this number; nothing when there is none.
+    const MountRecord* findId(int id) const;
     // The mount point of the file system holding a path without links or dots; "/"
     // when no record is closer.
     QByteArray mountPointOf(const QByteArray& canonicalPath) const;

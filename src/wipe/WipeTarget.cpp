@@ -1,12 +1,16 @@
 #include "wipe/WipeTarget.h"
 
+#include "platform/BlockDevices.h"
 #include "platform/DirectRead.h"
 #include "platform/Error.h"
+#include "platform/Extents.h"
+#include "platform/Layers.h"
 #include "platform/Paths.h"
 #include "wipe/PathHelpers.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <linux/fs.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -15,6 +19,30 @@ namespace ov {
 namespace {
 
 const QString kReplaced = QStringLiteral("The file was replaced while it was being destroyed");
+const QString kFlash = QStringLiteral(
+    "flash memory may keep older copies; encrypt the volume, or use the device's secure erase");
+
+// The options of a mount that change how its files are written.
+void applyMountOptions(Reach& reach, const MountRecord& mount)
+{
+    if (mount.hasOption("compress") || mount.hasOption("compress-force"))
+        reach.compressed = true;
+    if (mount.optionValues("data").contains("journal"))
+        reach.journalsData = true;
+}
+
+// The file's own flags: marked to be overwritten in place, compressed, journalled.
+void applyFileFlags(Reach& reach, const fs::File& file, EngineHost& host)
+{
+    const std::optional<unsigned> flags = fs::inodeFlagsOf(file, host);
+    if (!flags)
+        return;
+    reach.noCow = (*flags & FS_NOCOW_FL) != 0;
+    if (*flags & FS_COMPR_FL)
+        reach.compressed = true;
+    if (*flags & FS_JOURNAL_DATA_FL)
+        reach.journalsData = true;
+}
 
 // The folder part and the name of an absolute path ("/a/b" gives "/a" and "b").
 std::pair<QByteArray, QByteArray> splitPath(const QByteArray& path)
@@ -92,6 +120,9 @@ WipeTarget WipeTarget::prepareInHere(fs::Folder folder, const QByteArray& name, 
                                    "it is left alone")
                         .arg(QString::fromLatin1(target.m_kind.name)),
                     path);
+    target.m_id = info.id;
+    // Before anything else may open it for writing: an overlay copies a file up then.
+    target.assessLayers();
     if (rules.refuseReadOnly && !info.ownerWritable())
         throw Error(EACCES, readOnlyRefusal(), path);
     if (info.size > rules.maxLength)
@@ -117,6 +148,242 @@ WipeTarget WipeTarget::prepareInHere(fs::Folder folder, const QByteArray& name, 
 QString readOnlyRefusal()
 {
     return QStringLiteral("The file is read-only");
+}
+
+void WipeTarget::assessLayers()
+{
+    EngineHost& host = m_env.host;
+    const QByteArray path = this->path();
+    m_reach = Reach(m_kind);
+    m_dataDevice = m_id.device;
+    std::optional<MountRecord> mount = fs::mountOf(m_entry, host);
+    if (m_kind.name == "overlay") {
+        const std::optional<QByteArray> folder = fs::resolvedPath(m_folder, host);
+        if (!mount || !folder ||
+            !(*folder == mount->mountPoint || folder->startsWith(mount->mountPoint + '/') ||
+              mount->mountPoint == "/"))
+            throw Error(EOPNOTSUPP,
+                        QStringLiteral("Is on an overlay whose layers cannot be told apart; "
+                                       "writing to it could leave the original in a lower layer: "
+                                       "destroy it in the layer that holds it"),
+                        path);
+        // Where the file lies within each layer.
+        QByteArray within = MountTable::stripRoot(mount->root);
+        if (within == "/")
+            within.clear();
+        if (mount->mountPoint != "/")
+            within += folder->mid(mount->mountPoint.size());
+        else
+            within += *folder == "/" ? QByteArray() : *folder;
+        for (const QByteArray& lower : mount->overlayLowers()) {
+            const QByteArray there = lower + within + '/' + m_name;
+            if (host.blocking([&] { return fs::lookAt(there).has_value(); }))
+                throw Error(EXDEV,
+                            QStringLiteral("Comes from a lower layer of an overlay, %1, which "
+                                           "writing here would copy up and leave as it is; "
+                                           "nothing was written: destroy it there")
+                                .arg(displayPath(there)),
+                            path);
+        }
+        const QByteArray upper = mount->overlayUpper();
+        std::optional<fs::Descriptor> entry;
+        std::optional<fs::Folder> upperFolder;
+        try {
+            if (!upper.isEmpty()) {
+                upperFolder.emplace(fs::Folder::open(upper + within, host));
+                entry.emplace(upperFolder->openEntry(m_name));
+            }
+        } catch (const Error&) {
+        }
+        if (!entry)
+            throw Error(
+                EOPNOTSUPP,
+                QStringLiteral("Is on an overlay, but in none of the layers it names; "
+                               "nothing was written: destroy it in the layer that holds it"),
+                path);
+        // Judged where its bytes are: the upper layer's file system.
+        const QByteArray upperPath = upperFolder->pathOf(m_name);
+        m_kind = fs::fileSystemOf(*entry, upperPath, host);
+        m_reach = Reach(m_kind);
+        m_dataDevice = fs::entryInfo(*entry, upperPath, host).id.device;
+        mount = fs::mountOf(*entry, host);
+    }
+    if (!mount)
+        return;
+    applyMountOptions(m_reach, *mount);
+    // sysfs and /dev only, but a blocking call all the same.
+    std::optional<fs::LoopImage> loop;
+    host.runBlocking([&] {
+        const auto device = fs::blockDeviceOf(*mount);
+        if (!device)
+            return;
+        if (BlockDevices::mayKeepOldCopies(device->first, device->second))
+            m_caveat = kFlash;
+        loop = fs::loopImageOf(device->first, device->second);
+    });
+    if (!loop)
+        return;
+    // The volume lives in a file of another volume: that file is judged by the same rules.
+    Image image;
+    image.path = loop->path;
+    image.offset = loop->offset;
+    try {
+        const auto [imageFolder, imageName] = splitPath(image.path);
+        const fs::Folder folder = fs::Folder::open(imageFolder, host);
+        const fs::Descriptor entry = folder.openEntry(imageName);
+        image.reach = Reach(fs::fileSystemOf(entry, image.path, host));
+        if (const std::optional<MountRecord> imageMount = fs::mountOf(entry, host))
+            applyMountOptions(image.reach, *imageMount);
+        try {
+            image.file.emplace(folder.openFile(imageName, fs::File::Access::ReadOnly));
+            applyFileFlags(image.reach, *image.file, host);
+        } catch (const Error&) {
+            // Not this user's to read: judged by its file system alone.
+        }
+    } catch (const Error&) {
+        image.reach = Reach();
+    }
+    m_image = std::move(image);
+}
+
+void WipeTarget::holdOpen(fs::File::Access access)
+{
+    EngineHost& host = m_env.host;
+    const fs::File::Access held =
+        access == fs::File::Access::ReadOnly ? access : fs::File::Access::ReadWrite;
+    std::optional<fs::File> file;
+    try {
+        file.emplace(m_folder.openFile(m_name, held));
+    } catch (const Error& error) {
+        if (held == access || error.code() != EACCES)
+            throw;
+        file.emplace(m_folder.openFile(m_name, access));
+    }
+    if (file->info().id != m_id)
+        throw replaced();
+    const fs::File::Lease lease = file->aloneNow();
+    if (lease != fs::File::Lease::Taken) {
+        // Who else has it open, where this user may look.
+        const QStringList holders = fs::holdersOf(m_id, host);
+        if (lease == fs::File::Lease::Busy || !holders.isEmpty())
+            throw Error(EBUSY,
+                        holders.isEmpty()
+                            ? QStringLiteral("Is open in another program (or under another name "
+                                             "in this run); nothing was written: close it first")
+                            : QStringLiteral("Is open in %1; nothing was written: close it first")
+                                  .arg(holders.join(QStringLiteral(", "))),
+                        path());
+    }
+    m_leased = lease == fs::File::Lease::Taken;
+    applyFileFlags(m_reach, *file, host);
+    m_held = std::move(file);
+}
+
+void WipeTarget::requireAlone() const
+{
+    if (m_leased && m_held && m_held->aloneNow() == fs::File::Lease::Busy)
+        throw Error(EBUSY,
+                    QStringLiteral("Another program opened the file while it was being "
+                                   "destroyed; it is part-overwritten and still here: close that "
+                                   "program, then destroy it again"),
+                    path());
+}
+
+std::optional<Verdict> WipeTarget::judgeImage()
+{
+    if (!m_image)
+        return std::nullopt;
+    Image& image = *m_image;
+    std::optional<std::vector<fs::Extent>> after;
+    if (image.file && image.before) {
+        after.emplace();
+        for (const auto& [from, to] : image.ranges) {
+            const auto part = fs::extentsOf(*image.file, from, to, m_env.host);
+            if (!part) {
+                after.reset();
+                break;
+            }
+            after->insert(after->end(), part->begin(), part->end());
+        }
+    }
+    std::optional<Verdict> verdict;
+    if (image.before && after)
+        verdict =
+            judgeByExtents(image.reach, image.before, after, std::numeric_limits<off_t>::max());
+    else if (image.reach.kind.writes != WriteKind::InPlace || image.reach.journalsData)
+        verdict = judgeByExtents(image.reach, std::nullopt, std::nullopt, 0);
+    if (!verdict)
+        return std::nullopt;
+    verdict->layer = Verdict::Layer::Stacking;
+    verdict->detail = QStringLiteral("the volume lives in the file %1 (a loop device's image), "
+                                     "and ")
+                          .arg(displayPath(image.path)) +
+                      verdict->detail;
+    return verdict;
+}
+
+void WipeTarget::mapImage()
+{
+    // Only an in-place file system's extents are offsets on its device.
+    if (!m_image || !m_image->file || !m_before || m_kind.writes != WriteKind::InPlace)
+        return;
+    Image& image = *m_image;
+    image.before.emplace();
+    for (const fs::Extent& e : *m_before) {
+        if (e.unwritten() || e.logical >= m_initialLength)
+            continue;
+        const off_t from = image.offset + e.physical;
+        const off_t to = from + std::min(e.length, m_initialLength - e.logical);
+        const auto part = fs::extentsOf(*image.file, from, to, m_env.host);
+        if (!part) {
+            image.before.reset();
+            return;
+        }
+        image.ranges.emplace_back(from, to);
+        image.before->insert(image.before->end(), part->begin(), part->end());
+    }
+}
+
+void WipeTarget::removePrivately()
+{
+    requireSameFile(m_name);
+    QByteArray boxName;
+    std::optional<fs::Folder> held(m_folder.makePrivateFolder(".ombrevault-", &boxName));
+    const fs::Folder& box = *held;
+    auto dropBox = [&] {
+        try {
+            const std::optional<fs::EntryInfo> there = m_folder.lookAt(boxName);
+            if (there && there->id == box.identity())
+                m_folder.removeFolder(boxName);
+        } catch (const Error&) {
+        }
+    };
+    try {
+        m_folder.moveInto(m_name, box);
+    } catch (const Error&) {
+        dropBox();
+        throw replaced();
+    }
+    // Only this user may change names in the private folder: what arrived there stays
+    // what it is until it is deleted.
+    const std::optional<fs::EntryInfo> arrived = box.lookAt(m_name);
+    if (!arrived || arrived->id != m_id) {
+        try {
+            m_folder.moveBackFrom(box, m_name);
+        } catch (const Error&) {
+            throw Error(EAGAIN,
+                        kReplaced + QStringLiteral("; the file that took its name was put "
+                                                   "aside in %1")
+                                        .arg(displayPath(box.pathOf(m_name))),
+                        path());
+        }
+        dropBox();
+        throw replaced();
+    }
+    box.remove(m_name);
+    dropBox();
+    // The folder removed is freed when let go of: not on the interface thread either.
+    m_env.host.runBlocking([&] { held.reset(); });
 }
 
 Error WipeTarget::replaced() const
@@ -158,11 +425,14 @@ void WipeTarget::remove()
         if (!m_rules.volumeFlush)
             m_folder.sync();
     }
-    requireSameFile(m_name);
-    m_folder.remove(m_name);
+    removePrivately();
     // Letting go of the last reference to a deleted file frees its blocks, which can take
     // long (a discard for each of them): not on the interface thread.
-    m_env.host.runBlocking([this] { m_entry.close(); });
+    m_env.host.runBlocking([this] {
+        m_entry.close();
+        if (m_held)
+            m_held.reset();
+    });
     // The file is gone for good only once its folder says so on the disk.
     if (!m_rules.volumeFlush)
         m_folder.sync();
@@ -197,7 +467,13 @@ WipeOutcome WipeTarget::concludeHere()
     if (m_changed)
         throw Error(EAGAIN, QStringLiteral("The file changed while it was being destroyed"),
                     path());
+    requireAlone();
+    // A name made meanwhile points at the overwritten contents too: told.
+    if (m_held)
+        m_links = std::max(m_links, m_held->info().links);
     Verdict verdict = verify();
+    if (verdict.destroyed())
+        verdict.caveat = m_caveat;
     if (m_rules.deleteAfter)
         remove();
     return WipeOutcome{true, otherNames(), std::move(verdict)};
@@ -208,15 +484,24 @@ Verdict WipeTarget::verify()
     const off_t length = m_initialLength;
     std::optional<std::vector<fs::Extent>> after;
     if (m_mapped && m_before) {
-        const fs::File file = m_folder.openFile(m_name, fs::File::Access::ReadOnly);
-        if (file.info().id != m_id)
-            throw replaced();
-        after = fs::extentsOf(file, 0, length, m_env.host);
+        if (m_held) {
+            after = fs::extentsOf(*m_held, 0, length, m_env.host);
+        } else {
+            const fs::File file = m_folder.openFile(m_name, fs::File::Access::ReadOnly);
+            if (file.info().id != m_id)
+                throw replaced();
+            after = fs::extentsOf(file, 0, length, m_env.host);
+        }
     }
-    if (auto verdict = judgeByExtents(m_kind, m_before, after, length))
+    if (auto verdict = judgeByExtents(m_reach, m_before, after, length))
         return *verdict;
+    // A layer below that cannot be proved decides; one whose unknown lies beyond this
+    // machine (a server, memory) is told once the device agrees.
+    const std::optional<Verdict> below = judgeImage();
+    if (below && !below->destroyed())
+        return *below;
     if (!m_env.readBack)
-        return notReadBackVerdict(QStringLiteral("reading back was left out as asked"));
+        return below ? *below : readBackLeftOutVerdict();
 
     // One read of the old places: from the device itself where this user may read it
     // (the file system's own offsets, not encrypted), else the file past its cache, whose
@@ -225,7 +510,7 @@ Verdict WipeTarget::verify()
                                        [](const fs::Extent& e) { return e.encrypted(); });
     std::optional<fs::DirectReader> device;
     if (m_kind.writes == WriteKind::InPlace && !encrypted)
-        device = fs::DirectReader::forVolume(m_id.device, m_env.host);
+        device = fs::DirectReader::forVolume(m_dataDevice, m_env.host);
     std::optional<fs::DirectReader> file;
     if (!device)
         file = fs::DirectReader::forFile(m_folder, m_name, m_id.device, m_id.inode, m_env.host);
@@ -254,13 +539,14 @@ Verdict WipeTarget::verify()
                     return mismatchVerdict(displayPath(device->path()));
             }
         }
-        return verifiedVerdict(displayPath(device->path()));
+        return below ? *below : verifiedVerdict(displayPath(device->path()));
     }
     for (const auto& s : m_written.within(0, length)) {
         if (!holds(*file, s, 0))
             return mismatchVerdict(QStringLiteral("the file's own blocks"));
     }
-    return verifiedVerdict(QStringLiteral("the file's own blocks, past the cache"));
+    return below ? *below
+                 : verifiedVerdict(QStringLiteral("the file's own blocks, past the cache"));
 }
 
 // --- WipePass ----------------------------------------------------------------------
@@ -268,8 +554,15 @@ Verdict WipeTarget::verify()
 WipePass::WipePass(WipeTarget& target, fs::File::Access access) : m_target(target)
 {
     try {
-        m_file.emplace(target.m_folder.openFile(target.m_name, access));
-    } catch (const Error&) {
+        // Opened once, leased, for every pass: each pass finds the file under its name
+        // still, and writes through the one description the lease is on.
+        target.requireSameFile(target.m_name);
+        if (!target.m_held)
+            target.holdOpen(access);
+        m_file.emplace(target.m_held->duplicate());
+    } catch (const Error& error) {
+        if (error.code() == EBUSY || error.message() == kReplaced)
+            throw;
         // A link, a FIFO, another file or nothing where the file was: it was replaced or
         // removed, whatever the open said about what is there now.
         const std::optional<fs::EntryInfo> now = target.m_folder.lookAt(target.m_name);
@@ -290,6 +583,7 @@ WipePass::WipePass(WipeTarget& target, fs::File::Access access) : m_target(targe
     if (!target.m_mapped) {
         target.m_before = fs::extentsOf(*m_file, 0, target.m_initialLength, target.m_env.host);
         target.m_mapped = true;
+        target.mapImage();
     }
 }
 
@@ -330,6 +624,7 @@ void WipePass::fill(char byte, off_t from, off_t to)
 void WipePass::write(const char* data, size_t length, off_t at)
 {
     checkStop();
+    m_target.requireAlone();
     // The path no longer leads to the held folder: whatever happens there, the wipe
     // writes nothing more.
     if (!m_target.m_folder.stillAt(m_target.m_folderPath))

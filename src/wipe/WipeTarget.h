@@ -114,6 +114,9 @@ public:
     // renaming another file that took its name.
     void renameTo(const QByteArray& name);
 
+    // What decides whether an overwrite reaches the old bytes, as far as known so far.
+    const Reach& reach() const { return m_reach; }
+
 private:
     friend class WipePass;
     static WipeTarget prepareHere(const QByteArray& named, const Rules& rules, const WipeEnv& env);
@@ -123,6 +126,22 @@ private:
     WipeTarget(fs::Folder folder, QByteArray name, QByteArray folderPath, const Rules& rules,
                const WipeEnv& env);
     Error replaced() const;
+    // The layers under the name, judged before the first byte: an overlay's lower layer
+    // refused, the file system holding the data, its mount options, a loop device's
+    // image, the medium.
+    void assessLayers();
+    // The file opened once for all passes (one open description: a lease tells whether
+    // anyone else has it open); refused when someone else holds it open.
+    void holdOpen(fs::File::Access access);
+    // Throws when someone else has opened the file since the wipe began and holds it.
+    void requireAlone() const;
+    // What the layer under a loop device says, once the file's verdict is known.
+    std::optional<Verdict> judgeImage();
+    // Where the file's old places lie in a loop device's image, before the first write.
+    void mapImage();
+    // Deletes the file from a private folder made beside it: a name swapped in between
+    // cannot send the delete to another file.
+    void removePrivately();
 
     fs::Folder m_folder;
     QByteArray m_name;
@@ -138,6 +157,21 @@ private:
     off_t m_expectedLength = 0; // what the wipe's own writes have left
     bool m_changed = false;
     FileSystemKind m_kind;
+    Reach m_reach;
+    dev_t m_dataDevice = 0;         // the device whose blocks hold the data
+    std::optional<fs::File> m_held; // open for all passes
+    bool m_leased = false;          // a lease could tell whether it is open elsewhere
+    QString m_caveat;               // what the medium may keep
+    struct Image                    // a loop device's image holding the volume
+    {
+        QByteArray path;
+        off_t offset = 0;
+        Reach reach;
+        std::optional<fs::File> file;                // where this user may read it
+        std::vector<std::pair<off_t, off_t>> ranges; // the file's old places in it
+        std::optional<std::vector<fs::Extent>> before;
+    };
+    std::optional<Image> m_image;
     bool m_mapped = false; // the extents before the first write were read
     std::optional<std::vector<fs::Extent>> m_before;
     WrittenBytes m_written;

@@ -28,7 +28,8 @@ bool runTool(const QString& program, const QStringList& args, QString* output)
 }
 
 std::unique_ptr<LoopMount> LoopMount::create(const QString& fsType, qint64 sizeBytes,
-                                             QString* whyNot, const QString& mountOptions)
+                                             QString* whyNot, const QString& mountOptions,
+                                             const QStringList& mkfsOptions)
 {
     auto fail = [&](const QString& reason) {
         if (whyNot)
@@ -65,7 +66,7 @@ std::unique_ptr<LoopMount> LoopMount::create(const QString& fsType, qint64 sizeB
         mkfsArgs << QStringLiteral("-q") << QStringLiteral("-F");
     else if (fsType == QLatin1String("xfs") || fsType == QLatin1String("btrfs"))
         mkfsArgs << QStringLiteral("-q") << QStringLiteral("-f");
-    mkfsArgs << QFile::decodeName(mount->m_image);
+    mkfsArgs << mkfsOptions << QFile::decodeName(mount->m_image);
     QString output;
     if (!runTool(mkfs, mkfsArgs, &output))
         return fail(QStringLiteral("mkfs failed: ") + output.trimmed());

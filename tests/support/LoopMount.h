@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -15,7 +16,8 @@ class LoopMount
 {
 public:
     static std::unique_ptr<LoopMount> create(const QString& fsType, qint64 sizeBytes,
-                                             QString* whyNot, const QString& mountOptions = {});
+                                             QString* whyNot, const QString& mountOptions = {},
+                                             const QStringList& mkfsOptions = {});
     ~LoopMount();
 
     QByteArray mountPoint() const { return m_mountPoint; }

@@ -336,7 +336,8 @@ TEST_F(DeletionRunTest, WhatSurvivesIsToldAndLogged)
     const QStringList& lines = view.notices[0];
     ASSERT_EQ(lines.size(), 2);
     EXPECT_EQ(lines[0], "Deleted, but the old data is still on the device:");
-    EXPECT_TRUE(lines[1].startsWith(QString::fromUtf8(moved) + ": not reached (moved): btrfs"))
+    EXPECT_TRUE(lines[1].startsWith(QString::fromUtf8(moved) +
+                                    ": not reached (moved), file system layer: btrfs"))
         << lines[1].toStdString();
     // Each file's first line before it is touched, in list order; a second line for each
     // that survived, after its first.

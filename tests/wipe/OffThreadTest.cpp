@@ -81,15 +81,18 @@ TEST(OffThread, EveryDiskCallOfADeletionRunLeavesTheInterfaceThreadFree)
     EXPECT_EQ(quiet.notices.size(), 3);
 }
 
-// Whether a descriptor of this process still holds the deleted file that was `path`.
+// Whether a descriptor of this process still holds the deleted file that was `path` (in
+// its folder, or in a folder made there for the delete).
 bool holdsDeleted(const QByteArray& path)
 {
-    const QByteArray deleted = path + " (deleted)";
+    const QByteArray folder = path.left(path.lastIndexOf('/') + 1);
+    const QByteArray deleted = path.mid(folder.size()) + " (deleted)";
     for (int fd = 0; fd < 1024; ++fd) {
         char target[4096];
         const QByteArray link = "/proc/self/fd/" + QByteArray::number(fd);
         const ssize_t n = ::readlink(link.constData(), target, sizeof target);
-        if (n > 0 && QByteArray(target, n) == deleted)
+        const QByteArray held(target, n > 0 ? n : 0);
+        if (held.startsWith(folder) && held.endsWith('/' + deleted))
             return true;
     }
     return false;
