@@ -49,7 +49,7 @@ _ombrevault_cli()
         if [[ $prev == --level || $prev =~ ^-[a-zA-Z]*l$ ]]; then
             _ombrevault_cli_words '1 2 3 least medium high'
         elif [[ $cur == -* ]]; then
-            _ombrevault_cli_words '-l --level -s --scramble --no-scramble --log --no-log --no-verify
+            _ombrevault_cli_words '-l --level -s --scramble --no-scramble --log --no-log --no-verify --json --clean-names
                 -r --recursive -x --one-file-system -f --force -n --dry-run -i --interactive
                 -v --verbose -q --quiet -h --help -V --version --'
         else

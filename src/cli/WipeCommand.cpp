@@ -42,6 +42,7 @@ enum OptionId
     kLog,
     kNoLog,
     kNoVerify,
+    kJson,
     kCleanNames,
 };
 
@@ -52,6 +53,7 @@ const std::vector<OptionRule> kOptions = {
     {kLog, "log", 0, false},
     {kNoLog, "no-log", 0, false},
     {kNoVerify, "no-verify", 0, false},
+    {kJson, "json", 0, false},
     {kCleanNames, "clean-names", 0, false},
     {kRecursive, "recursive", 'r', false},
     {kOneFileSystem, "one-file-system", 'x', false},
@@ -78,6 +80,7 @@ struct Request
     bool dryRun = false;
     bool interactive = false;
     bool readBack = true;
+    bool json = false; // a JSON object per file on stdout instead of the lines
     bool cleanNames = false;
     std::vector<QByteArray> paths;
 };
@@ -222,6 +225,8 @@ public:
     void wrote(std::size_t bytes) override { m_progress.wrote(bytes); }
     void fileDealtWith(const QByteArray& path, const WipeOutcome& outcome) override
     {
+        if (m_request.json)
+            return print(outcome.verdict.json(path));
         if (outcome.verdict.destroyed()) {
             record("destroyed " + quotedPathBytes(path) + ": " + local(outcome.verdict.text()),
                    true);
@@ -245,10 +250,13 @@ public:
         if (error.code() == EACCES && error.message() == readOnlyRefusal())
             text += " (-f makes it writable and destroys it)";
         say(text);
+        if (m_request.json && !error.path().isEmpty())
+            print(failureJson(error.path(), error.message()));
     }
     void removed(const QByteArray& path, const QString& kind) override
     {
-        record("removed " + describe(path, kind));
+        if (!m_request.json)
+            record("removed " + describe(path, kind));
     }
     void wouldGo(const QByteArray& path, const QString& kind) override
     {
@@ -352,6 +360,9 @@ std::optional<int> parse(const std::vector<QByteArray>& words, Request& request)
             break;
         case kNoVerify:
             request.readBack = false;
+            break;
+        case kJson:
+            request.json = true;
             break;
         case kCleanNames:
             request.cleanNames = true;

@@ -175,6 +175,15 @@ QByteArray Verdict::json(const QByteArray& path) const
     return out + '}';
 }
 
+QByteArray failureJson(const QByteArray& path, const QString& reason)
+{
+    QByteArray out = "{\"path\":";
+    appendJsonString(out, path);
+    out += ",\"destroyed\":false,\"verdict\":\"failed\",\"kind\":\"failed\",\"reason\":";
+    appendJsonString(out, reason.toUtf8());
+    return out + '}';
+}
+
 QString Verdict::explained() const
 {
     // Which layer between the name and the medium decided it.

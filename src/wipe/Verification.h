@@ -63,6 +63,10 @@ struct Verdict
     QByteArray json(const QByteArray& path) const;
 };
 
+// The same object for a file that could not be dealt with: destroyed false, the kind
+// "failed" and the reason.
+QByteArray failureJson(const QByteArray& path, const QString& reason);
+
 // What decides whether overwriting a file can reach its old bytes, besides its extents.
 struct Reach
 {
