@@ -176,7 +176,7 @@ private:
 
 Fill fillWithRun(const Volume& volume, qint64* longestGapMs)
 {
-    ov::QtEngineHost loop;
+    ov::WorkerThreadRunner loop;
     ov::LinuxVolumes volumes(loop);
     ov::CDriveInfo info(volumes);
     const QByteArray point = QFile::encodeName(volume.point());

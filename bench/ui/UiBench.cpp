@@ -8,7 +8,7 @@
 //    real window destroys a 256 MiB file at the high level (goal <= 50 ms).
 // Usage: ui_bench [FOLDER-FOR-THE-256-MIB-FILE]
 
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 #include "platform/LinuxVolumes.h"
 #include "platform/qt/XdgOpener.h"
 #include "settings/OperationLog.h"
@@ -182,10 +182,10 @@ double bandDuringAWipe(const QByteArray& folder, const char* level, int count, q
     ov::SettingsStore store({base + "/etc", base + "/home"});
     ov::OperationLog log(base + "/log.txt");
     PrintingDialogs dialogs;
-    ov::QtEngineHost host;
-    ov::LinuxVolumes volumes(host);
+    ov::WorkerThreadRunner runner;
+    ov::LinuxVolumes volumes(runner);
     ov::XdgOpener opener;
-    ov::AppContext context{settings, store, log, host, dialogs, volumes, opener, base};
+    ov::AppContext context{settings, store, log, runner, dialogs, volumes, opener, base};
 
     std::vector<QByteArray> victims;
     for (int i = 0; i < count; ++i)

@@ -8,7 +8,7 @@
 // ext4 and xfs loop volumes. Many files: 100,000 files of 1 KiB in 100 folders against
 // `rm -rf` (the floor) and `find -type f -exec shred -u -n 1 {} +`, with peak memory.
 
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 #ifdef OV_HAVE_TEST_FS
 #include "support/FuseMount.h"
 #include "support/LoopMount.h"
@@ -72,11 +72,12 @@ void shell(const QString& command)
 Settings settings;
 StopChannel noStop;
 
-Verdict wipeAt(WipeLevel level, const QByteArray& path, EngineHost& host, bool readBack = true)
+Verdict wipeAt(WipeLevel level, const QByteArray& path, BlockingRunner& runner,
+               bool readBack = true)
 {
-    WipeEnv env{host, settings, noStop, {}};
+    WipeEnv env{runner, settings, noStop, {}};
     env.readBack = readBack;
-    return WipeAtLevel(path, level, env).verdict;
+    return wipeAtLevel(path, level, env).verdict;
 }
 
 // The machine's load over the last minute.
@@ -107,7 +108,7 @@ double deviceLimit(const QByteArray& path, qint64 size, int passes)
 void verifiedAtTheLimit(const char* where, WipeLevel level, qint64 size, int passes, double goal,
                         int rounds)
 {
-    DirectEngineHost loop;
+    InPlaceRunner loop;
     std::vector<double> ratios;
     for (int round = 0; round < rounds; ++round) {
         double ours = 0, limit = 0;
@@ -236,7 +237,7 @@ void manyFiles()
 void leastAgainstTheDisk()
 {
     const qint64 size = 256 << 20;
-    DirectEngineHost loop;
+    InPlaceRunner loop;
     QByteArray path = makeFile("bench-least", size);
     Verdict verdict;
     const double least = seconds([&] { verdict = wipeAt(WipeLevel::Least, path, loop); });
@@ -265,7 +266,7 @@ void leastAgainstTheDisk()
 void highAgainstLeast()
 {
     const qint64 size = 64 << 20;
-    DirectEngineHost loop;
+    InPlaceRunner loop;
     QByteArray path = makeFile("bench-l64", size);
     const double least = seconds([&] { wipeAt(WipeLevel::Least, path, loop); });
     path = makeFile("bench-h64", size);
@@ -323,7 +324,7 @@ std::pair<qint64, double> longestGapDuring(const std::function<void()>& work)
 // The longest pause of the event loop while a level wipes 256 MiB.
 void responsiveness()
 {
-    QtEngineHost loop;
+    WorkerThreadRunner loop;
     for (WipeLevel level : {WipeLevel::Least, WipeLevel::Medium, WipeLevel::High}) {
         QByteArray path = makeFile("bench-resp", 256 << 20);
         const auto [longest, took] = longestGapDuring([&] { wipeAt(level, path, loop); });
@@ -344,14 +345,14 @@ void responsivenessOnASlowDisk()
         std::printf("slow file system: not measured (%s)\n", qPrintable(why));
         return;
     }
-    QtEngineHost loop;
+    WorkerThreadRunner loop;
     Settings scrambling;
     scrambling.ScrambleNames = true;
     for (WipeLevel level : {WipeLevel::Least, WipeLevel::Medium, WipeLevel::High}) {
         makeFile("bench-slow", 64 << 10);
         const QByteArray path = slow->mountPoint() + "/bench-slow";
         const auto [longest, took] = longestGapDuring([&] {
-            (void)WipeAtLevel(path, level, WipeEnv{loop, scrambling, noStop, {}});
+            (void)wipeAtLevel(path, level, WipeEnv{loop, scrambling, noStop, {}});
         });
         std::printf("level %d, 64 KiB on a disk answering in 200 ms: %.1f s, longest gap %lld ms "
                     "(goal <= 50)\n",
@@ -368,7 +369,7 @@ void duplicates()
     const QByteArray prefix = "/home/somebody/Documents/projects/" + QByteArray(180, 'd') + "/";
     for (int i = 0; i < 32767; ++i)
         list.push_back(prefix + "file-" + QByteArray::number(i % 16384) + ".dat");
-    QtEngineHost loop;
+    WorkerThreadRunner loop;
     int removed = 0;
     const double took = seconds([&] { removed = RemoveDuplicates(list, loop); });
     std::printf("RemoveDuplicates, 32,767 entries, %d removed: %.3f s (goal < 1 s)\n", removed,

@@ -72,8 +72,8 @@ bool printFacts(CDriveInfo& info)
         return true;
     }
     const int type = info.DriveType();
-    printRow("Drive Type:", local(CDriveInfo::DriveTypeText(type)));
-    const QString notice = CDriveInfo::NotPresentNotice(type);
+    printRow("Drive Type:", local(CDriveInfo::driveTypeText(type)));
+    const QString notice = CDriveInfo::notPresentNotice(type);
     if (!notice.isEmpty())
         std::printf("%s\n", local(notice).constData());
     return false;
@@ -81,7 +81,7 @@ bool printFacts(CDriveInfo& info)
 
 // The command line's event loop: its yields are where the progress bar is drawn. A
 // termination signal reaches the run through its stop channel directly.
-class CleanLoop : public DirectEngineHost
+class CleanLoop : public InPlaceRunner
 {
 public:
     explicit CleanLoop(bool progress) : m_line(progress) {}
@@ -163,14 +163,14 @@ private:
 
 int cleanNamesAfterWipe(const std::vector<QByteArray>& paths, StopChannel& stop)
 {
-    DirectEngineHost host;
+    InPlaceRunner runner;
     int status = 0;
     for (const QByteArray& folder : fillplace::oneFolderPerVolume(paths)) {
         if (stop.requested())
             return 1;
         try {
             bool stopped = false;
-            for (const QString& line : NameCleaner::cleanVolume(folder, host, stop, &stopped))
+            for (const QString& line : NameCleaner::cleanVolume(folder, runner, stop, &stopped))
                 std::printf("%s\n", local(line).constData());
             std::fflush(stdout);
             if (stopped)
@@ -190,7 +190,7 @@ int driveInfoCommand(const std::vector<QByteArray>& args)
         std::fputs(kDriveInfoUsage, args.size() == 1 && args[0] == "--help" ? stdout : stderr);
         return args.size() == 1 && args[0] == "--help" ? 0 : 2;
     }
-    DirectEngineHost loop;
+    InPlaceRunner loop;
     LinuxVolumes volumes(loop);
     try {
         CDriveInfo info(volumes);
@@ -238,10 +238,10 @@ int cleanFreeSpaceCommand(const std::vector<QByteArray>& args)
         const std::int64_t freeAtStart = info.FreeSpace();
         if (!info.Present()) {
             const int type = info.DriveType();
-            const QString notice = CDriveInfo::NotPresentNotice(type);
+            const QString notice = CDriveInfo::notPresentNotice(type);
             std::fprintf(stderr, "ombrevault-cli clean-free-space: %s: %s (%s)%s%s\n",
                          mountPoint.constData(), notPresentReason(type),
-                         local(CDriveInfo::DriveTypeText(type)).constData(),
+                         local(CDriveInfo::driveTypeText(type)).constData(),
                          notice.isEmpty() ? "" : " ", local(notice).constData());
             return 1;
         }

@@ -67,7 +67,7 @@ void TreeWalk::walk(const QByteArray& named)
                         named);
         std::optional<fs::Folder> parent;
         try {
-            parent.emplace(fs::Folder::open(slash == 0 ? "/" : path.left(slash), m_host));
+            parent.emplace(fs::Folder::open(slash == 0 ? "/" : path.left(slash), m_runner));
         } catch (const Error& error) {
             throw Error(error.code(), error.message(), named);
         }
@@ -161,7 +161,7 @@ fs::Folder TreeWalk::takeBack(const std::optional<fs::Folder>& below, const QByt
     }
     std::optional<fs::Folder> again;
     try {
-        again.emplace(fs::Folder::open(path, m_host));
+        again.emplace(fs::Folder::open(path, m_runner));
     } catch (const Error&) {
         // Nothing at its place because it was moved: that is the reason to tell.
         if (elsewhere)

@@ -30,8 +30,8 @@ public:
         bool oneFileSystem = false; // no folder on another device is entered
     };
 
-    TreeWalk(EngineHost& host, const StopChannel& stop, Rules rules, WalkVisitor& visitor)
-        : m_host(host), m_stop(stop), m_rules(rules), m_visitor(visitor)
+    TreeWalk(BlockingRunner& runner, const StopChannel& stop, Rules rules, WalkVisitor& visitor)
+        : m_runner(runner), m_stop(stop), m_rules(rules), m_visitor(visitor)
     {}
 
     // One absolute path as named. Throws Error(ECANCELED) when a stop was asked for.
@@ -51,7 +51,7 @@ private:
     template <class Step> bool attempt(Step&& step);
     void checkStop() const;
 
-    EngineHost& m_host;
+    BlockingRunner& m_runner;
     const StopChannel& m_stop;
     Rules m_rules;
     WalkVisitor& m_visitor;

@@ -118,7 +118,7 @@ QByteArray wholePath(const QByteArray& path, const QByteArray& here)
 // The progress of the whole command in bytes, drawn at the engine's yields. The engine
 // tells every write; the writes a level makes are known from the lengths, so that the
 // line shows the data destroyed of the data to destroy.
-class Progress : public DirectEngineHost
+class Progress : public InPlaceRunner
 {
 public:
     explicit Progress(bool enabled) : m_line(enabled) {}
@@ -294,16 +294,16 @@ private:
 class Walker : public EntryWalker
 {
 public:
-    Walker(EngineHost& host, const StopChannel& stop, TreeWalk::Rules rules)
-        : m_host(host), m_stop(stop), m_rules(rules)
+    Walker(BlockingRunner& runner, const StopChannel& stop, TreeWalk::Rules rules)
+        : m_runner(runner), m_stop(stop), m_rules(rules)
     {}
     void walk(const QByteArray& path, EntrySink& sink) override
     {
-        TreeWalk(m_host, m_stop, m_rules, sink).walk(path);
+        TreeWalk(m_runner, m_stop, m_rules, sink).walk(path);
     }
 
 private:
-    EngineHost& m_host;
+    BlockingRunner& m_runner;
     const StopChannel& m_stop;
     TreeWalk::Rules m_rules;
 };

@@ -46,9 +46,9 @@ QString errorReport(int step, const QString& detail)
     return detail.isEmpty() ? text : text + QLatin1Char('\n') + detail;
 }
 
-FreeSpaceRun::FreeSpaceRun(CDriveInfo& objDriveInfo, FreeSpaceView& view, EngineHost& host,
+FreeSpaceRun::FreeSpaceRun(CDriveInfo& objDriveInfo, FreeSpaceView& view, BlockingRunner& runner,
                            StopChannel& stop, const Settings& settings, const OperationLog* log)
-    : m_info(objDriveInfo), m_view(view), m_host(host), m_stop(stop), m_settings(settings),
+    : m_info(objDriveInfo), m_view(view), m_runner(runner), m_stop(stop), m_settings(settings),
       m_log(log)
 {}
 
@@ -180,7 +180,7 @@ void FreeSpaceRun::openNextFile()
     // The volume's root is held for the whole run: every temporary file is made, looked
     // at and removed through it, whatever happens to the path meanwhile.
     if (!m_root)
-        m_root.emplace(fs::Folder::open(m_folderPath, m_host));
+        m_root.emplace(fs::Folder::open(m_folderPath, m_runner));
     TempFile temp;
     temp.name = tempFileName(int(m_files.size()));
     // Refuses a link, a folder, another user's file or a file with other names: appending
@@ -190,7 +190,7 @@ void FreeSpaceRun::openNextFile()
     temp.id = info.id;
     temp.size = info.size;
     // What is counted as cleaned has to be what is on the disk: no compression.
-    m_host.runBlocking([&] { fs::refuseCompression(*temp.file); });
+    m_runner.runBlocking([&] { fs::refuseCompression(*temp.file); });
     m_files.push_back(std::move(temp));
     m_namesUsed = int(m_files.size());
     m_sinceFlush = 0;
@@ -204,7 +204,7 @@ FreeSpaceRun::Cycle FreeSpaceRun::appendCycle(std::int64_t length)
     Cycle cycle;
     // One blocking call for the cycle: the window is served meanwhile, and the stop
     // channel (an atomic) is looked at between two writes.
-    m_host.runBlocking([&] {
+    m_runner.runBlocking([&] {
         QElapsedTimer clock;
         clock.start();
         while (cycle.written < length) {
@@ -265,7 +265,7 @@ void FreeSpaceRun::WriteData()
         if (m_buffer.isEmpty())
             m_buffer = fillerBlock().repeated(int(kWriteBytes / kBlockSize) + 2);
         std::int64_t length =
-            cycleBlocks(m_lastFree, m_info.AllocationUnit(), m_files.back().size) * kBlockSize;
+            cycleBlocks(m_lastFree, m_info.allocationUnit(), m_files.back().size) * kBlockSize;
         while (length > 0) {
             const Cycle cycle = appendCycle(length);
             length -= cycle.written;
@@ -305,7 +305,7 @@ void FreeSpaceRun::UpdateScreen()
     if (anyFile)
         m_view.setCleanedText(CDriveInfo::FormatSize(cleanedBytes(), false) + kCrLf +
                               QStringLiteral("Cleaned"));
-    m_host.yield();
+    m_runner.yield();
     m_view.setLeftText(CDriveInfo::FormatSize(
                            m_countAvailable ? m_info.AvailableSpace() : m_info.FreeSpace(), true) +
                        kCrLf + QStringLiteral("Left to clean"));
@@ -395,7 +395,7 @@ std::optional<Error> FreeSpaceRun::removeTempFiles()
     // A volume whose root cannot be opened holds nothing this run could remove.
     if (!m_root) {
         try {
-            m_root.emplace(fs::Folder::open(m_folderPath, m_host));
+            m_root.emplace(fs::Folder::open(m_folderPath, m_runner));
         } catch (const Error&) {
             return firstFailure;
         }
@@ -444,13 +444,13 @@ QStringList FreeSpaceRun::unreachedLines()
     if (m_outcome == Outcome::Stopped && m_names && m_namesPercent >= 0)
         lines << QStringLiteral("Names of deleted files may remain: the step that writes over "
                                 "them was stopped.");
-    const std::int64_t reserved = m_info.ReservedSpace();
+    const std::int64_t reserved = m_info.reservedSpace();
     if (reserved > 0)
         lines << QStringLiteral("Not reached: ") + CDriveInfo::FormatSize(reserved, true) +
                      QStringLiteral(" that the volume keeps back from users other than the "
                                     "administrator; deleted data there survives. Cleaning as "
                                     "administrator (root) reaches most of it.");
-    const std::vector<QByteArray> snapshots = m_info.Snapshots();
+    const std::vector<QByteArray> snapshots = m_info.snapshots();
     if (!snapshots.empty()) {
         QStringList names;
         for (const QByteArray& snapshot : snapshots)
@@ -528,7 +528,7 @@ void FreeSpaceRun::run()
         step = 21;
         m_view.setStatusText(QStringLiteral("Preparation Done !"));
         step = 30;
-        m_host.yield();
+        m_runner.yield();
         step = 31;
         m_view.setStatusText(QStringLiteral("Working..."));
         step = 33;
@@ -536,11 +536,11 @@ void FreeSpaceRun::run()
         m_folderPath = designator();
         if (fs::isFolder(m_folderPath)) {
             m_folderPath = chooseFolder(m_folderPath);
-            m_root.emplace(fs::Folder::open(m_folderPath, m_host));
+            m_root.emplace(fs::Folder::open(m_folderPath, m_runner));
         }
         // Nothing persistent keeps what was deleted in memory: filling it only takes the
         // machine's memory.
-        if (m_root && m_host.blocking([&] { return names::fileSystemOf(*m_root); }).writes ==
+        if (m_root && m_runner.blocking([&] { return names::fileSystemOf(*m_root); }).writes ==
                           WriteKind::MemoryOnly) {
             m_inMemory = true;
             m_view.setDriveListEnabled(true);
@@ -553,17 +553,17 @@ void FreeSpaceRun::run()
         // as its own.
         if (m_root)
             m_lock.emplace(fillplace::RunLock::take(m_folderPath));
-        m_countAvailable = m_info.ReservedSpace() > 0;
-        m_names.emplace(m_host, m_stop);
+        m_countAvailable = m_info.reservedSpace() > 0;
+        m_names.emplace(m_runner, m_stop);
         m_names->onProgress = [this](int percent) {
             m_namesPercent = percent;
             m_view.setStatusText(QStringLiteral("Clearing names... ") + QString::number(percent) +
                                  QLatin1Char('%'));
-            m_host.yield();
+            m_runner.yield();
         };
         step = 40;
         if (m_settings.LogOperations && m_log)
-            m_host.runBlocking(
+            m_runner.runBlocking(
                 [&] { m_log->AppendLog("Cleaning Free Space on drive " + m_folderPath); });
         for (;;) {
             step = 42;
@@ -577,7 +577,7 @@ void FreeSpaceRun::run()
             step = 43;
             if (m_stop.now()) {
                 step = 53;
-                m_host.yield();
+                m_runner.yield();
                 step = 51;
                 refreshScreenIfDue(true);
                 step = 55;
@@ -600,7 +600,7 @@ void FreeSpaceRun::run()
                 return;
             }
             step = 50;
-            m_host.yield();
+            m_runner.yield();
             step = 51;
             refreshScreenIfDue(false);
             // Refused for want of space: the file system settled its own accounts before
@@ -608,14 +608,14 @@ void FreeSpaceRun::run()
             if (m_writeState == WriteState::Full)
                 break;
             step = 70;
-            m_host.yield();
+            m_runner.yield();
         }
         step = 51;
         refreshScreenIfDue(true);
         // The volume is full now: btrfs's metadata can only be filled in what it has.
         step = 74;
         // Not on a volume that stopped answering, nor where names are not kept.
-        const bool names = m_outcome == Outcome::None && m_info.KeepsNames() && m_info.Present();
+        const bool names = m_outcome == Outcome::None && m_info.keepsNames() && m_info.Present();
         bool namesDone = !names || cleanNames(NameCleaner::Stage::VolumeFull);
         step = 80;
         if (std::optional<Error> failure = removeTempFiles())
@@ -669,7 +669,7 @@ QStringList FreeSpaceRun::leftoverNotices(const QByteArray& folder, const QByteA
 QStringList FreeSpaceRun::fileSystemReserves()
 {
     QStringList lines;
-    for (const KeptBack& kept : m_info.KeptBackSpace()) {
+    for (const KeptBack& kept : m_info.keptBackSpace()) {
         const QString size =
             (kept.estimated ? QStringLiteral("about ") : QString()) +
             CDriveInfo::FormatSize(std::int64_t(std::min<std::uint64_t>(

@@ -3,7 +3,7 @@
 #include "diskclean/FillWriter.h"
 #include "diskclean/NameCleaner.h"
 #include "drive/DriveInfo.h"
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "platform/FillPlace.h"
@@ -61,7 +61,7 @@ public:
 // Fills the free space of one volume with a temporary file of filler blocks until less
 // than 10,000 bytes are free or a stop is asked for, then flushes and deletes the file.
 // The run lives on the calling (interface) thread; its writes and flushes go through the
-// engine host, which keeps the window serving its events meanwhile.
+// blocking runner, which keeps the window serving its events meanwhile.
 //
 // Each cycle looks at the free space and the stop channel, then appends as many whole
 // blocks as a block-by-block run would certainly still append at that free space, in
@@ -94,8 +94,8 @@ public:
 
     // `stop` is where stops are asked for: the panel's Stop, the window's close, or the
     // termination signals of the command line.
-    FreeSpaceRun(CDriveInfo& objDriveInfo, FreeSpaceView& view, EngineHost& host, StopChannel& stop,
-                 const Settings& settings, const OperationLog* log);
+    FreeSpaceRun(CDriveInfo& objDriveInfo, FreeSpaceView& view, BlockingRunner& runner,
+                 StopChannel& stop, const Settings& settings, const OperationLog* log);
     ~FreeSpaceRun();
     FreeSpaceRun(const FreeSpaceRun&) = delete;
     FreeSpaceRun& operator=(const FreeSpaceRun&) = delete;
@@ -202,7 +202,7 @@ private:
 
     CDriveInfo& m_info;
     FreeSpaceView& m_view;
-    EngineHost& m_host;
+    BlockingRunner& m_runner;
     StopChannel& m_stop;
     const Settings& m_settings;
     const OperationLog* m_log;

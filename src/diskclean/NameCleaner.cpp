@@ -58,13 +58,13 @@ void NameCleaner::progress(double fraction)
 
 bool NameCleaner::run(const QByteArray& folderPath, Stage stage)
 {
-    const fs::Folder folder = fs::Folder::open(folderPath, m_host);
-    const FileSystemKind kind = m_host.blocking([&] { return names::fileSystemOf(folder); });
-    const QByteArray device = m_host.blocking([&] { return names::deviceNameOf(folder); });
+    const fs::Folder folder = fs::Folder::open(folderPath, m_runner);
+    const FileSystemKind kind = m_runner.blocking([&] { return names::fileSystemOf(folder); });
+    const QByteArray device = m_runner.blocking([&] { return names::deviceNameOf(folder); });
     const bool ext = kind.name == "ext4";
-    const bool journal = ext && m_host.blocking([&] { return names::journalStats(device); });
+    const bool journal = ext && m_runner.blocking([&] { return names::journalStats(device); });
     const bool xfs =
-        kind.name == "xfs" && m_host.blocking([&] { return names::xfsLogHead(device); });
+        kind.name == "xfs" && m_runner.blocking([&] { return names::xfsLogHead(device); });
     const bool btrfs = kind.name == "btrfs";
     if (stage == Stage::VolumeFull) {
         if (!btrfs)
@@ -88,18 +88,18 @@ bool NameCleaner::run(const QByteArray& folderPath, Stage stage)
 
     m_lastPercent = -1;
     progress(0);
-    names::Scratch scratch = names::Scratch::open(folder, kScratchName, m_host);
+    names::Scratch scratch = names::Scratch::open(folder, kScratchName, m_runner);
     bool finished = false;
     try {
         if (btrfs)
             finished = fillMetadata(scratch, folder);
         else if (journal)
             finished = wrapJournal(scratch, device,
-                                   m_host.blocking([&] { return names::blockBytesOf(folder); }));
+                                   m_runner.blocking([&] { return names::blockBytesOf(folder); }));
         else
             finished = wrapLog(scratch, device, folder);
     } catch (const Error&) {
-        m_host.runBlocking([&] {
+        m_runner.runBlocking([&] {
             try {
                 scratch.removeAll();
             } catch (const Error&) {
@@ -109,7 +109,7 @@ bool NameCleaner::run(const QByteArray& folderPath, Stage stage)
         throw;
     }
     // Gone again, whatever happened: the names written over were this step's own.
-    m_host.runBlocking([&] { scratch.removeAll(); });
+    m_runner.runBlocking([&] { scratch.removeAll(); });
     folder.syncVolume();
     if (finished)
         progress(1);
@@ -122,7 +122,7 @@ bool NameCleaner::wrapJournal(names::Scratch& scratch, const QByteArray& device,
     const auto stop = [&] { return m_stop.now(); };
     const auto stats = [&] {
         const std::optional<names::JournalStats> now =
-            m_host.blocking([&] { return names::journalStats(device); });
+            m_runner.blocking([&] { return names::journalStats(device); });
         if (!now)
             throw stuck(scratch.path(), "journal");
         return *now;
@@ -137,7 +137,7 @@ bool NameCleaner::wrapJournal(names::Scratch& scratch, const QByteArray& device,
     const int files = 16 * blocksPerRound;
     std::vector<int> touched;
     bool created = false;
-    m_host.runBlocking([&] {
+    m_runner.runBlocking([&] {
         created = scratch.createEmpty(files, stop);
         if (!created)
             return;
@@ -173,14 +173,14 @@ bool NameCleaner::wrapJournal(names::Scratch& scratch, const QByteArray& device,
             throw stuck(scratch.path(), "journal");
         before = logged;
         bool complete = false;
-        m_host.runBlocking([&] {
+        m_runner.runBlocking([&] {
             complete = scratch.touch(touched, 1000000000 + round, stop);
             if (complete)
                 scratch.syncVolume();
         });
         if (!complete)
             return false;
-        m_host.yield();
+        m_runner.yield();
     }
 }
 
@@ -190,13 +190,13 @@ bool NameCleaner::wrapLog(names::Scratch& scratch, const QByteArray& device,
     const auto stop = [&] { return m_stop.now(); };
     const auto head = [&] {
         const std::optional<names::LogPosition> now =
-            m_host.blocking([&] { return names::xfsLogHead(device); });
+            m_runner.blocking([&] { return names::xfsLogHead(device); });
         if (!now)
             throw stuck(scratch.path(), "log");
         return *now;
     };
     const std::optional<names::XfsGeometry> geometry =
-        m_host.blocking([&] { return names::xfsGeometry(folder); });
+        m_runner.blocking([&] { return names::xfsGeometry(folder); });
     const std::int64_t logBytes =
         geometry ? geometry->logBlocks * geometry->blockBytes : std::int64_t(64) << 20;
     const std::int64_t logSectors = std::max<std::int64_t>(logBytes / 512, 1);
@@ -204,7 +204,7 @@ bool NameCleaner::wrapLog(names::Scratch& scratch, const QByteArray& device,
     // bytes: enough inodes for an eighth of the log a round.
     const int files = int(std::clamp<std::int64_t>(logBytes / 2048, 4096, 65536));
     bool created = false;
-    m_host.runBlocking([&] {
+    m_runner.runBlocking([&] {
         created = scratch.createEmpty(files, stop);
         if (created) {
             requireEntries(scratch);
@@ -237,14 +237,14 @@ bool NameCleaner::wrapLog(names::Scratch& scratch, const QByteArray& device,
             throw stuck(scratch.path(), "log");
         before = moved;
         bool complete = false;
-        m_host.runBlocking([&] {
+        m_runner.runBlocking([&] {
             complete = scratch.touch(all, 1000000000 + round, stop);
             if (complete)
                 scratch.syncVolume();
         });
         if (!complete)
             return false;
-        m_host.yield();
+        m_runner.yield();
     }
 }
 
@@ -252,7 +252,7 @@ bool NameCleaner::fillMetadata(names::Scratch& scratch, const fs::Folder& folder
 {
     const auto stop = [&] { return m_stop.now(); };
     const auto space = [&] {
-        return m_host.blocking([&] { return names::btrfsMetadata(folder); });
+        return m_runner.blocking([&] { return names::btrfsMetadata(folder); });
     };
     const std::optional<names::MetadataSpace> start = space();
     if (!start) {
@@ -270,7 +270,7 @@ bool NameCleaner::fillMetadata(names::Scratch& scratch, const fs::Folder& folder
     for (std::int64_t written = 0;;) {
         bool full = false;
         bool complete = true;
-        m_host.runBlocking([&] {
+        m_runner.runBlocking([&] {
             for (int i = 0; i < kBatch && !full; ++i) {
                 if (stop()) {
                     complete = false;
@@ -295,14 +295,14 @@ bool NameCleaner::fillMetadata(names::Scratch& scratch, const fs::Folder& folder
             return true;
         }
         progress(double(now->used - start->used) / double(std::max<std::int64_t>(freeAtStart, 1)));
-        m_host.yield();
+        m_runner.yield();
     }
 }
 
-QStringList NameCleaner::cleanVolume(const QByteArray& folderPath, EngineHost& host,
+QStringList NameCleaner::cleanVolume(const QByteArray& folderPath, BlockingRunner& runner,
                                      StopChannel& stop, bool* stopped)
 {
-    NameCleaner cleaner(host, stop);
+    NameCleaner cleaner(runner, stop);
     const bool done =
         cleaner.run(folderPath, Stage::VolumeFull) && cleaner.run(folderPath, Stage::VolumeFreed);
     if (stopped)

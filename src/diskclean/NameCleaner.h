@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 #include "platform/NameTraces.h"
 #include "platform/StopChannel.h"
 
@@ -35,7 +35,7 @@ public:
     };
     static constexpr char kScratchName[] = ".ovnames.tmp";
 
-    NameCleaner(EngineHost& host, StopChannel& stop) : m_host(host), m_stop(stop) {}
+    NameCleaner(BlockingRunner& runner, StopChannel& stop) : m_runner(runner), m_stop(stop) {}
 
     // Now and then while it works: how far it is, 0 to 100.
     std::function<void(int percent)> onProgress;
@@ -49,7 +49,7 @@ public:
 
     // Both stages in turn on a volume whose files were just deleted (the command line's
     // wipe, once per volume): the lines to print. `stopped` tells of a stop.
-    static QStringList cleanVolume(const QByteArray& folderPath, EngineHost& host,
+    static QStringList cleanVolume(const QByteArray& folderPath, BlockingRunner& runner,
                                    StopChannel& stop, bool* stopped = nullptr);
 
 private:
@@ -58,7 +58,7 @@ private:
     bool fillMetadata(names::Scratch& scratch, const fs::Folder& folder);
     void progress(double fraction);
 
-    EngineHost& m_host;
+    BlockingRunner& m_runner;
     StopChannel& m_stop;
     QStringList m_lines;
     int m_lastPercent = -1;

@@ -119,7 +119,7 @@ int CDriveInfo::DriveType() const
 
 QString CDriveInfo::DriveTypeEx() const
 {
-    return DriveTypeText(DriveType());
+    return driveTypeText(DriveType());
 }
 
 std::int64_t CDriveInfo::FreeSpace()
@@ -150,13 +150,13 @@ void CDriveInfo::Refresh()
         QueryVolume();
 }
 
-std::int64_t CDriveInfo::ReservedSpace() const
+std::int64_t CDriveInfo::reservedSpace() const
 {
     return std::int64_t(std::min<std::uint64_t>(m_platform.reserveOutOfReach(m_rootPath),
                                                 std::uint64_t(kMaxByteCount)));
 }
 
-std::vector<QByteArray> CDriveInfo::Snapshots() const
+std::vector<QByteArray> CDriveInfo::snapshots() const
 {
     return m_platform.snapshots(m_rootPath);
 }
@@ -282,7 +282,7 @@ QByteArray CDriveInfo::CutAtNul(const QByteArray& text)
     return text.mid(begin, end - begin);
 }
 
-QString CDriveInfo::DriveTypeText(int code)
+QString CDriveInfo::driveTypeText(int code)
 {
     switch (code) {
     case kDriveNoRootDir:
@@ -302,7 +302,7 @@ QString CDriveInfo::DriveTypeText(int code)
     }
 }
 
-QString CDriveInfo::NotPresentNotice(int code)
+QString CDriveInfo::notPresentNotice(int code)
 {
     switch (code) {
     case kDriveNoRootDir:

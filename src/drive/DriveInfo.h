@@ -58,20 +58,20 @@ public:
     QString SerialNumberEx() const;
     std::int64_t TotalSpace() const { return m_totalBytes; }
     // The unit the volume allocates space in, from the last space query (0: unknown).
-    std::int64_t AllocationUnit() const { return m_unitBytes; }
+    std::int64_t allocationUnit() const { return m_unitBytes; }
     void Refresh();
 
     // The space the volume keeps back from users other than the administrator, which this
     // process may not fill (total free minus available); 0 where there is none or this
     // process may fill it.
-    std::int64_t ReservedSpace() const;
+    std::int64_t reservedSpace() const;
     // The snapshots of the volume's file system, which keep deleted data out of reach of
     // any overwriting of the free space.
-    std::vector<QByteArray> Snapshots() const;
+    std::vector<QByteArray> snapshots() const;
     // What the file system keeps beyond any file's reach.
-    std::vector<KeptBack> KeptBackSpace() const { return m_platform.keptBack(m_rootPath); }
+    std::vector<KeptBack> keptBackSpace() const { return m_platform.keptBack(m_rootPath); }
     // Whether runs on this volume write over what its file system keeps of deleted names.
-    bool KeepsNames() const { return m_platform.keepsNames(); }
+    bool keepsNames() const { return m_platform.keepsNames(); }
 
     // A byte count as the panel shows it: "912 bytes", "1.50 GB", and with LongDisplay
     // the exact count after it, "1.50 GB (1,610,612,736 bytes)". Fixed "," and "." for
@@ -79,9 +79,9 @@ public:
     static QString FormatSize(std::int64_t Size, bool LongDisplay);
     // The text before the first NUL; without one, the text trimmed of blanks.
     static QByteArray CutAtNul(const QByteArray& text);
-    static QString DriveTypeText(int code);
+    static QString driveTypeText(int code);
     // The notice for a volume that is not present, by drive type; empty for most types.
-    static QString NotPresentNotice(int code);
+    static QString notPresentNotice(int code);
 
 private:
     bool HasExport(const char* module, const char* function) const;

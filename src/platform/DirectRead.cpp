@@ -54,10 +54,10 @@ Descriptor openDirect(const QByteArray& path)
 } // namespace
 
 std::optional<DirectReader> DirectReader::forFile(const Folder& folder, const QByteArray& name,
-                                                  dev_t device, ino_t inode, EngineHost& host)
+                                                  dev_t device, ino_t inode, BlockingRunner& runner)
 {
     const QByteArray path = folder.pathOf(name);
-    std::optional<Descriptor> fd = host.blocking([&]() -> std::optional<Descriptor> {
+    std::optional<Descriptor> fd = runner.blocking([&]() -> std::optional<Descriptor> {
         Descriptor opened(
             ::openat(folder.fd(), name.constData(),
                      O_RDONLY | O_DIRECT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
@@ -70,12 +70,12 @@ std::optional<DirectReader> DirectReader::forFile(const Folder& folder, const QB
     });
     if (!fd)
         return std::nullopt;
-    return DirectReader(std::move(*fd), path, 0, host);
+    return DirectReader(std::move(*fd), path, 0, runner);
 }
 
-std::optional<DirectReader> DirectReader::forVolume(dev_t device, EngineHost& host)
+std::optional<DirectReader> DirectReader::forVolume(dev_t device, BlockingRunner& runner)
 {
-    return host.blocking([&]() -> std::optional<DirectReader> {
+    return runner.blocking([&]() -> std::optional<DirectReader> {
         // The device node the kernel names for it.
         QByteArray name;
         for (const QByteArray& line : sysBlockFile(device, "uevent").split('\n')) {
@@ -88,7 +88,7 @@ std::optional<DirectReader> DirectReader::forVolume(dev_t device, EngineHost& ho
             struct stat st;
             if (fd.valid() && ::fstat(fd.get(), &st) == 0 && S_ISBLK(st.st_mode) &&
                 st.st_rdev == device)
-                return DirectReader(std::move(fd), node, 0, host);
+                return DirectReader(std::move(fd), node, 0, runner);
         }
         // A loop device whose image this user may read: the image itself.
         const QByteArray backing = sysBlockFile(device, "loop/backing_file");
@@ -96,7 +96,8 @@ std::optional<DirectReader> DirectReader::forVolume(dev_t device, EngineHost& ho
             Descriptor fd = openDirect(backing);
             if (fd.valid())
                 return DirectReader(std::move(fd), backing,
-                                    off_t(sysBlockFile(device, "loop/offset").toLongLong()), host);
+                                    off_t(sysBlockFile(device, "loop/offset").toLongLong()),
+                                    runner);
         }
         return std::nullopt;
     });
@@ -107,7 +108,7 @@ QByteArray DirectReader::read(off_t at, size_t length) const
     const off_t start = (m_base + at) / kAlign * kAlign;
     const off_t end = (m_base + at + off_t(length) + kAlign - 1) / kAlign * kAlign;
     const size_t span = size_t(end - start);
-    return m_host->blocking([&] {
+    return m_runner->blocking([&] {
         void* raw = nullptr;
         if (::posix_memalign(&raw, size_t(kAlign), span) != 0)
             throwError(ENOMEM, m_path);
@@ -137,7 +138,7 @@ bool DirectReader::holds(off_t at, off_t length, char byte) const
     const off_t start = (m_base + at) / kAlign * kAlign;
     const off_t end = (m_base + at + length + kAlign - 1) / kAlign * kAlign;
     const off_t count = (end - start + kCheckPiece - 1) / kCheckPiece;
-    return m_host->blocking([&] {
+    return m_runner->blocking([&] {
         std::atomic<off_t> next{0};
         std::atomic<bool> differs{false};
         std::atomic<int> failure{0};

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/BlockingRunner.h"
 #include "platform/Descriptor.h"
-#include "platform/EngineHost.h"
 
 #include <QByteArray>
 
@@ -21,11 +21,11 @@ public:
     // system cannot read past its cache (tmpfs, most FUSE file systems). The file must be
     // the one with `expected` device and inode.
     static std::optional<DirectReader> forFile(const Folder& folder, const QByteArray& name,
-                                               dev_t device, ino_t inode, EngineHost& host);
+                                               dev_t device, ino_t inode, BlockingRunner& runner);
     // The block device that holds the file system of `device` (as st_dev gives it), or, for
     // a loop device, its backing file where that may be read; nothing when this user may
     // not read either.
-    static std::optional<DirectReader> forVolume(dev_t device, EngineHost& host);
+    static std::optional<DirectReader> forVolume(dev_t device, BlockingRunner& runner);
 
     DirectReader(DirectReader&&) noexcept = default;
     DirectReader& operator=(DirectReader&&) noexcept = default;
@@ -38,13 +38,13 @@ public:
     const QByteArray& path() const { return m_path; }
 
 private:
-    DirectReader(Descriptor fd, QByteArray path, off_t base, EngineHost& host)
-        : m_fd(std::move(fd)), m_path(std::move(path)), m_base(base), m_host(&host)
+    DirectReader(Descriptor fd, QByteArray path, off_t base, BlockingRunner& runner)
+        : m_fd(std::move(fd)), m_path(std::move(path)), m_base(base), m_runner(&runner)
     {}
     Descriptor m_fd;
     QByteArray m_path;
     off_t m_base = 0; // where offset 0 of the volume is in what is read
-    EngineHost* m_host = nullptr;
+    BlockingRunner* m_runner = nullptr;
 };
 
 } // namespace ov::fs

@@ -44,9 +44,9 @@ bool Extent::encrypted() const
     return flags & FIEMAP_EXTENT_DATA_ENCRYPTED;
 }
 
-std::optional<unsigned> inodeFlagsOf(const File& file, EngineHost& host)
+std::optional<unsigned> inodeFlagsOf(const File& file, BlockingRunner& runner)
 {
-    return host.blocking([&]() -> std::optional<unsigned> {
+    return runner.blocking([&]() -> std::optional<unsigned> {
         int flags = 0;
         if (::ioctl(file.fd(), FS_IOC_GETFLAGS, &flags) != 0)
             return std::nullopt;
@@ -55,11 +55,11 @@ std::optional<unsigned> inodeFlagsOf(const File& file, EngineHost& host)
 }
 
 std::optional<std::vector<Extent>> extentsOf(const File& file, off_t from, off_t to,
-                                             EngineHost& host)
+                                             BlockingRunner& runner)
 {
     if (to <= from)
         return std::vector<Extent>{};
-    return host.blocking([&]() -> std::optional<std::vector<Extent>> {
+    return runner.blocking([&]() -> std::optional<std::vector<Extent>> {
         constexpr unsigned kBatch = 256;
         const size_t size = sizeof(fiemap) + kBatch * sizeof(fiemap_extent);
         std::unique_ptr<fiemap, decltype(&std::free)> map(

@@ -38,9 +38,9 @@ struct Extent
 // FUSE file systems).
 // The file's own flags (FS_IOC_GETFLAGS): FS_NOCOW_FL, FS_COMPR_FL, FS_JOURNAL_DATA_FL...;
 // nothing when the file system keeps none.
-std::optional<unsigned> inodeFlagsOf(const File& file, EngineHost& host);
+std::optional<unsigned> inodeFlagsOf(const File& file, BlockingRunner& runner);
 
 std::optional<std::vector<Extent>> extentsOf(const File& file, off_t from, off_t to,
-                                             EngineHost& host);
+                                             BlockingRunner& runner);
 
 } // namespace ov::fs

@@ -231,12 +231,12 @@ void requireRegular(const QByteArray& path, const EntryInfo& info)
 
 // --- File ---------------------------------------------------------------------------
 
-File File::openAppendOwned(const QByteArray& path, EngineHost& host)
+File File::openAppendOwned(const QByteArray& path, BlockingRunner& runner)
 {
     const qsizetype slash = path.lastIndexOf('/');
     const QByteArray folder = slash < 0 ? QByteArray(".") : slash == 0 ? "/" : path.left(slash);
     try {
-        File file = Folder::open(folder, host).openAppendOwned(path.mid(slash + 1));
+        File file = Folder::open(folder, runner).openAppendOwned(path.mid(slash + 1));
         file.m_path = path;
         return file;
     } catch (const Error& error) {
@@ -247,7 +247,7 @@ File File::openAppendOwned(const QByteArray& path, EngineHost& host)
 
 EntryInfo File::info() const
 {
-    return entryInfo(m_fd, m_path, *m_host);
+    return entryInfo(m_fd, m_path, *m_runner);
 }
 
 off_t File::size() const
@@ -259,7 +259,7 @@ std::optional<std::pair<off_t, off_t>> File::nextData(off_t from, off_t to) cons
 {
     if (from >= to)
         return std::nullopt;
-    return m_host->blocking([&]() -> std::optional<std::pair<off_t, off_t>> {
+    return m_runner->blocking([&]() -> std::optional<std::pair<off_t, off_t>> {
         const off_t start = ::lseek(m_fd.get(), from, SEEK_DATA);
         if (start < 0) {
             if (errno == ENXIO)
@@ -277,17 +277,17 @@ std::optional<std::pair<off_t, off_t>> File::nextData(off_t from, off_t to) cons
 
 void File::writeAt(const char* data, size_t length, off_t offset)
 {
-    m_host->runBlocking([&] { writeAll(m_fd.get(), data, length, offset, true, m_path); });
+    m_runner->runBlocking([&] { writeAll(m_fd.get(), data, length, offset, true, m_path); });
 }
 
 void File::append(const char* data, size_t length)
 {
-    m_host->runBlocking([&] { writeAll(m_fd.get(), data, length, 0, false, m_path); });
+    m_runner->runBlocking([&] { writeAll(m_fd.get(), data, length, 0, false, m_path); });
 }
 
 size_t File::appendSome(const char* data, size_t length)
 {
-    return m_host->blocking([&] {
+    return m_runner->blocking([&] {
         const ssize_t n = retry([&] { return ::write(m_fd.get(), data, length); });
         if (n < 0)
             throwErrno(m_path);
@@ -301,7 +301,7 @@ void File::startWriteback(off_t from, off_t to)
 {
     if (to <= from)
         return;
-    m_host->runBlocking([&] {
+    m_runner->runBlocking([&] {
         // Only a hint: a failure here shows again, and is reported, at the flush.
         ::sync_file_range(m_fd.get(), from, to - from, SYNC_FILE_RANGE_WRITE);
     });
@@ -309,7 +309,7 @@ void File::startWriteback(off_t from, off_t to)
 
 void File::sync()
 {
-    m_host->runBlocking([&] {
+    m_runner->runBlocking([&] {
         if (retry([&] { return ::fdatasync(m_fd.get()); }) != 0)
             throwErrno(m_path);
     });
@@ -317,17 +317,17 @@ void File::sync()
 
 File File::duplicate() const
 {
-    return m_host->blocking([&] {
+    return m_runner->blocking([&] {
         Descriptor fd(::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0));
         if (!fd.valid())
             throwErrno(m_path);
-        return File(std::move(fd), m_path, *m_host);
+        return File(std::move(fd), m_path, *m_runner);
     });
 }
 
 File::Lease File::aloneNow() const
 {
-    return m_host->blocking([&] {
+    return m_runner->blocking([&] {
         if (::fcntl(m_fd.get(), F_SETLEASE, F_WRLCK) != 0) {
             if (errno == EAGAIN || errno == EBUSY)
                 return Lease::Busy;
@@ -349,7 +349,7 @@ void File::close()
         return;
     // close() may flush and report a deferred write error (NFS): off the interface
     // thread, and reported.
-    m_host->runBlocking([&] {
+    m_runner->runBlocking([&] {
         if (const int failure = m_fd.close())
             throwError(failure, m_path);
     });
@@ -357,20 +357,20 @@ void File::close()
 
 // --- Folder -------------------------------------------------------------------------
 
-Folder Folder::open(const QByteArray& path, EngineHost& host)
+Folder Folder::open(const QByteArray& path, BlockingRunner& runner)
 {
     if (path.isEmpty())
         throwError(ENOENT, path);
     if (path.contains('\0'))
         throw nulInName(path);
-    return host.blocking([&] {
+    return runner.blocking([&] {
         Descriptor fd = openAnyLength(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY);
         if (!fd.valid())
             throwErrno(path);
         struct stat st;
         if (::fstat(fd.get(), &st) != 0)
             throwErrno(path);
-        return Folder(std::move(fd), path, Identity{st.st_dev, st.st_ino}, host);
+        return Folder(std::move(fd), path, Identity{st.st_dev, st.st_ino}, runner);
     });
 }
 
@@ -378,7 +378,7 @@ Folder Folder::openFolder(const QByteArray& name) const
 {
     const QByteArray path = pathOf(name);
     requireName(name, path);
-    return m_host->blocking([&] {
+    return m_runner->blocking([&] {
         const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY;
         Descriptor fd(retry([&] { return ::openat(m_fd.get(), name.constData(), flags); }));
         if (!fd.valid()) {
@@ -392,7 +392,7 @@ Folder Folder::openFolder(const QByteArray& name) const
         struct stat st;
         if (::fstat(fd.get(), &st) != 0)
             throwErrno(path);
-        return Folder(std::move(fd), path, Identity{st.st_dev, st.st_ino}, *m_host);
+        return Folder(std::move(fd), path, Identity{st.st_dev, st.st_ino}, *m_runner);
     });
 }
 
@@ -401,12 +401,12 @@ Folder Folder::duplicate() const
     Descriptor fd(::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0));
     if (!fd.valid())
         throwErrno(m_path);
-    return Folder(std::move(fd), m_path, m_id, *m_host);
+    return Folder(std::move(fd), m_path, m_id, *m_runner);
 }
 
 std::optional<Folder> Folder::openParent(const QByteArray& path, Identity expected) const
 {
-    return m_host->blocking([&]() -> std::optional<Folder> {
+    return m_runner->blocking([&]() -> std::optional<Folder> {
         const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY;
         Descriptor fd(retry([&] { return ::openat(m_fd.get(), "..", flags); }));
         if (!fd.valid())
@@ -416,7 +416,7 @@ std::optional<Folder> Folder::openParent(const QByteArray& path, Identity expect
             throwErrno(path);
         if (Identity{st.st_dev, st.st_ino} != expected)
             return std::nullopt;
-        return Folder(std::move(fd), path, expected, *m_host);
+        return Folder(std::move(fd), path, expected, *m_runner);
     });
 }
 
@@ -427,7 +427,7 @@ QByteArray Folder::pathOf(const QByteArray& name) const
 
 bool Folder::stillAt(const QByteArray& path) const
 {
-    return m_host->blocking([&] {
+    return m_runner->blocking([&] {
         struct stat st;
         return statAnyLength(path, st, true) && Identity{st.st_dev, st.st_ino} == m_id;
     });
@@ -439,7 +439,7 @@ std::optional<EntryInfo> Folder::lookAt(const QByteArray& name) const
         throw nulInName(pathOf(name));
     if (!validName(name))
         return std::nullopt;
-    return m_host->blocking([&]() -> std::optional<EntryInfo> {
+    return m_runner->blocking([&]() -> std::optional<EntryInfo> {
         struct stat st;
         if (::fstatat(m_fd.get(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT || errno == ENOTDIR)
@@ -480,7 +480,7 @@ File Folder::openChecked(const QByteArray& name, int flags, bool appendOwned) co
         check(*look, false);
     else if (!appendOwned)
         throwError(ENOENT, path);
-    return m_host->blocking([&] {
+    return m_runner->blocking([&] {
         const int all = flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
         Descriptor fd(retry([&] { return ::openat(m_fd.get(), name.constData(), all, 0600); }));
         if (!fd.valid())
@@ -490,7 +490,7 @@ File Folder::openChecked(const QByteArray& name, int flags, bool appendOwned) co
             throwErrno(path);
         check(fromStat(st), true);
         clearNonBlocking(fd.get());
-        return File(std::move(fd), path, *m_host);
+        return File(std::move(fd), path, *m_runner);
     });
 }
 
@@ -498,7 +498,7 @@ Descriptor Folder::openEntry(const QByteArray& name) const
 {
     const QByteArray path = pathOf(name);
     requireName(name, path);
-    return m_host->blocking([&] {
+    return m_runner->blocking([&] {
         Descriptor fd(retry([&] {
             return ::openat(m_fd.get(), name.constData(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
         }));
@@ -510,7 +510,7 @@ Descriptor Folder::openEntry(const QByteArray& name) const
 
 Folder Folder::makePrivateFolder(const QByteArray& stem, QByteArray* name) const
 {
-    return m_host->blocking([&] {
+    return m_runner->blocking([&] {
         for (int attempt = 0;; ++attempt) {
             const QByteArray candidate =
                 stem + QByteArray::number(qulonglong(::getpid()), 36) + '-' +
@@ -534,14 +534,14 @@ Folder Folder::makePrivateFolder(const QByteArray& stem, QByteArray* name) const
                             pathOf(candidate));
             *name = candidate;
             return Folder(std::move(fd), pathOf(candidate), Identity{st.st_dev, st.st_ino},
-                          *m_host);
+                          *m_runner);
         }
     });
 }
 
 void Folder::moveInto(const QByteArray& name, const Folder& to) const
 {
-    m_host->runBlocking([&] {
+    m_runner->runBlocking([&] {
         // Nobody else may make an entry in the private folder: nothing there to replace.
         if (::renameat(m_fd.get(), name.constData(), to.m_fd.get(), name.constData()) != 0)
             throwErrno(pathOf(name));
@@ -550,7 +550,7 @@ void Folder::moveInto(const QByteArray& name, const Folder& to) const
 
 void Folder::moveBackFrom(const Folder& from, const QByteArray& name) const
 {
-    m_host->runBlocking([&] {
+    m_runner->runBlocking([&] {
         if (::renameat2(from.m_fd.get(), name.constData(), m_fd.get(), name.constData(),
                         RENAME_NOREPLACE) == 0)
             return;
@@ -566,7 +566,7 @@ void Folder::rename(const QByteArray& from, const QByteArray& to) const
 {
     requireName(from, pathOf(from));
     requireName(to, pathOf(to));
-    m_host->runBlocking([&] {
+    m_runner->runBlocking([&] {
         const int fd = m_fd.get();
         if (::renameat2(fd, from.constData(), fd, to.constData(), RENAME_NOREPLACE) == 0)
             return;
@@ -604,7 +604,7 @@ void Folder::remove(const QByteArray& name) const
 {
     const QByteArray path = pathOf(name);
     requireName(name, path);
-    m_host->runBlocking([&] {
+    m_runner->runBlocking([&] {
         if (::unlinkat(m_fd.get(), name.constData(), 0) != 0)
             throwErrno(path);
     });
@@ -614,7 +614,7 @@ void Folder::removeFolder(const QByteArray& name) const
 {
     const QByteArray path = pathOf(name);
     requireName(name, path);
-    m_host->runBlocking([&] {
+    m_runner->runBlocking([&] {
         if (::unlinkat(m_fd.get(), name.constData(), AT_REMOVEDIR) != 0)
             throwErrno(path);
     });
@@ -622,7 +622,7 @@ void Folder::removeFolder(const QByteArray& name) const
 
 void Folder::sync() const
 {
-    m_host->runBlocking([&] {
+    m_runner->runBlocking([&] {
         if (retry([&] { return ::fsync(m_fd.get()); }) == 0)
             return;
         // A file system that keeps nothing to flush for folders says so; that is no
@@ -634,7 +634,7 @@ void Folder::sync() const
 
 void Folder::syncVolume() const
 {
-    m_host->runBlocking([&] {
+    m_runner->runBlocking([&] {
         if (retry([&] { return ::syncfs(m_fd.get()); }) != 0)
             throwErrno(m_path);
     });
@@ -642,7 +642,7 @@ void Folder::syncVolume() const
 
 void Folder::requireNamesChangeable(const EntryInfo& file, const QByteArray& filePath) const
 {
-    m_host->runBlocking([&] {
+    m_runner->runBlocking([&] {
         const int fd = m_fd.get();
         struct statvfs volume;
         if (::fstatvfs(fd, &volume) == 0 && (volume.f_flag & ST_RDONLY))
@@ -669,7 +669,7 @@ void Folder::requireNamesChangeable(const EntryInfo& file, const QByteArray& fil
 
 std::vector<QByteArray> Folder::names() const
 {
-    return m_host->blocking([&] {
+    return m_runner->blocking([&] {
         std::vector<QByteArray> names;
         DIR* stream = m_fd.stream();
         if (!stream)
@@ -692,9 +692,9 @@ std::vector<QByteArray> Folder::names() const
 
 // --- Held entries -------------------------------------------------------------------
 
-EntryInfo entryInfo(const Descriptor& entry, const QByteArray& path, EngineHost& host)
+EntryInfo entryInfo(const Descriptor& entry, const QByteArray& path, BlockingRunner& runner)
 {
-    return host.blocking([&] {
+    return runner.blocking([&] {
         struct stat st;
         if (::fstat(entry.get(), &st) != 0)
             throwErrno(path);
@@ -704,9 +704,9 @@ EntryInfo entryInfo(const Descriptor& entry, const QByteArray& path, EngineHost&
 
 namespace {
 
-long fileSystemMagic(const Descriptor& entry, const QByteArray& path, EngineHost& host)
+long fileSystemMagic(const Descriptor& entry, const QByteArray& path, BlockingRunner& runner)
 {
-    return host.blocking([&] {
+    return runner.blocking([&] {
         struct statfs st;
         if (::fstatfs(entry.get(), &st) != 0)
             throwErrno(path);
@@ -716,14 +716,14 @@ long fileSystemMagic(const Descriptor& entry, const QByteArray& path, EngineHost
 
 } // namespace
 
-FileSystemKind fileSystemOf(const Descriptor& entry, const QByteArray& path, EngineHost& host)
+FileSystemKind fileSystemOf(const Descriptor& entry, const QByteArray& path, BlockingRunner& runner)
 {
-    return fileSystemKindByMagic(fileSystemMagic(entry, path, host));
+    return fileSystemKindByMagic(fileSystemMagic(entry, path, runner));
 }
 
-void setMode(const Descriptor& entry, mode_t mode, const QByteArray& path, EngineHost& host)
+void setMode(const Descriptor& entry, mode_t mode, const QByteArray& path, BlockingRunner& runner)
 {
-    host.runBlocking([&] {
+    runner.runBlocking([&] {
         // chmod through the descriptor's /proc entry reaches the inode held, never the
         // target of a link planted meanwhile (fchmod does not take an O_PATH descriptor).
         const QByteArray procPath = "/proc/self/fd/" + QByteArray::number(entry.get());

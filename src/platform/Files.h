@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/BlockingRunner.h"
 #include "platform/Descriptor.h"
-#include "platform/EngineHost.h"
 #include "platform/FileSystemKind.h"
 
 #include <QByteArray>
@@ -52,7 +52,7 @@ bool isFolder(const QByteArray& path);
 Error notRegular(const QByteArray& path, mode_t mode);
 void requireRegular(const QByteArray& path, const EntryInfo& info);
 
-// An open regular file. Blocking calls go through the engine host given at opening,
+// An open regular file. Blocking calls go through the blocking runner given at opening,
 // and a failure is thrown from inside them.
 class File
 {
@@ -65,7 +65,7 @@ public:
     };
 
     // Creates (0600) or opens a file for appending; see Folder::openAppendOwned.
-    static File openAppendOwned(const QByteArray& path, EngineHost& host);
+    static File openAppendOwned(const QByteArray& path, BlockingRunner& runner);
 
     File(File&& other) noexcept = default;
     File& operator=(File&& other) noexcept = default;
@@ -110,12 +110,12 @@ public:
 
 private:
     friend class Folder;
-    File(Descriptor fd, QByteArray path, EngineHost& host)
-        : m_fd(std::move(fd)), m_path(std::move(path)), m_host(&host)
+    File(Descriptor fd, QByteArray path, BlockingRunner& runner)
+        : m_fd(std::move(fd)), m_path(std::move(path)), m_runner(&runner)
     {}
     Descriptor m_fd;
     QByteArray m_path;
-    EngineHost* m_host = nullptr;
+    BlockingRunner* m_runner = nullptr;
 };
 
 // A folder held open for the length of one operation. Names are looked up, opened,
@@ -125,7 +125,7 @@ class Folder
 {
 public:
     // Opens the folder, following links as the path names them.
-    static Folder open(const QByteArray& path, EngineHost& host);
+    static Folder open(const QByteArray& path, BlockingRunner& runner);
     // Opens a folder of this folder, never through a link.
     Folder openFolder(const QByteArray& name) const;
     // The same folder, held a second time (for an operation of its own).
@@ -184,21 +184,22 @@ public:
 
 private:
     File openChecked(const QByteArray& name, int flags, bool appendOwned) const;
-    Folder(Descriptor fd, QByteArray path, Identity id, EngineHost& host)
-        : m_fd(std::move(fd)), m_path(std::move(path)), m_id(id), m_host(&host)
+    Folder(Descriptor fd, QByteArray path, Identity id, BlockingRunner& runner)
+        : m_fd(std::move(fd)), m_path(std::move(path)), m_id(id), m_runner(&runner)
     {}
     mutable Descriptor m_fd;
     QByteArray m_path;
     Identity m_id;
-    EngineHost* m_host = nullptr;
+    BlockingRunner* m_runner = nullptr;
 };
 
 // Facts of an entry held by a descriptor (Folder::openEntry); `path` names it in errors.
-EntryInfo entryInfo(const Descriptor& entry, const QByteArray& path, EngineHost& host);
+EntryInfo entryInfo(const Descriptor& entry, const QByteArray& path, BlockingRunner& runner);
 // The kind of file system the entry lives on (fstatfs).
-FileSystemKind fileSystemOf(const Descriptor& entry, const QByteArray& path, EngineHost& host);
+FileSystemKind fileSystemOf(const Descriptor& entry, const QByteArray& path,
+                            BlockingRunner& runner);
 // Sets the permission bits of the held entry (never a link's target).
-void setMode(const Descriptor& entry, mode_t mode, const QByteArray& path, EngineHost& host);
+void setMode(const Descriptor& entry, mode_t mode, const QByteArray& path, BlockingRunner& runner);
 
 // unlink(); throws on failure.
 void removeFile(const QByteArray& path);

@@ -36,9 +36,9 @@ bool allDigits(const char* name)
 
 } // namespace
 
-std::optional<MountRecord> mountOf(const Descriptor& entry, EngineHost& host)
+std::optional<MountRecord> mountOf(const Descriptor& entry, BlockingRunner& runner)
 {
-    const std::optional<int> id = host.blocking([&]() -> std::optional<int> {
+    const std::optional<int> id = runner.blocking([&]() -> std::optional<int> {
         struct statx sx = {};
         if (::statx(entry.get(), "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &sx) != 0 ||
             !(sx.stx_mask & STATX_MNT_ID))
@@ -47,15 +47,15 @@ std::optional<MountRecord> mountOf(const Descriptor& entry, EngineHost& host)
     });
     if (!id)
         return std::nullopt;
-    const MountTable table = host.blocking([] { return MountTable::read(); });
+    const MountTable table = runner.blocking([] { return MountTable::read(); });
     if (const MountRecord* record = table.findId(*id))
         return *record;
     return std::nullopt;
 }
 
-std::optional<QByteArray> resolvedPath(const Folder& folder, EngineHost& host)
+std::optional<QByteArray> resolvedPath(const Folder& folder, BlockingRunner& runner)
 {
-    return host.blocking([&]() -> std::optional<QByteArray> {
+    return runner.blocking([&]() -> std::optional<QByteArray> {
         const QByteArray link = "/proc/self/fd/" + QByteArray::number(folder.fd());
         char buffer[PATH_MAX];
         const ssize_t n = ::readlink(link.constData(), buffer, sizeof buffer);
@@ -86,9 +86,9 @@ std::optional<std::pair<unsigned, unsigned>> blockDeviceOf(const MountRecord& mo
     return std::pair{unsigned(::major(st.st_rdev)), unsigned(::minor(st.st_rdev))};
 }
 
-QStringList holdersOf(Identity file, EngineHost& host)
+QStringList holdersOf(Identity file, BlockingRunner& runner)
 {
-    return host.blocking([&] {
+    return runner.blocking([&] {
         QStringList holders;
         DIR* processes = ::opendir("/proc");
         if (!processes)

@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/BlockingRunner.h"
 #include "platform/Descriptor.h"
-#include "platform/EngineHost.h"
 #include "platform/Files.h"
 #include "platform/MountTable.h"
 
@@ -15,10 +15,10 @@ namespace ov::fs {
 
 // The mount the held entry lives on, from the mount table by the mount's own number
 // (statx); nothing when the kernel does not tell it.
-std::optional<MountRecord> mountOf(const Descriptor& entry, EngineHost& host);
+std::optional<MountRecord> mountOf(const Descriptor& entry, BlockingRunner& runner);
 
 // The folder's path as the kernel resolves it now: no links, no dots.
-std::optional<QByteArray> resolvedPath(const Folder& folder, EngineHost& host);
+std::optional<QByteArray> resolvedPath(const Folder& folder, BlockingRunner& runner);
 
 // The image file of a loop device and where the volume starts in it; nothing for any
 // other device.
@@ -35,6 +35,6 @@ std::optional<std::pair<unsigned, unsigned>> blockDeviceOf(const MountRecord& mo
 
 // The other processes that have the file open, as "program (process N)": only those
 // whose descriptors this user may look at.
-QStringList holdersOf(Identity file, EngineHost& host);
+QStringList holdersOf(Identity file, BlockingRunner& runner);
 
 } // namespace ov::fs

@@ -55,8 +55,8 @@ std::optional<struct statvfs> statMountRoot(const QByteArray& rootPath, bool kno
 
 } // namespace
 
-LinuxVolumes::LinuxVolumes(EngineHost& host, std::chrono::milliseconds limit, bool identities)
-    : m_queries(host, limit), m_identities(identities)
+LinuxVolumes::LinuxVolumes(BlockingRunner& runner, std::chrono::milliseconds limit, bool identities)
+    : m_queries(runner, limit), m_identities(identities)
 {}
 
 bool LinuxVolumes::hasExport(const char* module, const char* function)
@@ -246,7 +246,7 @@ std::vector<KeptBack> LinuxVolumes::keptBack(const QByteArray& rootPath)
             "kept:" + path,
             [path]() -> std::optional<std::vector<KeptBack>> {
                 std::vector<KeptBack> kept;
-                DirectEngineHost direct;
+                InPlaceRunner direct;
                 std::optional<fs::Folder> folder;
                 try {
                     folder.emplace(fs::Folder::open(path, direct));

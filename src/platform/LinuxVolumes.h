@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 #include "platform/TimedQueries.h"
 #include "platform/Volumes.h"
 
@@ -18,7 +18,7 @@ class LinuxVolumes : public VolumePlatform
 public:
     // Without `identities` the volume facts carry no label and no serial number, and no
     // block device is read for them (which on a cold cache takes a while).
-    explicit LinuxVolumes(EngineHost& host,
+    explicit LinuxVolumes(BlockingRunner& runner,
                           std::chrono::milliseconds limit = std::chrono::seconds(2),
                           bool identities = true);
 

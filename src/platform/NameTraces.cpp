@@ -198,10 +198,10 @@ std::optional<MetadataSpace> btrfsMetadata(const fs::Folder& folder)
 
 // --- Scratch ------------------------------------------------------------------------
 
-Scratch Scratch::open(const fs::Folder& parent, const QByteArray& name, EngineHost& host)
+Scratch Scratch::open(const fs::Folder& parent, const QByteArray& name, BlockingRunner& runner)
 {
     const QByteArray path = parent.pathOf(name);
-    host.runBlocking([&] {
+    runner.runBlocking([&] {
         if (retried([&] { return ::mkdirat(parent.fd(), name.constData(), 0700); }) != 0 &&
             errno != EEXIST)
             throwErrno(path);
@@ -216,7 +216,7 @@ Scratch Scratch::open(const fs::Folder& parent, const QByteArray& name, EngineHo
                                    "cleaned"),
                     path);
     // A killed run's entries go first: only this user's files are in a folder of its own.
-    host.runBlocking([&] {
+    runner.runBlocking([&] {
         if (const std::optional<Error> failure = scratch.removeEntries())
             throw *failure;
     });

@@ -67,7 +67,7 @@ std::optional<MetadataSpace> btrfsMetadata(const fs::Folder& folder);
 class Scratch
 {
 public:
-    static Scratch open(const fs::Folder& parent, const QByteArray& name, EngineHost& host);
+    static Scratch open(const fs::Folder& parent, const QByteArray& name, BlockingRunner& runner);
     Scratch(Scratch&&) noexcept = default;
     ~Scratch();
 

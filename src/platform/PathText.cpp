@@ -166,4 +166,23 @@ QString quotedPath(const QByteArray& path)
     return QString::fromUtf8(quotedPathBytes(path));
 }
 
+std::optional<QByteArray> localPathOfFileUri(const QByteArray& uri)
+{
+    static const QByteArray scheme = "file://";
+    if (uri.size() < scheme.size() ||
+        qstrnicmp(uri.constData(), scheme.constData(), scheme.size()) != 0)
+        return std::nullopt;
+    const qsizetype slash = uri.indexOf('/', scheme.size());
+    if (slash < 0)
+        return std::nullopt;
+    const QByteArray host = uri.mid(scheme.size(), slash - scheme.size());
+    if (!host.isEmpty() && host.toLower() != "localhost")
+        return std::nullopt;
+    // A file manager escapes "?" and "#" in a name; a bare one is a query or fragment,
+    // and dropping it could name another file, so such a URI names no file.
+    if (uri.indexOf('?', slash) >= 0 || uri.indexOf('#', slash) >= 0)
+        return std::nullopt;
+    return QByteArray::fromPercentEncoding(uri.mid(slash));
+}
+
 } // namespace ov

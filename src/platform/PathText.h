@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 namespace ov {
 
 // A path as a person (or a shell) reads it without ambiguity: bare when it holds only
@@ -11,5 +13,11 @@ namespace ov {
 // always names the real file: pasted into a shell it gives back the exact bytes.
 QByteArray quotedPathBytes(const QByteArray& path);
 QString quotedPath(const QByteArray& path);
+
+// The path a file URI names on this machine, as bytes: "file:///a%20b" and
+// "file://localhost/a%20b" are "/a b", with percent escapes decoded to the bytes they
+// stand for (names need not be UTF-8). Nothing for any other URI, a file URI of another
+// host included, or one with a bare "?" or "#" (whose name is ambiguous).
+std::optional<QByteArray> localPathOfFileUri(const QByteArray& uri);
 
 } // namespace ov

@@ -59,8 +59,8 @@ struct TimedQueries::Shared
     }
 };
 
-TimedQueries::TimedQueries(EngineHost& host, std::chrono::milliseconds limit)
-    : m_host(host), m_limit(limit), m_shared(std::make_shared<Shared>())
+TimedQueries::TimedQueries(BlockingRunner& runner, std::chrono::milliseconds limit)
+    : m_runner(runner), m_limit(limit), m_shared(std::make_shared<Shared>())
 {}
 
 TimedQueries::~TimedQueries()
@@ -95,7 +95,7 @@ bool TimedQueries::run(const QByteArray& key, std::function<void()> call)
         }
     }
     bool done = false;
-    m_host.runBlocking([&] {
+    m_runner.runBlocking([&] {
         std::unique_lock lock(m_shared->mutex);
         done = m_shared->finished.wait_for(lock, m_limit, [&] { return job->finished; });
     });

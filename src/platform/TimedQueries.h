@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 
 #include <QByteArray>
 
@@ -14,14 +14,14 @@ namespace ov {
 // Asks questions of file systems that may never answer (a server gone away, a FUSE
 // daemon that stopped, a dying disk): each question is answered within a time limit or
 // counts as failed. The questions go to a long-lived thread, not to a new thread each,
-// and the caller waits through the engine host (the window keeps serving its events).
+// and the caller waits through the blocking runner (the window keeps serving its events).
 // A question still running after the limit keeps its thread and its key: asking the same
 // key again fails at once instead of leaving one more thread stuck in the kernel, and
 // the next question of another key gets a fresh thread.
 class TimedQueries
 {
 public:
-    TimedQueries(EngineHost& host, std::chrono::milliseconds limit);
+    TimedQueries(BlockingRunner& runner, std::chrono::milliseconds limit);
     ~TimedQueries();
     TimedQueries(const TimedQueries&) = delete;
     TimedQueries& operator=(const TimedQueries&) = delete;
@@ -47,7 +47,7 @@ private:
     // False when the key is still busy or the call did not finish within the limit.
     bool run(const QByteArray& key, std::function<void()> call);
 
-    EngineHost& m_host;
+    BlockingRunner& m_runner;
     std::chrono::milliseconds m_limit;
     std::shared_ptr<Shared> m_shared;
 };

@@ -77,7 +77,7 @@ void OperationLog::AppendLog(const QByteArray& message) const
     // what was destroyed), and a link, FIFO or another user's file of that name is
     // refused rather than written through. One write of the whole line, so that appends
     // of whole lines do not interleave.
-    DirectEngineHost inPlace;
+    InPlaceRunner inPlace;
     fs::File file = fs::File::openAppendOwned(m_path, inPlace);
     file.append(line.constData(), size_t(line.size()));
     file.close();

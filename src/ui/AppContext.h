@@ -1,7 +1,7 @@
 #pragma once
 
+#include "platform/BlockingRunner.h"
 #include "platform/Dialogs.h"
-#include "platform/EngineHost.h"
 #include "platform/LinkOpener.h"
 #include "platform/Volumes.h"
 #include "settings/OperationLog.h"
@@ -17,7 +17,7 @@ struct AppContext
     Settings& settings;
     SettingsStore& store;
     OperationLog& log;
-    EngineHost& host;
+    BlockingRunner& runner;
     Dialogs& dialogs;
     VolumePlatform& volumes; // the volume queries of the Disk Cleaner
     LinkOpener& opener;      // hands documents and addresses to the desktop

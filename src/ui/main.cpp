@@ -1,4 +1,4 @@
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 #include "platform/Files.h"
 #include "platform/LinuxVolumes.h"
 #include "platform/Paths.h"
@@ -31,11 +31,11 @@ int main(int argc, char** argv)
     ov::Settings settings;
     ov::SettingsStore store;
     ov::OperationLog log(ov::OperationLog::resolvedPath());
-    ov::QtEngineHost host;
+    ov::WorkerThreadRunner runner;
     ov::QtDialogs dialogs;
-    ov::LinuxVolumes volumes(host);
+    ov::LinuxVolumes volumes(runner);
     ov::XdgOpener opener;
-    ov::AppContext context{settings, store,   log,    host,
+    ov::AppContext context{settings, store,   log,    runner,
                            dialogs,  volumes, opener, ov::currentDirectory()};
 
     ov::frmMain window(context, commandLine);

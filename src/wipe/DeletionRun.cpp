@@ -63,7 +63,7 @@ class DeletionRun::Sink : public EntrySink
 public:
     Sink(DeletionRun& run, size_t entries)
         : m_run(run), m_view(run.m_view),
-          m_tally(run.m_tally), m_env{run.m_host, run.m_settings, run.m_stop, run.m_startFolder},
+          m_tally(run.m_tally), m_env{run.m_runner, run.m_settings, run.m_stop, run.m_startFolder},
           m_batch(m_env), m_dealt(entries, false)
     {
         const DeletionPolicy& policy = run.m_policy;
@@ -97,7 +97,7 @@ public:
         }
         if (batched())
             return toBatch(path, [&] { m_batch.add(path); });
-        destroy(path, [&] { return WipeAtLevel(path, m_level, m_env); });
+        destroy(path, [&] { return wipeAtLevel(path, m_level, m_env); });
     }
 
     void file(const fs::Folder& folder, const QByteArray& name, const fs::EntryInfo&) override
@@ -111,7 +111,7 @@ public:
         }
         if (batched())
             return toBatch(path, [&] { m_batch.add(folder, name); });
-        destroy(path, [&] { return WipeInFolder(folder, name, m_level, m_env); });
+        destroy(path, [&] { return wipeInFolder(folder, name, m_level, m_env); });
     }
 
     void special(const fs::Folder& folder, const QByteArray& name,
@@ -201,15 +201,15 @@ private:
         return m_waiting.empty() || (level == WipeLevel::Least && m_run.m_policy.batchLeast);
     }
 
-    WipeTarget::Rules rules() const { return WipeRules(m_level, true, m_env); }
+    WipeTarget::Rules rules() const { return wipeRules(m_level, true, m_env); }
 
     // The log's line, written before the file is touched; true when it was written.
     bool logLine(const QByteArray& path) const
     {
         if (!m_run.m_log || !m_run.m_settings.LogOperations)
             return false;
-        m_run.m_host.runBlocking(
-            [&] { m_run.m_log->AppendLog(DeletionLogMessage(path, m_levelText)); });
+        m_run.m_runner.runBlocking(
+            [&] { m_run.m_log->AppendLog(deletionLogMessage(path, m_levelText)); });
         return true;
     }
 
@@ -220,7 +220,7 @@ private:
         if (!logged)
             return;
         try {
-            m_run.m_host.runBlocking(
+            m_run.m_runner.runBlocking(
                 [&] { m_run.m_log->AppendLog(path + " NOT destroyed: " + why.toUtf8()); });
         } catch (const Error&) {
             // The failure being reported matters more than the log's.
@@ -370,9 +370,9 @@ private:
 };
 
 DeletionRun::DeletionRun(DeletionView& view, const Settings& settings, const OperationLog* log,
-                         EngineHost& host, QByteArray startFolder, DeletionPolicy policy,
+                         BlockingRunner& runner, QByteArray startFolder, DeletionPolicy policy,
                          StopChannel* stop)
-    : m_view(view), m_settings(settings), m_log(log), m_host(host),
+    : m_view(view), m_settings(settings), m_log(log), m_runner(runner),
       m_startFolder(std::move(startFolder)), m_policy(policy), m_stop(stop ? *stop : m_ownStop)
 {}
 
@@ -411,10 +411,10 @@ DeletionRun::Outcome DeletionRun::work(std::vector<QByteArray>& entries, EntryWa
                                        Sink& sink)
 {
     m_view.setStatus(QStringLiteral("Preparing and checking for duplicate entries."));
-    m_host.yield();
+    m_runner.yield();
     m_view.setFilesDeleted(QStringLiteral("0"));
 
-    const int removed = RemoveDuplicates(entries, m_host);
+    const int removed = RemoveDuplicates(entries, m_runner);
     m_view.setPending(entries);
     m_view.setStatus(QString::number(removed) +
                      QStringLiteral(" Duplicate entries found and removed"));
@@ -435,7 +435,7 @@ DeletionRun::Outcome DeletionRun::work(std::vector<QByteArray>& entries, EntryWa
             }
         }
     }
-    m_host.yield();
+    m_runner.yield();
     m_view.setStatus(QStringLiteral(" Working.."));
 
     // The entries dealt with leave the list; the rest stay for another run.
@@ -452,7 +452,7 @@ DeletionRun::Outcome DeletionRun::work(std::vector<QByteArray>& entries, EntryWa
         if (sink.dealtCount() == counted)
             return;
         counted = sink.dealtCount();
-        m_host.yield();
+        m_runner.yield();
         m_view.setFilesDeleted(QString::number(counted));
         m_view.setFilesLeft(QString::number(std::max<long long>(0, (long long)total - counted)));
     };
@@ -471,7 +471,7 @@ DeletionRun::Outcome DeletionRun::work(std::vector<QByteArray>& entries, EntryWa
 
     try {
         for (size_t i = 0; i < total && !stopsHere(); ++i) {
-            m_host.yield();
+            m_runner.yield();
             if (m_stop.requested())
                 return endStopped();
             const QByteArray& path = entries[i];

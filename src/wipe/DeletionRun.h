@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "platform/StopChannel.h"
@@ -145,7 +145,7 @@ public:
     // Relative entries are taken from `startFolder` for the wipe; their text stays.
     // `log` may be null (never logging); `stop` is the run's own when null.
     DeletionRun(DeletionView& view, const Settings& settings, const OperationLog* log,
-                EngineHost& host, QByteArray startFolder, DeletionPolicy policy = {},
+                BlockingRunner& runner, QByteArray startFolder, DeletionPolicy policy = {},
                 StopChannel* stop = nullptr);
     ~DeletionRun();
 
@@ -164,7 +164,7 @@ private:
     DeletionView& m_view;
     const Settings& m_settings;
     const OperationLog* m_log;
-    EngineHost& m_host;
+    BlockingRunner& m_runner;
     QByteArray m_startFolder;
     DeletionPolicy m_policy;
     StopChannel m_ownStop;

@@ -36,7 +36,7 @@ QByteArray PathPart(const QByteArray& path, int mode)
 
 QByteArray ScrambleName(WipeTarget& target)
 {
-    target.env().host.yield();
+    target.env().runner.yield();
     target.renameTo(kScrambledName);
     return target.path();
 }

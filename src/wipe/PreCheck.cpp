@@ -7,7 +7,7 @@ namespace ov {
 std::vector<Error> precheckEntries(const std::vector<QByteArray>& entries, WipeLevel level,
                                    const WipeEnv& env)
 {
-    const WipeTarget::Rules rules = WipeRules(level, true, env);
+    const WipeTarget::Rules rules = wipeRules(level, true, env);
     std::vector<Error> failures;
     for (const QByteArray& entry : entries) {
         // The medium level passes over a blank entry without touching anything.

@@ -52,7 +52,7 @@ private:
 // again. In a group of equal texts that means: the member after b (cyclically) goes,
 // until i's group has one member left. The positions are kept as original indices in
 // one ordered set per group, so nothing is searched twice.
-int RemoveDuplicates(std::vector<QByteArray>& list, EngineHost& host)
+int RemoveDuplicates(std::vector<QByteArray>& list, BlockingRunner& runner)
 {
     const int size = int(list.size());
     if (size < 2)
@@ -79,7 +79,7 @@ int RemoveDuplicates(std::vector<QByteArray>& list, EngineHost& host)
     const int last = size - 1;
     for (int i = 0; i <= last; ++i) {
         for (;;) {
-            host.yield();
+            runner.yield();
             if (i >= size - removed)
                 break;
             const int current = alive.find(i);

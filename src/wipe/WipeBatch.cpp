@@ -24,7 +24,7 @@ bool touchedAtAll(const WipeTarget& target)
 
 WipeTarget::Rules WipeBatch::rules() const
 {
-    WipeTarget::Rules rules = WipeRules(WipeLevel::Least, true, m_env);
+    WipeTarget::Rules rules = wipeRules(WipeLevel::Least, true, m_env);
     rules.volumeFlush = true;
     return rules;
 }
@@ -109,7 +109,7 @@ std::vector<WipeBatch::Result> WipeBatch::run(const std::function<void(const QBy
     // Each pass over the whole batch, with its flush, is one hand-off to the worker.
     bool stopped = false;
     for (int pass = 0; pass < kLeastPasses && !stopped; ++pass) {
-        m_env.host.runBlocking([&] {
+        m_env.runner.runBlocking([&] {
             for (File& file : files) {
                 if (file.failure)
                     continue;
@@ -122,7 +122,7 @@ std::vector<WipeBatch::Result> WipeBatch::run(const std::function<void(const QBy
                 if (inHand)
                     inHand(file.path);
                 try {
-                    LeastPass(file.target, pass);
+                    leastPass(file.target, pass);
                 } catch (const Error& error) {
                     file.failure = error;
                     if (error.code() == ECANCELED) {
@@ -139,7 +139,7 @@ std::vector<WipeBatch::Result> WipeBatch::run(const std::function<void(const QBy
     // The same ending as a single wipe: its verdict, then the delete; the deletes are on
     // the disk with the next flush of the volume.
     std::vector<std::optional<WipeOutcome>> outcomes(files.size());
-    m_env.host.runBlocking([&] {
+    m_env.runner.runBlocking([&] {
         for (size_t i = 0; i < files.size(); ++i) {
             File& file = files[i];
             if (stopped && !file.failure)

@@ -23,14 +23,14 @@ constexpr int kMediumPatternPasses = 4;
 
 } // namespace
 
-void LeastPass(WipeTarget& target, int pass)
+void leastPass(WipeTarget& target, int pass)
 {
     static const char passBytes[kLeastPasses] = {'\x00', '\xff', '\x00'};
     // The whole file as it stands, its length unchanged.
     WipePass::run(target, Access::ReadWrite, [&](WipePass& written) {
         written.fill(passBytes[pass], 0, written.startLength());
     });
-    target.env().host.yield();
+    target.env().runner.yield();
 }
 
 long long roundedChunkCount(long long length, long long divisor)
@@ -75,7 +75,7 @@ long long plannedWrites(WipeLevel level, long long length)
     return 2 * blocks * kBlockSize + kMediumPatternPasses * (blocks + kRunOfU);
 }
 
-WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const WipeEnv& env)
+WipeTarget::Rules wipeRules(WipeLevel level, bool deleteAfter, const WipeEnv& env)
 {
     WipeTarget::Rules rules;
     rules.deleteAfter = deleteAfter;
@@ -106,12 +106,12 @@ namespace {
 void leastPasses(WipeTarget& target)
 {
     for (int pass = 0; pass < kLeastPasses; ++pass)
-        LeastPass(target, pass);
+        leastPass(target, pass);
 }
 
 void highPasses(WipeTarget& target, int passes)
 {
-    EngineHost& host = target.env().host;
+    BlockingRunner& runner = target.env().runner;
     // The length is read once and serves every pass.
     const off_t length = target.initialLength();
     const off_t fourteens = off_t(roundedChunkCount(length, 14)) * 14;
@@ -123,14 +123,14 @@ void highPasses(WipeTarget& target, int passes)
     auto phase = [&](char byte, off_t chunksEnd, bool yieldAfterOpening, bool yieldBeforeClosing) {
         WipePass::run(target, Access::WriteOnly, [&](WipePass& pass) {
             if (yieldAfterOpening)
-                host.yield();
+                runner.yield();
             off_t end = std::max(chunksEnd, length);
             // Data someone else appended is overwritten too.
             if (target.changed())
                 end = std::max(end, pass.startLength());
             pass.fill(byte, 0, end);
             if (yieldBeforeClosing)
-                host.yield();
+                runner.yield();
         });
     };
     for (int pass = 1; pass <= passes; ++pass) {
@@ -185,23 +185,23 @@ WipeOutcome highCourse(WipeTarget& target, int passes)
 WipeOutcome WipeFileLeast(const QByteArray& path, bool deleteAfter, const WipeEnv& env)
 {
     WipeTarget target =
-        WipeTarget::prepare(path, WipeRules(WipeLevel::Least, deleteAfter, env), env);
+        WipeTarget::prepare(path, wipeRules(WipeLevel::Least, deleteAfter, env), env);
     return leastCourse(target);
 }
 
 WipeOutcome WipeFileMedium(const QByteArray& path, const WipeEnv& env)
 {
     if (path == " " || path.isEmpty()) {
-        env.host.yield();
+        env.runner.yield();
         return WipeOutcome{};
     }
-    WipeTarget target = WipeTarget::prepare(path, WipeRules(WipeLevel::Medium, true, env), env);
+    WipeTarget target = WipeTarget::prepare(path, wipeRules(WipeLevel::Medium, true, env), env);
     return mediumCourse(target);
 }
 
 WipeOutcome OverwriteMedium(WipeTarget& target)
 {
-    EngineHost& host = target.env().host;
+    BlockingRunner& runner = target.env().runner;
     // Block pass: every block written with "X", then with "0", one block past the end.
     WipePass::run(target, Access::ReadWrite, [&](WipePass& pass) {
         const off_t end = (pass.startLength() / kBlockSize + 1) * kBlockSize;
@@ -217,18 +217,18 @@ WipeOutcome OverwriteMedium(WipeTarget& target)
     // steps leave B - 1 bytes "x"; the run of "u" at the last step's offset then covers
     // what remained of the last pattern.
     for (int pass = 0; pass < kMediumPatternPasses; ++pass) {
-        host.yield();
+        runner.yield();
         WipePass::run(target, Access::ReadWrite, [&](WipePass& pattern) {
             const off_t last = pattern.startLength() / kBlockSize;
             pattern.fill('x', 0, last);
-            host.yield();
+            runner.yield();
             const QByteArray us(kRunOfU, 'u');
             pattern.write(us.constData(), size_t(us.size()), last);
             // Someone else's appended data past the run is overwritten too.
             if (target.changed())
                 pattern.fill('u', last + kRunOfU, pattern.startLength());
         });
-        host.yield();
+        runner.yield();
     }
     return target.conclude();
 }
@@ -236,11 +236,11 @@ WipeOutcome OverwriteMedium(WipeTarget& target)
 WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, const WipeEnv& env)
 {
     WipeTarget target =
-        WipeTarget::prepare(path, WipeRules(WipeLevel::High, deleteAfter, env), env);
+        WipeTarget::prepare(path, wipeRules(WipeLevel::High, deleteAfter, env), env);
     return highCourse(target, passes);
 }
 
-WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level)
+WipeOutcome wipePrepared(WipeTarget& target, WipeLevel level)
 {
     switch (level) {
     case WipeLevel::Least:
@@ -253,23 +253,23 @@ WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level)
     return mediumCourse(target);
 }
 
-WipeOutcome WipeAtLevel(const QByteArray& path, WipeLevel level, const WipeEnv& env)
+WipeOutcome wipeAtLevel(const QByteArray& path, WipeLevel level, const WipeEnv& env)
 {
     if (level == WipeLevel::Medium)
         return WipeFileMedium(path, env);
-    WipeTarget target = WipeTarget::prepare(path, WipeRules(level, true, env), env);
-    return WipePrepared(target, level);
+    WipeTarget target = WipeTarget::prepare(path, wipeRules(level, true, env), env);
+    return wipePrepared(target, level);
 }
 
-WipeOutcome WipeInFolder(const fs::Folder& folder, const QByteArray& name, WipeLevel level,
+WipeOutcome wipeInFolder(const fs::Folder& folder, const QByteArray& name, WipeLevel level,
                          const WipeEnv& env)
 {
     WipeTarget target =
-        WipeTarget::prepareIn(folder.duplicate(), name, WipeRules(level, true, env), env);
-    return WipePrepared(target, level);
+        WipeTarget::prepareIn(folder.duplicate(), name, wipeRules(level, true, env), env);
+    return wipePrepared(target, level);
 }
 
-QByteArray DeletionLogMessage(const QByteArray& path, const QString& levelText)
+QByteArray deletionLogMessage(const QByteArray& path, const QString& levelText)
 {
     return path + " Deleted via ratio " + levelText.toUtf8();
 }

@@ -18,7 +18,7 @@ WipeOutcome WipeFileHigh(const QByteArray& path, int passes, bool deleteAfter, c
 // The least method's passes one by one (0 to kLeastPasses - 1), for a batch that runs
 // each pass over many files before the next.
 inline constexpr int kLeastPasses = 3;
-void LeastPass(WipeTarget& target, int pass);
+void leastPass(WipeTarget& target, int pass);
 // The medium method's overwriting and deletion of a held file (it never renames).
 WipeOutcome OverwriteMedium(WipeTarget& target);
 
@@ -26,19 +26,19 @@ WipeOutcome OverwriteMedium(WipeTarget& target);
 // refused at the least and high levels and made writable by its owner at the medium
 // level, unless the environment makes it writable (giveOwnerWrite) or refuses it
 // (refuseReadOnly) at every level.
-WipeTarget::Rules WipeRules(WipeLevel level, bool deleteAfter, const WipeEnv& env);
+WipeTarget::Rules wipeRules(WipeLevel level, bool deleteAfter, const WipeEnv& env);
 // The method of a level (least, medium, or high with 11 passes) on a prepared file, which
-// its rules (WipeRules) say to delete.
-WipeOutcome WipePrepared(WipeTarget& target, WipeLevel level);
+// its rules (wipeRules) say to delete.
+WipeOutcome wipePrepared(WipeTarget& target, WipeLevel level);
 // The method of a level on a path.
-WipeOutcome WipeAtLevel(const QByteArray& path, WipeLevel level, const WipeEnv& env);
+WipeOutcome wipeAtLevel(const QByteArray& path, WipeLevel level, const WipeEnv& env);
 // The same for the file `name` of a folder already held, as a walk through a tree holds
 // each folder: nothing is looked up by path again.
-WipeOutcome WipeInFolder(const fs::Folder& folder, const QByteArray& name, WipeLevel level,
+WipeOutcome wipeInFolder(const fs::Folder& folder, const QByteArray& name, WipeLevel level,
                          const WipeEnv& env);
 
 // The operation log's message for a file about to be wiped at the stored level text.
-QByteArray DeletionLogMessage(const QByteArray& path, const QString& levelText);
+QByteArray deletionLogMessage(const QByteArray& path, const QString& levelText);
 
 // The length can be read twice, with the same result.
 bool FileAccessible(const QByteArray& path);

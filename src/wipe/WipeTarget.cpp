@@ -32,9 +32,9 @@ void applyMountOptions(Reach& reach, const MountRecord& mount)
 }
 
 // The file's own flags: marked to be overwritten in place, compressed, journalled.
-void applyFileFlags(Reach& reach, const fs::File& file, EngineHost& host)
+void applyFileFlags(Reach& reach, const fs::File& file, BlockingRunner& runner)
 {
-    const std::optional<unsigned> flags = fs::inodeFlagsOf(file, host);
+    const std::optional<unsigned> flags = fs::inodeFlagsOf(file, runner);
     if (!flags)
         return;
     reach.noCow = (*flags & FS_NOCOW_FL) != 0;
@@ -67,13 +67,13 @@ WipeTarget::WipeTarget(fs::Folder folder, QByteArray name, QByteArray folderPath
 
 WipeTarget WipeTarget::prepare(const QByteArray& named, const Rules& rules, const WipeEnv& env)
 {
-    return env.host.blocking([&] { return prepareHere(named, rules, env); });
+    return env.runner.blocking([&] { return prepareHere(named, rules, env); });
 }
 
 WipeTarget WipeTarget::prepareIn(fs::Folder folder, const QByteArray& name, const Rules& rules,
                                  const WipeEnv& env)
 {
-    return env.host.blocking([&] { return prepareInHere(std::move(folder), name, rules, env); });
+    return env.runner.blocking([&] { return prepareInHere(std::move(folder), name, rules, env); });
 }
 
 WipeTarget WipeTarget::prepareHere(const QByteArray& named, const Rules& rules, const WipeEnv& env)
@@ -92,7 +92,7 @@ WipeTarget WipeTarget::prepareHere(const QByteArray& named, const Rules& rules, 
 
     std::optional<fs::Folder> folder;
     try {
-        folder.emplace(fs::Folder::open(folderPath, env.host));
+        folder.emplace(fs::Folder::open(folderPath, env.runner));
     } catch (const Error& error) {
         throw aboutFile(error, path);
     }
@@ -110,10 +110,10 @@ WipeTarget WipeTarget::prepareInHere(fs::Folder folder, const QByteArray& name, 
         throwError(ENOENT, path);
     fs::requireRegular(path, *look);
     target.m_entry = target.m_folder.openEntry(name);
-    const fs::EntryInfo info = fs::entryInfo(target.m_entry, path, env.host);
+    const fs::EntryInfo info = fs::entryInfo(target.m_entry, path, env.runner);
     if (info.id != look->id || !info.isRegular())
         throw Error(EAGAIN, kReplaced, path);
-    target.m_kind = fs::fileSystemOf(target.m_entry, path, env.host);
+    target.m_kind = fs::fileSystemOf(target.m_entry, path, env.runner);
     if (target.m_kind.writes == WriteKind::KernelInterface)
         throw Error(EINVAL,
                     QStringLiteral("Is a file of the kernel's %1 file system, not stored data; "
@@ -152,13 +152,13 @@ QString readOnlyRefusal()
 
 void WipeTarget::assessLayers()
 {
-    EngineHost& host = m_env.host;
+    BlockingRunner& runner = m_env.runner;
     const QByteArray path = this->path();
     m_reach = Reach(m_kind);
     m_dataDevice = m_id.device;
-    std::optional<MountRecord> mount = fs::mountOf(m_entry, host);
+    std::optional<MountRecord> mount = fs::mountOf(m_entry, runner);
     if (m_kind.name == "overlay") {
-        const std::optional<QByteArray> folder = fs::resolvedPath(m_folder, host);
+        const std::optional<QByteArray> folder = fs::resolvedPath(m_folder, runner);
         if (!mount || !folder ||
             !(*folder == mount->mountPoint || folder->startsWith(mount->mountPoint + '/') ||
               mount->mountPoint == "/"))
@@ -177,7 +177,7 @@ void WipeTarget::assessLayers()
             within += *folder == "/" ? QByteArray() : *folder;
         for (const QByteArray& lower : mount->overlayLowers()) {
             const QByteArray there = lower + within + '/' + m_name;
-            if (host.blocking([&] { return fs::lookAt(there).has_value(); }))
+            if (runner.blocking([&] { return fs::lookAt(there).has_value(); }))
                 throw Error(EXDEV,
                             QStringLiteral("Comes from a lower layer of an overlay, %1, which "
                                            "writing here would copy up and leave as it is; "
@@ -190,7 +190,7 @@ void WipeTarget::assessLayers()
         std::optional<fs::Folder> upperFolder;
         try {
             if (!upper.isEmpty()) {
-                upperFolder.emplace(fs::Folder::open(upper + within, host));
+                upperFolder.emplace(fs::Folder::open(upper + within, runner));
                 entry.emplace(upperFolder->openEntry(m_name));
             }
         } catch (const Error&) {
@@ -203,17 +203,17 @@ void WipeTarget::assessLayers()
                 path);
         // Judged where its bytes are: the upper layer's file system.
         const QByteArray upperPath = upperFolder->pathOf(m_name);
-        m_kind = fs::fileSystemOf(*entry, upperPath, host);
+        m_kind = fs::fileSystemOf(*entry, upperPath, runner);
         m_reach = Reach(m_kind);
-        m_dataDevice = fs::entryInfo(*entry, upperPath, host).id.device;
-        mount = fs::mountOf(*entry, host);
+        m_dataDevice = fs::entryInfo(*entry, upperPath, runner).id.device;
+        mount = fs::mountOf(*entry, runner);
     }
     if (!mount)
         return;
     applyMountOptions(m_reach, *mount);
     // sysfs and /dev only, but a blocking call all the same.
     std::optional<fs::LoopImage> loop;
-    host.runBlocking([&] {
+    runner.runBlocking([&] {
         const auto device = fs::blockDeviceOf(*mount);
         if (!device)
             return;
@@ -229,14 +229,14 @@ void WipeTarget::assessLayers()
     image.offset = loop->offset;
     try {
         const auto [imageFolder, imageName] = splitPath(image.path);
-        const fs::Folder folder = fs::Folder::open(imageFolder, host);
+        const fs::Folder folder = fs::Folder::open(imageFolder, runner);
         const fs::Descriptor entry = folder.openEntry(imageName);
-        image.reach = Reach(fs::fileSystemOf(entry, image.path, host));
-        if (const std::optional<MountRecord> imageMount = fs::mountOf(entry, host))
+        image.reach = Reach(fs::fileSystemOf(entry, image.path, runner));
+        if (const std::optional<MountRecord> imageMount = fs::mountOf(entry, runner))
             applyMountOptions(image.reach, *imageMount);
         try {
             image.file.emplace(folder.openFile(imageName, fs::File::Access::ReadOnly));
-            applyFileFlags(image.reach, *image.file, host);
+            applyFileFlags(image.reach, *image.file, runner);
         } catch (const Error&) {
             // Not this user's to read: judged by its file system alone.
         }
@@ -248,7 +248,7 @@ void WipeTarget::assessLayers()
 
 void WipeTarget::holdOpen(fs::File::Access access)
 {
-    EngineHost& host = m_env.host;
+    BlockingRunner& runner = m_env.runner;
     const fs::File::Access held =
         access == fs::File::Access::ReadOnly ? access : fs::File::Access::ReadWrite;
     std::optional<fs::File> file;
@@ -264,7 +264,7 @@ void WipeTarget::holdOpen(fs::File::Access access)
     const fs::File::Lease lease = file->aloneNow();
     if (lease != fs::File::Lease::Taken) {
         // Who else has it open, where this user may look.
-        const QStringList holders = fs::holdersOf(m_id, host);
+        const QStringList holders = fs::holdersOf(m_id, runner);
         if (lease == fs::File::Lease::Busy || !holders.isEmpty())
             throw Error(EBUSY,
                         holders.isEmpty()
@@ -275,7 +275,7 @@ void WipeTarget::holdOpen(fs::File::Access access)
                         path());
     }
     m_leased = lease == fs::File::Lease::Taken;
-    applyFileFlags(m_reach, *file, host);
+    applyFileFlags(m_reach, *file, runner);
     m_held = std::move(file);
 }
 
@@ -298,7 +298,7 @@ std::optional<Verdict> WipeTarget::judgeImage()
     if (image.file && image.before) {
         after.emplace();
         for (const auto& [from, to] : image.ranges) {
-            const auto part = fs::extentsOf(*image.file, from, to, m_env.host);
+            const auto part = fs::extentsOf(*image.file, from, to, m_env.runner);
             if (!part) {
                 after.reset();
                 break;
@@ -334,7 +334,7 @@ void WipeTarget::mapImage()
             continue;
         const off_t from = image.offset + e.physical;
         const off_t to = from + std::min(e.length, m_initialLength - e.logical);
-        const auto part = fs::extentsOf(*image.file, from, to, m_env.host);
+        const auto part = fs::extentsOf(*image.file, from, to, m_env.runner);
         if (!part) {
             image.before.reset();
             return;
@@ -383,7 +383,7 @@ void WipeTarget::removePrivately()
     box.remove(m_name);
     dropBox();
     // The folder removed is freed when let go of: not on the interface thread either.
-    m_env.host.runBlocking([&] { held.reset(); });
+    m_env.runner.runBlocking([&] { held.reset(); });
 }
 
 Error WipeTarget::replaced() const
@@ -402,7 +402,7 @@ void WipeTarget::makeOwnerWritable()
 {
     if (m_mode & S_IWUSR)
         return;
-    fs::setMode(m_entry, m_mode | S_IWUSR, path(), m_env.host);
+    fs::setMode(m_entry, m_mode | S_IWUSR, path(), m_env.runner);
     m_modeToRestore = m_mode;
 }
 
@@ -411,7 +411,7 @@ void WipeTarget::restoreMode() noexcept
     if (!m_modeToRestore)
         return;
     try {
-        fs::setMode(m_entry, *m_modeToRestore, path(), m_env.host);
+        fs::setMode(m_entry, *m_modeToRestore, path(), m_env.runner);
         m_modeToRestore.reset();
     } catch (const Error&) {
         // The failure that brought us here is the one the user needs to hear about.
@@ -428,7 +428,7 @@ void WipeTarget::remove()
     removePrivately();
     // Letting go of the last reference to a deleted file frees its blocks, which can take
     // long (a discard for each of them): not on the interface thread.
-    m_env.host.runBlocking([this] {
+    m_env.runner.runBlocking([this] {
         m_entry.close();
         if (m_held)
             m_held.reset();
@@ -458,7 +458,7 @@ void WipeTarget::renameTo(const QByteArray& name)
 
 WipeOutcome WipeTarget::conclude()
 {
-    return m_env.host.blocking([this] { return concludeHere(); });
+    return m_env.runner.blocking([this] { return concludeHere(); });
 }
 
 WipeOutcome WipeTarget::concludeHere()
@@ -485,12 +485,12 @@ Verdict WipeTarget::verify()
     std::optional<std::vector<fs::Extent>> after;
     if (m_mapped && m_before) {
         if (m_held) {
-            after = fs::extentsOf(*m_held, 0, length, m_env.host);
+            after = fs::extentsOf(*m_held, 0, length, m_env.runner);
         } else {
             const fs::File file = m_folder.openFile(m_name, fs::File::Access::ReadOnly);
             if (file.info().id != m_id)
                 throw replaced();
-            after = fs::extentsOf(file, 0, length, m_env.host);
+            after = fs::extentsOf(file, 0, length, m_env.runner);
         }
     }
     if (auto verdict = judgeByExtents(m_reach, m_before, after, length))
@@ -510,10 +510,10 @@ Verdict WipeTarget::verify()
                                        [](const fs::Extent& e) { return e.encrypted(); });
     std::optional<fs::DirectReader> device;
     if (m_kind.writes == WriteKind::InPlace && !encrypted)
-        device = fs::DirectReader::forVolume(m_dataDevice, m_env.host);
+        device = fs::DirectReader::forVolume(m_dataDevice, m_env.runner);
     std::optional<fs::DirectReader> file;
     if (!device)
-        file = fs::DirectReader::forFile(m_folder, m_name, m_id.device, m_id.inode, m_env.host);
+        file = fs::DirectReader::forFile(m_folder, m_name, m_id.device, m_id.inode, m_env.runner);
     if (!device && !file)
         return notReadBackVerdict(
             QStringLiteral("neither the volume's device nor the file can be read past the cache"));
@@ -525,7 +525,7 @@ Verdict WipeTarget::verify()
         for (off_t at = s.from; at < s.to; at += kPiece) {
             if (!reader.holds(at + shift, std::min(kPiece, s.to - at), s.byte))
                 return false;
-            m_env.host.yield();
+            m_env.runner.yield();
         }
         return true;
     };
@@ -581,7 +581,7 @@ WipePass::WipePass(WipeTarget& target, fs::File::Access access) : m_target(targe
         target.m_changed = true;
     // Where the old bytes lie, before the first byte is written over them.
     if (!target.m_mapped) {
-        target.m_before = fs::extentsOf(*m_file, 0, target.m_initialLength, target.m_env.host);
+        target.m_before = fs::extentsOf(*m_file, 0, target.m_initialLength, target.m_env.runner);
         target.m_mapped = true;
         target.mapImage();
     }
@@ -608,7 +608,7 @@ void WipePass::fill(char byte, off_t from, off_t to)
             const size_t length = size_t(std::min<off_t>(end - at, off_t(piece)));
             write(buffer.data(), length, at);
             at += off_t(length);
-            m_target.m_env.host.yield();
+            m_target.m_env.runner.yield();
         }
     };
     for (off_t at = from; at < dataLimit;) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 #include "platform/Files.h"
 #include "platform/StopChannel.h"
 #include "settings/Settings.h"
@@ -17,7 +17,7 @@ namespace ov {
 // What a wipe needs from around it.
 struct WipeEnv
 {
-    EngineHost& host;
+    BlockingRunner& runner;
     // ScrambleNames is read once, when the file's wipe starts, so that everything the
     // rename needs is checked before the first byte.
     const Settings& settings;
@@ -207,7 +207,7 @@ public:
     // there between writes, and the window serves its events meanwhile.
     template <class Body> static void run(WipeTarget& target, fs::File::Access access, Body&& body)
     {
-        target.env().host.runBlocking([&] {
+        target.env().runner.runBlocking([&] {
             WipePass pass(target, access);
             try {
                 body(pass);

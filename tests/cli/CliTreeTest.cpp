@@ -282,9 +282,9 @@ TEST_F(CliTree, AFolderThatCannotBeTakenBackIsLeftWithTheReason)
         ASSERT_EQ(::rename(at("top/a/deep").constData(), at("elsewhere/deep").constData()), 0);
         ASSERT_EQ(::rename(at("top/a").constData(), at("top/renamed").constData()), 0);
     };
-    DirectEngineHost host;
+    InPlaceRunner runner;
     StopChannel stop;
-    cli::TreeWalk(host, stop, {true, false}, visitor).walk(at("top"));
+    cli::TreeWalk(runner, stop, {true, false}, visitor).walk(at("top"));
     EXPECT_EQ(visitor.seen,
               QStringList({"file " + at("top/a/deep/file"),
                            "failed " + at("top/a") +

@@ -73,7 +73,7 @@ protected:
 
     ov::test::TempDir dir;
     ov::test::FakeVolumes volumes;
-    ov::test::RecordingHost loop;
+    ov::test::RecordingRunner loop;
     RecordingView view;
     ov::Settings settings;
     ov::StopChannel stop;

@@ -97,11 +97,11 @@ class NamesInTheFreeSpaceRun : public OnVolume
 
 TEST_P(NamesStep, LeavesNoCopyOfADeletedName)
 {
-    ov::DirectEngineHost host;
+    ov::InPlaceRunner runner;
     ov::StopChannel stop;
     bool stopped = true;
     const QStringList lines =
-        NameCleaner::cleanVolume(mount->mountPoint() + "/private", host, stop, &stopped);
+        NameCleaner::cleanVolume(mount->mountPoint() + "/private", runner, stop, &stopped);
     EXPECT_FALSE(stopped);
     ASSERT_EQ(lines.size(), 1) << lines.join('|').toStdString();
     EXPECT_TRUE(lines[0].startsWith("Names of deleted files: written over in the "))

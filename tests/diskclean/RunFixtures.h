@@ -4,7 +4,7 @@
 // the run pointed at a real mount point.
 #include "diskclean/FreeSpaceRun.h"
 #include "platform/LinuxVolumes.h"
-#include "support/RecordingHost.h"
+#include "support/RecordingRunner.h"
 #include "support/TempDir.h"
 
 #include <QStringList>
@@ -69,7 +69,7 @@ struct RealRun
             EXPECT_FALSE(exists(tempFile(index))) << index;
     }
 
-    RecordingHost loop;
+    RecordingRunner loop;
     LinuxVolumes volumes{loop};
     CDriveInfo info{volumes};
     RecordingView view;

@@ -251,7 +251,7 @@ TEST(DriveLinuxVolumes, MountInfoFieldsEscapesStacksSerialsFlagsAndDriveTypes)
 
 TEST(DriveLinuxVolumes, RootsThatAreNoMountRoots)
 {
-    ov::DirectEngineHost loop;
+    ov::InPlaceRunner loop;
     LinuxVolumes volumes(loop);
     EXPECT_TRUE(volumes.querySpaceEx("/"));
     // Neither a missing folder nor one that is no mount root stands for a volume.
@@ -281,7 +281,7 @@ struct Gate
 
 TEST(DriveTimedQueries, OneThreadAnswersAllAndAStuckQuestionIsNotAskedAgain)
 {
-    ov::DirectEngineHost loop;
+    ov::InPlaceRunner loop;
     ov::TimedQueries queries(loop, std::chrono::milliseconds(400));
     for (int i = 0; i < 300; ++i)
         EXPECT_EQ(queries.ask<int>("space:/", [i] { return std::optional<int>(i); }), i);
@@ -336,7 +336,7 @@ TEST(DriveMountedVolumes, Ext4LabelSerialReadOnlyAndDetached)
         "tune2fs", {"-L", "OV TEST", "-U", "a1b2c3d4-e5f6-4711-8899-aabbccddeeff", image}, &output))
         << output.toStdString();
     ASSERT_TRUE(mount->remount());
-    ov::DirectEngineHost loop;
+    ov::InPlaceRunner loop;
     LinuxVolumes volumes(loop);
     const QByteArray root = mount->mountPoint() + "/";
     auto facts = volumes.queryVolume(root);

@@ -3,6 +3,7 @@
 #include "support/TempDir.h"
 
 #include <QProcess>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -103,6 +104,25 @@ TEST(PathText, QuotesAsLsDoes)
     std::sort(listed.begin(), listed.end());
     std::sort(ours.begin(), ours.end());
     EXPECT_EQ(ours, listed);
+}
+
+// A file URI gives back the exact bytes of the name it was made from, whether a file
+// manager escaped it (Qt, for valid UTF-8) or any byte was escaped; nothing else
+// names a local file, least of all a URI whose name "#" or "?" would cut short.
+TEST(PathText, FileUriNamesExactlyTheLocalFileItWasMadeFrom)
+{
+    for (const QByteArray& name : kNames) {
+        const QByteArray path = "/tmp/" + name;
+        EXPECT_EQ(localPathOfFileUri("file://" + path.toPercentEncoding("/")), path);
+        EXPECT_EQ(localPathOfFileUri("FILE://LocalHost" + path.toPercentEncoding("/")), path);
+        const QString text = QString::fromUtf8(path);
+        if (text.toUtf8() == path) {
+            EXPECT_EQ(localPathOfFileUri(QUrl::fromLocalFile(text).toEncoded()), path);
+        }
+    }
+    for (const char* other : {"file://host/tmp/a", "file:/tmp/a", "file:tmp", "file://", "/tmp/a",
+                              "sftp:///tmp/a", "file:///tmp/a#b", "file:///tmp/a?b"})
+        EXPECT_EQ(localPathOfFileUri(other), std::nullopt) << other;
 }
 
 } // namespace

@@ -1,5 +1,5 @@
+#include "platform/BlockingRunner.h"
 #include "platform/DirectRead.h"
-#include "platform/EngineHost.h"
 #include "platform/Error.h"
 #include "platform/FileSystemKind.h"
 #include "platform/Files.h"
@@ -37,7 +37,7 @@ void waitUntil(const std::function<bool()>& done)
         std::this_thread::yield();
 }
 
-void expectFailureComesBack(EngineHost& loop)
+void expectFailureComesBack(BlockingRunner& loop)
 {
     EXPECT_THAT([&] { loop.runBlocking([] { throw Error(ENOSPC, "No space left", "/x"); }); },
                 Throws<Error>(AllOf(Property(&Error::code, ENOSPC),
@@ -45,13 +45,14 @@ void expectFailureComesBack(EngineHost& loop)
 }
 
 // Runs before any test below makes the application object.
-TEST(EngineHost, WithoutAnApplicationCallsRunInPlace)
+TEST(BlockingRunner, WithoutAnApplicationCallsRunInPlace)
 {
     if (QCoreApplication::instance())
         GTEST_SKIP() << "an application object exists already: run this test on its own";
-    QtEngineHost qt;
-    DirectEngineHost direct;
-    for (EngineHost* loop : {static_cast<EngineHost*>(&qt), static_cast<EngineHost*>(&direct)}) {
+    WorkerThreadRunner qt;
+    InPlaceRunner direct;
+    for (BlockingRunner* loop :
+         {static_cast<BlockingRunner*>(&qt), static_cast<BlockingRunner*>(&direct)}) {
         std::thread::id ranOn;
         loop->runBlocking([&] { ranOn = std::this_thread::get_id(); });
         EXPECT_EQ(ranOn, std::this_thread::get_id());
@@ -69,7 +70,7 @@ protected:
         static char* argv[] = {name, nullptr};
         static QCoreApplication app(argc, argv);
     }
-    QtEngineHost loop;
+    WorkerThreadRunner loop;
 };
 
 TEST_F(QtLoop, BlockingCallsRunOffThreadWhileEventsAreServedEvenNested)
@@ -121,7 +122,7 @@ protected:
     }
 
     test::TempDir dir;
-    DirectEngineHost loop;
+    InPlaceRunner loop;
 };
 
 // The held folder: every name is looked up in the folder that was opened, whatever the
@@ -331,11 +332,11 @@ TEST(DirectReading, AStretchHoldsItsByteOnlyWhenEveryByteOfItDoes)
     const qsizetype odd = (5 << 20) + 123;
     data[odd] = 'y';
     writeFile(dir.file("stretch"), data);
-    DirectEngineHost host;
-    const fs::Folder folder = fs::Folder::open(dir.path(), host);
+    InPlaceRunner runner;
+    const fs::Folder folder = fs::Folder::open(dir.path(), runner);
     struct stat st;
     ASSERT_EQ(::stat(dir.file("stretch").constData(), &st), 0);
-    const auto reader = fs::DirectReader::forFile(folder, "stretch", st.st_dev, st.st_ino, host);
+    const auto reader = fs::DirectReader::forFile(folder, "stretch", st.st_dev, st.st_ino, runner);
     if (!reader)
         GTEST_SKIP() << "this file system does not read past its cache";
     EXPECT_TRUE(reader->holds(0, odd, 'z'));

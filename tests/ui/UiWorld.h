@@ -6,7 +6,7 @@
 #include "platform/Dialogs.h"
 #include "platform/LinkOpener.h"
 #include "support/LoopMount.h"
-#include "support/RecordingHost.h"
+#include "support/RecordingRunner.h"
 #include "support/TempDir.h"
 #include "ui/AppContext.h"
 
@@ -89,7 +89,7 @@ struct World
     Settings settings;
     SettingsStore store{{dir.file("etc"), dir.file("home")}};
     OperationLog log{dir.file("log.txt")};
-    RecordingHost loop;
+    RecordingRunner loop;
     FakeDialogs dialogs;
     FakeOpener opener;
     FakeVolumes volumes = volumeAt(dir.path());

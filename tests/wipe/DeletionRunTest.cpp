@@ -1,7 +1,7 @@
 #include "wipe/DeletionRun.h"
 #include "platform/Error.h"
 #include "support/LoopMount.h"
-#include "support/RecordingHost.h"
+#include "support/RecordingRunner.h"
 #include "support/TempDir.h"
 #include "wipe/RemoveDuplicates.h"
 
@@ -60,7 +60,7 @@ int referenceRemoveDuplicates(List& list)
 
 int run(List& list)
 {
-    test::RecordingHost loop;
+    test::RecordingRunner loop;
     return RemoveDuplicates(list, loop);
 }
 
@@ -162,7 +162,7 @@ protected:
     FakeView view;
     Settings settings;
     OperationLog log;
-    test::RecordingHost loop;
+    test::RecordingRunner loop;
     DeletionRun run;
 };
 

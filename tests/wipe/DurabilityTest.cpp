@@ -4,7 +4,7 @@
 
 #include "platform/Error.h"
 #include "support/FuseMount.h"
-#include "support/RecordingHost.h"
+#include "support/RecordingRunner.h"
 #include "support/TempDir.h"
 #include "wipe/WipeMethods.h"
 
@@ -45,7 +45,7 @@ TEST_P(PowerCut, ADestroyedFileIsGoneForGoodAtTheMomentItIsCounted)
         fsType, fsType == QLatin1String("xfs") ? 320 << 20 : 48 << 20, &why);
     if (!disk)
         GTEST_SKIP() << why.toStdString();
-    test::RecordingHost host;
+    test::RecordingRunner runner;
     StopChannel stop;
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -55,7 +55,7 @@ TEST_P(PowerCut, ADestroyedFileIsGoneForGoodAtTheMomentItIsCounted)
         disk->settle();
         Settings settings;
         settings.ScrambleNames = c.scramble;
-        (void)WipeAtLevel(path, c.level, WipeEnv{host, settings, stop, {}});
+        (void)wipeAtLevel(path, c.level, WipeEnv{runner, settings, stop, {}});
         // "Destroyed": the power goes now.
         const QByteArray image = disk->snapshot(QStringLiteral("after-") + QLatin1String(c.name));
         ASSERT_FALSE(image.isEmpty());
@@ -98,11 +98,11 @@ TEST(PowerCutOnFailure, WhatWasOverwrittenIsOnTheDiskWhenTheFailureIsTold)
     test::writeFile(path, marker.repeated(64 << 10).left(256 << 10));
     fillUp(disk->mountPoint());
     disk->settle();
-    test::RecordingHost host;
+    test::RecordingRunner runner;
     Settings settings;
     StopChannel stop;
     try {
-        (void)WipeFileMedium(path, WipeEnv{host, settings, stop, {}});
+        (void)WipeFileMedium(path, WipeEnv{runner, settings, stop, {}});
         FAIL() << "the growth found room on a full volume";
     } catch (const Error& error) {
         EXPECT_EQ(error.code(), ENOSPC) << error.text().toStdString();

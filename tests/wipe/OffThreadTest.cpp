@@ -4,7 +4,7 @@
 // until the interface thread has served two timer ticks, and counts a stall when they do
 // not come, which is what happens when the interface thread itself made the call.
 
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 #include "platform/Error.h"
 #include "support/FuseMount.h"
 #include "support/TempDir.h"
@@ -40,7 +40,7 @@ public:
 TEST(OffThread, EveryDiskCallOfADeletionRunLeavesTheInterfaceThreadFree)
 {
     static int argc = 1;
-    static char name[] = "wipe_host_tests";
+    static char name[] = "wipe_runner_tests";
     static char* argv[] = {name, nullptr};
     QCoreApplication app(argc, argv);
 
@@ -52,13 +52,13 @@ TEST(OffThread, EveryDiskCallOfADeletionRunLeavesTheInterfaceThreadFree)
     test::WatchBoard& board = *view->board();
     const QByteArray folder = view->mountPoint();
 
-    QtEngineHost host;
+    WorkerThreadRunner runner;
     Settings settings;
     settings.LogOperations = true;
     settings.ScrambleNames = true;
     const OperationLog log(folder + "/log.txt");
     QuietView quiet;
-    DeletionRun run(quiet, settings, &log, host, folder);
+    DeletionRun run(quiet, settings, &log, runner, folder);
 
     QTimer tick;
     QObject::connect(&tick, &QTimer::timeout, [&] { ++board.ticks; });
@@ -102,7 +102,7 @@ bool holdsDeleted(const QByteArray& path)
 // them: the last descriptor of a destroyed file is closed inside a blocking call.
 TEST(OffThread, TheLastHoldOfADestroyedFileEndsOffTheInterfaceThread)
 {
-    struct Host : DirectEngineHost
+    struct Host : InPlaceRunner
     {
         QByteArray watched;
         bool held = false, letGoOffThread = false;
@@ -115,20 +115,20 @@ TEST(OffThread, TheLastHoldOfADestroyedFileEndsOffTheInterfaceThread)
         }
     };
     test::TempDir dir;
-    Host host;
+    Host runner;
     Settings settings;
     QuietView quiet;
     const OperationLog log(dir.file("log.txt"));
-    DeletionRun run(quiet, settings, &log, host, dir.path());
+    DeletionRun run(quiet, settings, &log, runner, dir.path());
     for (const char* level : {"1", "2", "3"}) {
         settings.SecurityLevel = QString::fromLatin1(level);
-        host.watched = dir.file(QByteArray("victim-") + level);
-        host.letGoOffThread = false;
-        test::writeFile(host.watched, QByteArray(3000, 'v'));
-        EXPECT_EQ(run.run({host.watched}), DeletionRun::Outcome::Done) << level;
-        EXPECT_FALSE(test::exists(host.watched)) << level;
-        EXPECT_TRUE(host.letGoOffThread) << level;
-        EXPECT_FALSE(holdsDeleted(host.watched)) << level;
+        runner.watched = dir.file(QByteArray("victim-") + level);
+        runner.letGoOffThread = false;
+        test::writeFile(runner.watched, QByteArray(3000, 'v'));
+        EXPECT_EQ(run.run({runner.watched}), DeletionRun::Outcome::Done) << level;
+        EXPECT_FALSE(test::exists(runner.watched)) << level;
+        EXPECT_TRUE(runner.letGoOffThread) << level;
+        EXPECT_FALSE(holdsDeleted(runner.watched)) << level;
     }
 }
 

@@ -6,7 +6,7 @@
 #include "support/Child.h"
 #include "support/FuseMount.h"
 #include "support/LoopMount.h"
-#include "support/RecordingHost.h"
+#include "support/RecordingRunner.h"
 #include "support/TempDir.h"
 #include "support/Tmpfs.h"
 #include "wipe/WipeMethods.h"
@@ -282,7 +282,7 @@ class Verify : public ::testing::Test
 protected:
     Verdict wipe(const QByteArray& path, WipeLevel level)
     {
-        return WipeAtLevel(path, level, WipeEnv{host, settings, stop, {}}).verdict;
+        return wipeAtLevel(path, level, WipeEnv{runner, settings, stop, {}}).verdict;
     }
     void expect(const Verdict& verdict, Kind kind, const char* cause, const char* where)
     {
@@ -290,7 +290,7 @@ protected:
         EXPECT_EQ(verdict.cause, QString::fromLatin1(cause)) << where;
     }
 
-    test::RecordingHost host;
+    test::RecordingRunner runner;
     Settings settings;
     StopChannel stop;
 };
@@ -395,7 +395,7 @@ TEST_F(Verify, ADiskThatDoesNotKeepWritesIsNotReached)
         ASSERT_TRUE(disk->loseWrites());
         settings.ScrambleNames = false;
         const Verdict verdict =
-            WipeFileLeast(path, false, WipeEnv{host, settings, stop, {}}).verdict;
+            WipeFileLeast(path, false, WipeEnv{runner, settings, stop, {}}).verdict;
         expect(verdict, Kind::NotReached, "not on the device", kept.left(8).constData());
         EXPECT_EQ(verdict.layer, Verdict::Layer::Device);
     }
@@ -422,10 +422,10 @@ TEST_F(Verify, AnOrdinaryUserReadsBackWhatItMayRead)
             if (::setresgid(nobody, nobody, nobody) != 0 ||
                 ::setresuid(nobody, nobody, nobody) != 0)
                 ::_exit(10);
-            test::RecordingHost childHost;
+            test::RecordingRunner childRunner;
             try {
                 const Verdict verdict =
-                    WipeAtLevel(path, WipeLevel::Least, WipeEnv{childHost, settings, stop, {}})
+                    wipeAtLevel(path, WipeLevel::Least, WipeEnv{childRunner, settings, stop, {}})
                         .verdict;
                 if (verdict.kind != Kind::Verified)
                     ::_exit(12);
@@ -581,13 +581,13 @@ TEST_F(Verify, AFileOpenElsewhereIsRefusedAndOneOpenedDuringTheRunStopsIt)
     // still tells another one apart.
     int pieces = 0;
     int opened = -1;
-    WipeEnv env{host, settings, stop, {}};
+    WipeEnv env{runner, settings, stop, {}};
     env.onWritten = [&](std::size_t) {
         if (++pieces == 9)
             opened = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     };
     try {
-        (void)WipeAtLevel(path, WipeLevel::Least, env);
+        (void)wipeAtLevel(path, WipeLevel::Least, env);
         ADD_FAILURE() << "went on after the file was opened";
     } catch (const Error& error) {
         EXPECT_EQ(error.code(), EBUSY) << error.what();
@@ -603,7 +603,7 @@ TEST_F(Verify, AFileOpenElsewhereIsRefusedAndOneOpenedDuringTheRunStopsIt)
             ASSERT_EQ(::link(path.constData(), link.constData()), 0);
         }
     };
-    const WipeOutcome outcome = WipeAtLevel(path, WipeLevel::Least, env);
+    const WipeOutcome outcome = wipeAtLevel(path, WipeLevel::Least, env);
     EXPECT_TRUE(outcome.verdict.destroyed());
     EXPECT_EQ(outcome.otherNames, 1u);
     EXPECT_FALSE(test::exists(path));
@@ -623,7 +623,7 @@ TEST_F(Verify, ANameExchangedDuringTheDeleteNeverDeletesTheOtherFile)
     ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
     ASSERT_EQ(::chown(folder.constData(), nobody, nobody), 0);
     const QByteArray named = folder + "/named", other = folder + "/other";
-    const WipeEnv env{host, settings, stop, {}};
+    const WipeEnv env{runner, settings, stop, {}};
     int destroyed = 0;
     for (int trial = 0; trial < 50; ++trial) {
         test::writeFile(named, "NAMED");
@@ -649,7 +649,7 @@ TEST_F(Verify, ANameExchangedDuringTheDeleteNeverDeletesTheOtherFile)
         // Before some of the steps (chosen at random), the next swap is awaited: whatever
         // step a check and its action are apart, a swap lands between them in some trials.
         QRandomGenerator random{quint32(trial)};
-        host.onBlocking = [&] {
+        runner.onBlocking = [&] {
             struct stat was = {};
             if (random.bounded(2) == 0 || ::lstat(named.constData(), &was) != 0)
                 return;
@@ -665,7 +665,7 @@ TEST_F(Verify, ANameExchangedDuringTheDeleteNeverDeletesTheOtherFile)
         } catch (const Error& error) {
             EXPECT_EQ(error.message(), kReplacedText) << error.what();
         }
-        host.onBlocking = nullptr;
+        runner.onBlocking = nullptr;
         ::kill(swapper, SIGKILL);
         ::waitpid(swapper, nullptr, 0);
         const bool otherLives = (test::exists(named) && test::readFile(named) == "OTHER") ||

@@ -5,7 +5,7 @@
 
 #include "platform/Error.h"
 #include "support/LoopMount.h"
-#include "support/RecordingHost.h"
+#include "support/RecordingRunner.h"
 #include "support/TempDir.h"
 
 #include <QDir>
@@ -38,9 +38,9 @@ QByteArray content(int i)
 class Batch : public ::testing::Test
 {
 protected:
-    WipeEnv env() { return WipeEnv{host, settings, stop, {}}; }
+    WipeEnv env() { return WipeEnv{runner, settings, stop, {}}; }
 
-    test::RecordingHost host;
+    test::RecordingRunner runner;
     Settings settings;
     StopChannel stop;
 };
@@ -155,7 +155,7 @@ TEST_F(BatchOnDisk, FileByFileEveryPassReachesTheDiskBeforeTheNext)
             if (bytes >= size_t(kBlock) && ++writes > 1)
                 seen += onDisk()[size_t(i)];
         };
-        const WipeOutcome outcome = WipeAtLevel(file(i), level, wipeEnv);
+        const WipeOutcome outcome = wipeAtLevel(file(i), level, wipeEnv);
         EXPECT_EQ(seen, expected) << int(level);
         EXPECT_EQ(outcome.verdict.kind, Verdict::Kind::Verified) << int(level);
     }

@@ -1,7 +1,7 @@
 #include "wipe/WipeMethods.h"
 #include "platform/Error.h"
 #include "support/LoopMount.h"
-#include "support/RecordingHost.h"
+#include "support/RecordingRunner.h"
 #include "support/TempDir.h"
 #include "wipe/PathHelpers.h"
 
@@ -32,7 +32,7 @@ struct Level
     WipeLevel level;
     WipeOutcome wipe(const QByteArray& path, const WipeEnv& env) const
     {
-        return WipeAtLevel(path, level, env);
+        return wipeAtLevel(path, level, env);
     }
 };
 
@@ -123,7 +123,7 @@ class WipeMethods : public ::testing::Test
 {
 protected:
     test::TempDir dir;
-    test::RecordingHost loop;
+    test::RecordingRunner loop;
     Settings settings;
     StopChannel stop;
     WipeEnv env{loop, settings, stop, dir.path()};
@@ -259,7 +259,7 @@ protected:
     }
 
     test::TempDir dir;
-    test::RecordingHost loop;
+    test::RecordingRunner loop;
     Settings settings;
     StopChannel stop;
     WipeEnv env{loop, settings, stop, dir.path()};
@@ -367,7 +367,7 @@ TEST(PathHelpers, PathPartModesFileExistsAndFileAccessible)
 TEST(Scrambling, RenamesBeforeDeletingAndNeverReplacesAnExistingName)
 {
     test::TempDir dir;
-    test::RecordingHost loop;
+    test::RecordingRunner loop;
     const Settings settings{QString(), false, true};
     StopChannel stop;
     const WipeEnv env{loop, settings, stop, dir.path()};
@@ -451,7 +451,7 @@ TEST_P(Forensic, NoCopyOfTheDataSurvivesOnTheDevice)
         ASSERT_GT(test::countOccurrences(mount->imagePath(), needle), 0) << needle.constData();
     ASSERT_TRUE(mount->remount());
 
-    test::RecordingHost loop;
+    test::RecordingRunner loop;
     Settings settings;
     StopChannel stop;
     const WipeEnv env{loop, settings, stop, {}};

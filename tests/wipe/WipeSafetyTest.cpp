@@ -4,7 +4,7 @@
 
 #include "platform/Error.h"
 #include "support/LoopMount.h"
-#include "support/RecordingHost.h"
+#include "support/RecordingRunner.h"
 #include "support/TempDir.h"
 #include "support/Tmpfs.h"
 #include "wipe/WipeMethods.h"
@@ -60,7 +60,7 @@ protected:
     }
     void mkdir(const char* name) { ASSERT_EQ(::mkdir(dir.file(name).constData(), 0755), 0); }
 
-    WipeOutcome wipe(const QByteArray& path) { return WipeAtLevel(path, GetParam().level, env); }
+    WipeOutcome wipe(const QByteArray& path) { return wipeAtLevel(path, GetParam().level, env); }
 
     // The wipe must fail with `message` about `path`; returns whether it did.
     void expectFailure(const QByteArray& path, const QString& message)
@@ -79,7 +79,7 @@ protected:
     void changeOnceWritten(std::function<void()> change)
     {
         afterChange = nullptr;
-        host.onYield = [this, change] {
+        runner.onYield = [this, change] {
             if (changed) {
                 if (afterChange)
                     afterChange();
@@ -92,10 +92,10 @@ protected:
 
     test::TempDir dir;
     const QByteArray victim = dir.file("a/victim");
-    test::RecordingHost host;
+    test::RecordingRunner runner;
     Settings settings;
     StopChannel stop;
-    WipeEnv env{host, settings, stop, dir.path()};
+    WipeEnv env{runner, settings, stop, dir.path()};
     bool changed = false;
     std::function<void()> afterChange;
 };
@@ -206,27 +206,27 @@ TEST_P(Wipe, ANameSwappedBeforeTheRenameOrDeleteIsLeftAlone)
             SCOPED_TRACE(scramble ? (duringRename ? "during the rename" : "scrambled") : "plain");
             settings.ScrambleNames = scramble;
             // A first wipe finds the last yield, and the blocking call that renames.
-            host.onYield = nullptr;
-            host.yields = host.blockingCalls = 0;
+            runner.onYield = nullptr;
+            runner.yields = runner.blockingCalls = 0;
             int renameCall = 0;
-            host.onBlocking = [&] {
+            runner.onBlocking = [&] {
                 if (!renameCall && exists(dir.file("a/ovlxx.ovl")))
-                    renameCall = host.blockingCalls - 1;
+                    renameCall = runner.blockingCalls - 1;
             };
             (void)wipe(victim);
-            const int lastYield = host.yields;
+            const int lastYield = runner.yields;
             writeFile(victim, kOriginal);
-            host.yields = host.blockingCalls = 0;
-            host.onYield = [&] {
-                if (!duringRename && host.yields == lastYield)
+            runner.yields = runner.blockingCalls = 0;
+            runner.onYield = [&] {
+                if (!duringRename && runner.yields == lastYield)
                     swapIn();
             };
-            host.onBlocking = [&] {
-                if (duringRename && host.blockingCalls == renameCall)
+            runner.onBlocking = [&] {
+                if (duringRename && runner.blockingCalls == renameCall)
                     swapIn();
             };
             expectFailure(victim, kReplaced);
-            host.onBlocking = nullptr;
+            runner.onBlocking = nullptr;
             EXPECT_EQ(readFile(victim), kOther);
             EXPECT_EQ(readFile(dir.file("other")), kOther);
             EXPECT_FALSE(exists(dir.file("a/ovlxx.ovl")));
@@ -350,7 +350,7 @@ TEST_P(Wipe, SparseFilesAreWipedWhereTheyHoldData)
         ::close(fd);
     }
     blkcnt_t mostBlocks = 0;
-    host.onYield = [&] {
+    runner.onYield = [&] {
         struct stat st = {};
         if (::stat(sparse.constData(), &st) == 0)
             mostBlocks = std::max(mostBlocks, st.st_blocks);
@@ -403,10 +403,10 @@ TEST_P(Wipe, AReadOnlyFileOfAnOrdinaryUser)
     if (child == 0) {
         if (::setresgid(nobody, nobody, nobody) != 0 || ::setresuid(nobody, nobody, nobody) != 0)
             ::_exit(3);
-        test::RecordingHost childHost;
-        const WipeEnv childEnv{childHost, settings, stop, {}};
+        test::RecordingRunner childRunner;
+        const WipeEnv childEnv{childRunner, settings, stop, {}};
         try {
-            (void)WipeAtLevel(victim, GetParam().level, childEnv);
+            (void)wipeAtLevel(victim, GetParam().level, childEnv);
             ::_exit(0);
         } catch (const Error& error) {
             ::_exit(error.code() == EACCES ? 1 : 2);
@@ -440,15 +440,15 @@ TEST_P(Wipe, OtherNamesAreCounted)
 // link to another one meanwhile leads nowhere else.
 TEST_P(Wipe, AFileOfAHeldFolder)
 {
-    const fs::Folder top = fs::Folder::open(dir.path(), host);
+    const fs::Folder top = fs::Folder::open(dir.path(), runner);
     const fs::Folder held = top.openFolder("a");
     EXPECT_THROW(top.openFolder("no-such"), Error);
-    (void)WipeInFolder(held, "victim", GetParam().level, env);
+    (void)wipeInFolder(held, "victim", GetParam().level, env);
     EXPECT_FALSE(exists(victim));
     writeFile(victim, kOriginal);
     ASSERT_EQ(::rename(dir.file("a").constData(), dir.file("a.old").constData()), 0);
     ASSERT_EQ(::symlink(dir.file("b").constData(), dir.file("a").constData()), 0);
-    EXPECT_THROW((void)WipeInFolder(held, "victim", GetParam().level, env), Error);
+    EXPECT_THROW((void)wipeInFolder(held, "victim", GetParam().level, env), Error);
     EXPECT_EQ(readFile(dir.file("b/victim")), kOther);
     EXPECT_EQ(readFile(dir.file("a.old/victim")), kOriginal) << "nothing written";
 }
@@ -463,10 +463,10 @@ TEST(WipeOpen, ALinkSlippedInBeforeTheOpenIsNeverFollowed)
     const QByteArray victim = dir.file("victim"), other = dir.file("other");
     writeFile(victim, kOriginal);
     writeFile(other, kOther);
-    test::RecordingHost host;
+    test::RecordingRunner runner;
     Settings settings;
     StopChannel stop;
-    const WipeEnv env{host, settings, stop, dir.path()};
+    const WipeEnv env{runner, settings, stop, dir.path()};
     // The third call that opens a descriptor (after the folder and the held entry) is
     // the pass's open of the file: found on a first wipe, by the descriptors it leaves.
     auto openDescriptors = [] {
@@ -479,7 +479,7 @@ TEST(WipeOpen, ALinkSlippedInBeforeTheOpenIsNeverFollowed)
         return count;
     };
     std::vector<int> before;
-    host.onBlocking = [&] { before.push_back(openDescriptors()); };
+    runner.onBlocking = [&] { before.push_back(openDescriptors()); };
     (void)WipeFileLeast(victim, true, env);
     before.push_back(openDescriptors());
     int openCall = 0;
@@ -493,7 +493,7 @@ TEST(WipeOpen, ALinkSlippedInBeforeTheOpenIsNeverFollowed)
     ASSERT_GE(watch, 0);
     ASSERT_GE(::inotify_add_watch(watch, other.constData(), IN_OPEN), 0);
     int calls = 0;
-    host.onBlocking = [&] {
+    runner.onBlocking = [&] {
         if (++calls == openCall) {
             ASSERT_EQ(::unlink(victim.constData()), 0);
             ASSERT_EQ(::symlink(other.constData(), victim.constData()), 0);

@@ -1,6 +1,6 @@
 #include "ui/dialogs/HelpViewer.h"
 
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "ui/AppContext.h"
@@ -53,7 +53,7 @@ bool HelpViewer::showPage(const QByteArray& page, AppContext& context, QWidget* 
     QByteArray content;
     try {
         // The page may sit on a slow or sleeping disk.
-        context.host.runBlocking([&] { content = fs::readFile(page); });
+        context.runner.runBlocking([&] { content = fs::readFile(page); });
     } catch (const Error&) {
         return false;
     }

@@ -3,12 +3,12 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "platform/LinkOpener.h"
+#include "platform/PathText.h"
 #include "platform/Paths.h"
 #include "ui/AppContext.h"
 
 #include <QFile>
 #include <QPointer>
-#include <QUrl>
 #include <QWidget>
 
 #include <optional>
@@ -49,12 +49,7 @@ std::optional<QByteArray> localPath(const QString& target)
 {
     if (target.startsWith(QLatin1Char('/')))
         return QFile::encodeName(target);
-    if (target.startsWith(QLatin1String("file:"), Qt::CaseInsensitive)) {
-        const QUrl url(target);
-        if (url.isLocalFile())
-            return QFile::encodeName(url.toLocalFile());
-    }
-    return std::nullopt;
+    return localPathOfFileUri(target.toUtf8());
 }
 
 bool pathExists(const QByteArray& path)

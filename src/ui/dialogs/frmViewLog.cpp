@@ -1,7 +1,7 @@
 #include "ui/dialogs/frmViewLog.h"
 
+#include "platform/BlockingRunner.h"
 #include "platform/Dialogs.h"
-#include "platform/EngineHost.h"
 #include "platform/Error.h"
 #include "platform/Files.h"
 #include "ui/AppContext.h"
@@ -90,7 +90,7 @@ void frmViewLog::Form_Load()
     QByteArray content;
     try {
         // A long log on a slow disk must not freeze the window.
-        m_context.host.runBlocking([&] { content = fs::readFile(path); });
+        m_context.runner.runBlocking([&] { content = fs::readFile(path); });
     } catch (const Error& error) {
         List1->addItem(QStringLiteral("The log file could not be read: ") + error.text());
         return;
@@ -105,7 +105,7 @@ void frmViewLog::Command2_Click()
     if (!FileAccessible(path))
         return;
     try {
-        m_context.host.runBlocking([&] { fs::removeFile(path); });
+        m_context.runner.runBlocking([&] { fs::removeFile(path); });
     } catch (const Error& error) {
         m_context.dialogs.messageBox(this, Dialogs::Icon::Exclamation, programTitle(),
                                      QStringLiteral("The log file could not be deleted.\n") +

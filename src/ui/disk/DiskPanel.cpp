@@ -106,7 +106,7 @@ DiskPanel::DiskPanel(QGroupBox* frmDisk, ov::AppContext& context, QWidget* windo
     // Start-up: the object describes the volume of the current directory.
     objDriveInfo = std::make_unique<CDriveInfo>(*m_volumes);
     FreeSpaceView& view = *this;
-    m_run = std::make_unique<FreeSpaceRun>(*objDriveInfo, view, m_context.host, m_stop,
+    m_run = std::make_unique<FreeSpaceRun>(*objDriveInfo, view, m_context.runner, m_stop,
                                            m_context.settings, &m_context.log);
     m_run->onFinished = [this] {
         // Spoken: the status line alone changes without a word from a screen reader.
@@ -352,7 +352,7 @@ void DiskPanel::ShowDriveInfo()
             }
             step = 12;
             txt[7]->setText(objDriveInfo->DriveTypeEx());
-            lblNotice->setText(CDriveInfo::NotPresentNotice(objDriveInfo->DriveType()));
+            lblNotice->setText(CDriveInfo::notPresentNotice(objDriveInfo->DriveType()));
         }
         for (QLineEdit* box : txt) {
             if (box)

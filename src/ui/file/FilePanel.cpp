@@ -1,6 +1,7 @@
 #include "ui/file/FilePanel.h"
 
 #include "platform/Files.h"
+#include "platform/PathText.h"
 #include "platform/Paths.h"
 #include "settings/WipeLevel.h"
 #include "ui/AccessibleLabels.h"
@@ -25,19 +26,11 @@ namespace ov {
 
 namespace {
 
-// The local path of a file URL as bytes: percent-decoded from the URL's encoded form,
-// so that names that are not valid UTF-8 keep their bytes.
-QByteArray localPathBytes(const QUrl& url)
+// The path a dropped URL names on this machine, from the URL's encoded form so that
+// names that are not valid UTF-8 keep their bytes.
+std::optional<QByteArray> localPathOfUrl(const QUrl& url)
 {
-    return QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
-}
-
-bool isLocalFileUrl(const QUrl& url)
-{
-    if (!url.isLocalFile())
-        return false;
-    const QString host = url.host();
-    return host.isEmpty() || host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) == 0;
+    return localPathOfFileUri(url.toEncoded());
 }
 
 // A counter or status line beside its caption: read by the caption's text.
@@ -70,7 +63,7 @@ QString deleteDescription(int count, const QString& levelText)
 
 FilePanel::FilePanel(QGroupBox* frmFile, AppContext& context, QWidget* window)
     : QObject(frmFile), m_frame(frmFile), m_context(context), m_window(window),
-      m_run(*this, context.settings, &context.log, context.host, context.startFolder)
+      m_run(*this, context.settings, &context.log, context.runner, context.startFolder)
 {
     buildControls();
     Timer2 = new QTimer(this);
@@ -258,7 +251,7 @@ void FilePanel::cmdAddFile_Click()
     if (chosen && !chosen->isEmpty())
         List1->appendEntry(*chosen);
     else
-        m_context.host.yield();
+        m_context.runner.yield();
     ScrollBar();
 }
 
@@ -279,7 +272,7 @@ void FilePanel::cmdAddFolder_Click()
     if (!folder.endsWith('/'))
         folder += '/';
     try {
-        lister.Refresh(m_context.host);
+        lister.Refresh(m_context.runner);
         File1 = lister;
     } catch (const Error& error) {
         File1.setPath(lister.path());
@@ -289,7 +282,7 @@ void FilePanel::cmdAddFolder_Click()
         return;
     }
     List1->setUpdatesEnabled(false);
-    for (int i = 0; i < File1.ListCount(); ++i)
+    for (int i = 0; i < File1.listCount(); ++i)
         List1->appendEntry(folder + File1.List(i));
     List1->setUpdatesEnabled(true);
 }
@@ -300,7 +293,7 @@ void FilePanel::cmdRemoveFile_Click()
     const QListWidgetItem* current =
         selected >= 0 && List1->item(selected)->isSelected() ? List1->item(selected) : nullptr;
     if (!current || current->data(PendingList::PathRole).toByteArray().isEmpty()) {
-        m_context.host.yield();
+        m_context.runner.yield();
         return;
     }
     delete List1->takeItem(selected);
@@ -321,7 +314,7 @@ bool FilePanel::List1_OLEDragOver(const QMimeData* data) const
     if (urls.isEmpty())
         return false;
     for (const QUrl& url : urls) {
-        if (!isLocalFileUrl(url))
+        if (!localPathOfUrl(url))
             return false;
     }
     return true;
@@ -332,7 +325,7 @@ void FilePanel::List1_OLEDragDrop(const QMimeData* data)
     if (!List1_OLEDragOver(data))
         return;
     for (const QUrl& url : data->urls()) {
-        const QByteArray path = localPathBytes(url);
+        const QByteArray path = *localPathOfUrl(url);
         if (fs::isFolder(path))
             m_context.dialogs.messageBox(
                 m_window, Dialogs::Icon::Information, programTitle(),
@@ -364,7 +357,7 @@ int FilePanel::horizontalExtent() const
 
 void FilePanel::Timer2_Timer()
 {
-    m_context.host.yield();
+    m_context.runner.yield();
     objPicBar->BGScroll();
 }
 

@@ -19,10 +19,10 @@ bool nameLess(const QByteArray& a, const QByteArray& b)
 
 } // namespace
 
-void FolderLister::Refresh(EngineHost& host)
+void FolderLister::Refresh(BlockingRunner& runner)
 {
     m_names.clear();
-    const fs::Folder folder = fs::Folder::open(m_path.isEmpty() ? QByteArray(".") : m_path, host);
+    const fs::Folder folder = fs::Folder::open(m_path.isEmpty() ? QByteArray(".") : m_path, runner);
     std::vector<QByteArray> names;
     for (QByteArray& name : folder.names()) {
         if (name.startsWith('.'))

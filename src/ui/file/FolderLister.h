@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 
 #include <QByteArray>
 
@@ -19,8 +19,8 @@ public:
 
     // Reads the folder afresh, off the interface thread; throws Error when it cannot be
     // read.
-    void Refresh(EngineHost& host);
-    int ListCount() const { return int(m_names.size()); }
+    void Refresh(BlockingRunner& runner);
+    int listCount() const { return int(m_names.size()); }
     const QByteArray& List(int index) const { return m_names[size_t(index)]; }
 
 private:

@@ -1,5 +1,7 @@
 #include "ui/main/CommandLine.h"
 
+#include "platform/PathText.h"
+
 #include <cstring>
 
 namespace ov {
@@ -17,18 +19,11 @@ QByteArray trimBlanks(const QByteArray& text)
     return text.mid(first, last - first);
 }
 
-// "file:///a%20b" and "file://localhost/a%20b" are the path "/a b"; anything else, a URI
-// of another machine included, is taken as the path it spells.
+// A local file URI is the path it names; anything else, a URI of another machine
+// included, is taken as the path it spells.
 QByteArray pathOfArgument(const QByteArray& argument)
 {
-    static const QByteArray scheme = "file://";
-    if (!argument.startsWith(scheme))
-        return argument;
-    const qsizetype slash = argument.indexOf('/', scheme.size());
-    const QByteArray host = argument.mid(scheme.size(), slash - scheme.size());
-    if (slash < 0 || (!host.isEmpty() && host != "localhost"))
-        return argument;
-    return QByteArray::fromPercentEncoding(argument.mid(slash));
+    return localPathOfFileUri(argument).value_or(argument);
 }
 
 } // namespace

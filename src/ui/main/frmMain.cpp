@@ -55,7 +55,7 @@ public:
 frmMain::frmMain(AppContext& context, const CommandLine& commandLine, QWidget* parent)
     : QMainWindow(parent), m_context(context),
       m_dialogs(context.dialogs, [this] { return fallbackFocus(); }),
-      m_panelContext{context.settings, context.store,   context.log,    context.host,
+      m_panelContext{context.settings, context.store,   context.log,    context.runner,
                      m_dialogs,        context.volumes, context.opener, context.startFolder}
 {
     setObjectName(QStringLiteral("frmMain"));
@@ -185,7 +185,7 @@ void frmMain::Form_Load(const CommandLine& commandLine)
     for (const QByteArray& entry : commandLine.entries)
         List1->appendEntry(entry);
     if (commandLine.entries.empty())
-        m_context.host.yield();
+        m_context.runner.yield();
 
     // The drive panel, showing the volume of the current directory; the frame owns it.
     m_diskPanel = new DiskPanel(frmDisk, m_panelContext, this);

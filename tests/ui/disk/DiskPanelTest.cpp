@@ -12,7 +12,7 @@ namespace {
 // A window with the frame the main window gives the panel, on the volumes of the test.
 struct Fixture : World
 {
-    Fixture(FakeVolumes& testVolumes, EngineHost* runLoop = nullptr)
+    Fixture(FakeVolumes& testVolumes, BlockingRunner* runLoop = nullptr)
         : panelContext{settings, store,       log,    runLoop ? *runLoop : loop,
                        dialogs,  testVolumes, opener, dir.path()}
     {
@@ -162,7 +162,7 @@ private slots:
         TempDir dir;
         const QString tempFile = QFile::decodeName(dir.file("ovtempx.dat"));
         auto& volume = volumes.add(dir.path() + "/", 1LL << 40, 0);
-        QtEngineHost loop;
+        WorkerThreadRunner loop;
         Fixture f(volumes, &loop);
         QPushButton* start = f.find<QPushButton>("Command1");
         QPushButton* stop = f.find<QPushButton>("cmdStop");

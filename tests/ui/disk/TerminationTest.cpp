@@ -34,8 +34,8 @@ int windowGettingSignal(int signal, bool twice, const QByteArray& folder)
     TerminationNotifier termination;
     World world;
     FakeVolumes volumes;
-    QtEngineHost host;
-    AppContext context{world.settings, world.store, world.log,    host,
+    WorkerThreadRunner runner;
+    AppContext context{world.settings, world.store, world.log,    runner,
                        world.dialogs,  volumes,     world.opener, folder};
     const QString filler = QFile::decodeName(folder + "/ovtempx.dat");
     bool sent = false;

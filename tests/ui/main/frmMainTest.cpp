@@ -172,7 +172,7 @@ private slots:
         auto volume = LoopMount::create(QStringLiteral("ext4"), 24 << 20, &whyNot);
         if (!volume)
             QSKIP(qPrintable(whyNot));
-        DirectEngineHost direct;
+        InPlaceRunner direct;
         LinuxVolumes mounted(direct); // this test needs the real loop volume
         Harness h({}, &mounted);
         auto* drives = h.child<QComboBox>("Drive1");

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 
 #include <functional>
 
@@ -8,7 +8,7 @@ namespace ov::test {
 
 // Runs everything in place and counts the yields; an optional hook runs at each one
 // (to look at a file between a method's steps, or to change state as a click would).
-class RecordingHost : public DirectEngineHost
+class RecordingRunner : public InPlaceRunner
 {
 public:
     void yield() override

@@ -13,7 +13,7 @@ namespace ov {
 // - Everything that may block in the kernel is handed off with runBlocking() in coarse
 //   units: one file's checks, one pass over a file (open, writes, flush), one pass over a
 //   batch with its volume flush, one file's verdict and delete, one free-space cycle, one
-//   log line, one wait for a volume query. The window's host carries each out on its one
+//   log line, one wait for a volume query. The window's runner carries each out on its one
 //   long-lived worker thread, in order, one at a time, while the interface thread serves
 //   events; the caller resumes when the unit is over (or rethrows what it threw). The
 //   hand-off and the return order everything the unit did before what follows.
@@ -23,13 +23,13 @@ namespace ov {
 //   any thread.
 // - runBlocking() called on the worker (a unit inside a unit) runs in place.
 // - yield() lets the window serve pending events between units; off the interface thread
-//   it does nothing (the command line's host draws its progress line there).
+//   it does nothing (the command line's runner draws its progress line there).
 // - The time-limited volume queries (TimedQueries) run on threads of their own, which a
 //   query that never returns may keep; the caller waits for them with runBlocking().
-class EngineHost
+class BlockingRunner
 {
 public:
-    virtual ~EngineHost() = default;
+    virtual ~BlockingRunner() = default;
     virtual void yield() = 0;
     virtual void runBlocking(const std::function<void()>& call) = 0;
     // runBlocking for a call with a result.
@@ -47,21 +47,21 @@ public:
 };
 
 // No event loop: yield does nothing, calls run in place (the command line, tests).
-class DirectEngineHost : public EngineHost
+class InPlaceRunner : public BlockingRunner
 {
 public:
     void yield() override {}
     void runBlocking(const std::function<void()>& call) override { call(); }
 };
 
-// The window's host: processEvents() when a QCoreApplication exists and we are
+// The window's runner: processEvents() when a QCoreApplication exists and we are
 // on its thread; blocking calls go to a worker thread meanwhile. Without an
-// application object it behaves like DirectEngineHost.
-class QtEngineHost : public EngineHost
+// application object it behaves like InPlaceRunner.
+class WorkerThreadRunner : public BlockingRunner
 {
 public:
-    QtEngineHost();
-    ~QtEngineHost() override;
+    WorkerThreadRunner();
+    ~WorkerThreadRunner() override;
     void yield() override;
     void runBlocking(const std::function<void()>& call) override;
 

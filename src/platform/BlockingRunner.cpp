@@ -1,4 +1,4 @@
-#include "platform/EngineHost.h"
+#include "platform/BlockingRunner.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -93,7 +93,7 @@ void rethrowIfFailed(const std::shared_ptr<CallState>& state)
 } // namespace
 
 // One long-lived thread that performs the blocking calls in the order they come.
-struct QtEngineHost::Worker
+struct WorkerThreadRunner::Worker
 {
     std::mutex mutex;
     std::condition_variable wake;
@@ -139,20 +139,20 @@ struct QtEngineHost::Worker
     }
 };
 
-QtEngineHost::QtEngineHost() : m_worker(new Worker) {}
+WorkerThreadRunner::WorkerThreadRunner() : m_worker(new Worker) {}
 
-QtEngineHost::~QtEngineHost()
+WorkerThreadRunner::~WorkerThreadRunner()
 {
     delete m_worker;
 }
 
-void QtEngineHost::yield()
+void WorkerThreadRunner::yield()
 {
     if (onInterfaceThread())
         QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
-void QtEngineHost::runBlocking(const std::function<void()>& call)
+void WorkerThreadRunner::runBlocking(const std::function<void()>& call)
 {
     if (!onInterfaceThread()) {
         call();
