@@ -293,10 +293,17 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QByteArray folder = argc > 1 ? QByteArray(argv[1]) : QDir::tempPath().toLocal8Bit();
-    startUp();
-    fullList();
-    for (const char* level : {"1", "2", "3"})
-        bandDuringAWipe(folder, level, 1, qint64(256) << 20);
-    smallFilesFromTheWindow(folder);
+    // A second argument runs one part alone: "levels" or "small".
+    const QByteArray only = argc > 2 ? QByteArray(argv[2]) : QByteArray();
+    if (only.isEmpty()) {
+        startUp();
+        fullList();
+    }
+    if (only.isEmpty() || only == "levels") {
+        for (const char* level : {"1", "2", "3"})
+            bandDuringAWipe(folder, level, 1, qint64(256) << 20);
+    }
+    if (only.isEmpty() || only == "small")
+        smallFilesFromTheWindow(folder);
     return 0;
 }

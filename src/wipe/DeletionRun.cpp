@@ -230,13 +230,18 @@ private:
     template <class Add> void toBatch(const QByteArray& path, Add&& add)
     {
         ++m_tally.attempted;
-        const bool logged = logLine(path);
-        try {
-            add();
-        } catch (const Error& error) {
-            logSurvival(path, logged, error.message());
-            throw;
-        }
+        // The log line and the file's checks are one hand-off: a batch of small files
+        // would otherwise cost the window two round trips to the worker each.
+        bool logged = false;
+        m_run.m_runner.runBlocking([&] {
+            logged = logLine(path);
+            try {
+                add();
+            } catch (const Error& error) {
+                logSurvival(path, logged, error.message());
+                throw;
+            }
+        });
         m_waiting.push_back({path, m_index, logged, {}});
         if (m_batch.full() || m_waiting.size() >= kMostWaiting)
             runBatch();

@@ -20,15 +20,27 @@ public:
     void runBlocking(const std::function<void()>& call) override
     {
         ++blockingCalls;
+        if (m_depth == 0)
+            ++handOffs;
         if (onBlocking)
             onBlocking();
+        ++m_depth;
+        struct Leave
+        {
+            int& depth;
+            ~Leave() { --depth; }
+        } leave{m_depth};
         call();
     }
 
     int yields = 0;
     int blockingCalls = 0;
+    int handOffs = 0; // the outermost calls: what a window would send to its worker
     std::function<void()> onYield;
     std::function<void()> onBlocking; // before each blocking call runs
+
+private:
+    int m_depth = 0;
 };
 
 } // namespace ov::test

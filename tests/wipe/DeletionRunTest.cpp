@@ -223,6 +223,24 @@ TEST_F(DeletionRunTest, DuplicatesGoAndEachLineIsLoggedBeforeItsFileIsTouched)
     EXPECT_EQ(view.errors[0].path(), broken.path());
 }
 
+// The window hands its work to the worker in coarse units: a small file at the least level
+// costs one hand-off (its log line and checks); the checks of the whole list and each
+// batch pass over all files with its flush are one each.
+TEST_F(DeletionRunTest, ASmallFileCostsTheWindowOneHandOff)
+{
+    settings.SecurityLevel = "1";
+    settings.LogOperations = true;
+    view.items.clear();
+    constexpr int kFiles = 40;
+    for (int i = 0; i < kFiles; ++i) {
+        view.items.push_back(dir.file("f" + QByteArray::number(i)));
+        writeFile(view.items.back(), "secret data");
+    }
+    EXPECT_EQ(press(), DeletionRun::Outcome::Done);
+    EXPECT_EQ(view.deleted, QString::number(kFiles));
+    EXPECT_LE(loop.handOffs, kFiles + 8);
+}
+
 // A stored level that names no method would destroy nothing: nothing may then be logged
 // or counted as destroyed. The level is read for every entry.
 TEST_F(DeletionRunTest, AnUnknownLevelDestroysLogsAndCountsNothing)
