@@ -293,15 +293,17 @@ int main(int argc, char** argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QByteArray folder = argc > 1 ? QByteArray(argv[1]) : QDir::tempPath().toLocal8Bit();
-    // A second argument runs one part alone: "levels" or "small".
+    // A second argument runs one part alone: "levels" or "small"; a third sets the size of
+    // the file of each level in MiB (a slow disk needs a smaller one).
     const QByteArray only = argc > 2 ? QByteArray(argv[2]) : QByteArray();
+    const qint64 levelBytes = (argc > 3 ? QByteArray(argv[3]).toLongLong() : 256) << 20;
     if (only.isEmpty()) {
         startUp();
         fullList();
     }
     if (only.isEmpty() || only == "levels") {
         for (const char* level : {"1", "2", "3"})
-            bandDuringAWipe(folder, level, 1, qint64(256) << 20);
+            bandDuringAWipe(folder, level, 1, levelBytes);
     }
     if (only.isEmpty() || only == "small")
         smallFilesFromTheWindow(folder);

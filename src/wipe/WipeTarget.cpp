@@ -420,6 +420,10 @@ void WipeTarget::restoreMode() noexcept
 
 void WipeTarget::remove()
 {
+    // The writes are over. A file deleted while open stays behind under a hidden name on
+    // some file systems (FUSE's ".fuse_hidden"), which would keep the delete's private
+    // folder from going: only the held entry, which opens nothing, stays.
+    m_env.runner.runBlocking([this] { m_held.reset(); });
     if (m_rules.scramble && m_name != kScrambledName) {
         ScrambleName(*this);
         if (!m_rules.volumeFlush)
@@ -428,11 +432,7 @@ void WipeTarget::remove()
     removePrivately();
     // Letting go of the last reference to a deleted file frees its blocks, which can take
     // long (a discard for each of them): not on the interface thread.
-    m_env.runner.runBlocking([this] {
-        m_entry.close();
-        if (m_held)
-            m_held.reset();
-    });
+    m_env.runner.runBlocking([this] { m_entry.close(); });
     // The file is gone for good only once its folder says so on the disk.
     if (!m_rules.volumeFlush)
         m_folder.sync();

@@ -11,6 +11,7 @@
 #include "wipe/DeletionRun.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -77,6 +78,13 @@ TEST(OffThread, EveryDiskCallOfADeletionRunLeavesTheInterfaceThreadFree)
     }
     tick.stop();
     EXPECT_EQ(board.stalls.load(), 0u) << "first stalled call: " << board.firstStall;
+    // FUSE keeps a deleted file that is still open under a hidden name: nothing of the
+    // delete may stay behind that way.
+    EXPECT_EQ(QDir(QString::fromUtf8(folder))
+                  .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name)
+                  .join(QLatin1Char(' '))
+                  .toStdString(),
+              "log.txt other-name-1 other-name-2 other-name-3");
     EXPECT_TRUE(quiet.errors.isEmpty()) << quiet.errors.join('\n').toStdString();
     EXPECT_EQ(quiet.notices.size(), 3);
 }
