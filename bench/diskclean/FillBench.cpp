@@ -129,6 +129,7 @@ struct Fill
 {
     double seconds = 0;
     double deleteSeconds = 0; // dd's file, deleted after it was timed
+    double namesSeconds = 0;  // the run's clearing of names, within `seconds`
     qint64 directBytes = 0;   // the run's, written past the page cache
     qint64 bytes = 0;
     double rate(double time) const { return time > 0 ? bytes / time / (1 << 20) : 0; }
@@ -153,12 +154,35 @@ Fill fillWithDd(const Volume& volume, bool direct)
     return fill;
 }
 
+// How long this thread has waited for a processor (ns): a gap the thread spent waiting
+// for one, on a machine busy with other work, is no pause the program made.
+qint64 waitedForProcessor()
+{
+    QFile file(QStringLiteral("/proc/thread-self/schedstat"));
+    return file.open(QIODevice::ReadOnly) ? file.readAll().split(' ').value(1).toLongLong() : 0;
+}
+
 class SilentView : public ov::FreeSpaceView
 {
 public:
     explicit SilentView(QByteArray designator) : m_designator(std::move(designator)) {}
     QByteArray driveDesignator() const override { return m_designator; }
-    void setStatusText(const QString&) override {}
+    // The time spent clearing names (its status text shows), which dd does not do.
+    void setStatusText(const QString& text) override
+    {
+        m_lastText = text;
+        const bool names = text.startsWith(QLatin1String("Clearing names"));
+        if (names && !m_inNames.isValid())
+            m_inNames.start();
+        else if (!names && m_inNames.isValid())
+            m_namesNs += m_inNames.nsecsElapsed(), m_inNames.invalidate();
+    }
+    // What the run showed last: where it is.
+    const QString& lastText() const { return m_lastText; }
+    double namesSeconds() const
+    {
+        return (m_namesNs + (m_inNames.isValid() ? m_inNames.nsecsElapsed() : 0)) / 1e9;
+    }
     void setCleanedText(const QString&) override {}
     void setLeftText(const QString&) override {}
     void setStopInFront(bool) override {}
@@ -172,6 +196,9 @@ public:
 
 private:
     QByteArray m_designator;
+    QString m_lastText;
+    QElapsedTimer m_inNames;
+    qint64 m_namesNs = 0;
 };
 
 Fill fillWithRun(const Volume& volume, qint64* longestGapMs)
@@ -191,9 +218,16 @@ Fill fillWithRun(const Volume& volume, qint64* longestGapMs)
     ticker.setInterval(10);
     QElapsedTimer sinceTick;
     qint64 longest = 0;
+    QString gapAfter; // the status shown when the longest gap ended
+    qint64 waitedAtTick = 0, gapWaited = 0;
     QObject::connect(&ticker, &QTimer::timeout, [&] {
-        if (sinceTick.isValid())
-            longest = std::max(longest, sinceTick.elapsed());
+        const qint64 waited = waitedForProcessor();
+        if (sinceTick.isValid() && sinceTick.elapsed() > longest) {
+            longest = sinceTick.elapsed();
+            gapAfter = view.lastText();
+            gapWaited = waited - waitedAtTick;
+        }
+        waitedAtTick = waited;
         sinceTick.start();
     });
 
@@ -204,7 +238,11 @@ Fill fillWithRun(const Volume& volume, qint64* longestGapMs)
         clock.start();
         fillRun.run();
         // The gap up to the end counts as well.
-        longest = std::max(longest, sinceTick.elapsed());
+        if (sinceTick.elapsed() > longest) {
+            longest = sinceTick.elapsed();
+            gapAfter = view.lastText() + QStringLiteral(" (the end)");
+            gapWaited = waitedForProcessor() - waitedAtTick;
+        }
         ticker.stop();
         QCoreApplication::quit();
     });
@@ -213,7 +251,12 @@ Fill fillWithRun(const Volume& volume, qint64* longestGapMs)
     fill.seconds = clock.nsecsElapsed() / 1e9;
     fill.bytes = fillRun.cleanedBytes();
     fill.directBytes = fillRun.fillWriter().directBytes();
+    fill.namesSeconds = view.namesSeconds();
     *longestGapMs = longest;
+    if (longest > 50)
+        std::printf("  (gap of %lld ms, %lld ms of it waiting for a processor, at \"%s\")\n",
+                    static_cast<long long>(longest), static_cast<long long>(gapWaited / 1000000),
+                    qPrintable(gapAfter));
     return fill;
 }
 
@@ -281,8 +324,14 @@ int main(int argc, char** argv)
             for (const Fill& fill : fills)
                 std::printf(" %7.1f MiB/s (%4lld MiB %5.2f s)", fill.mibPerSecond(),
                             fill.bytes >> 20, fill.seconds);
-            std::printf("  %.2f, %.2f   direct %lld MiB, tick gap %lld ms, load %s\n", ratioDirect,
-                        ratioBuffered, fills[0].directBytes >> 20, static_cast<long long>(gap),
+            // Without its names step the run does what dd does.
+            const double writing = fills[0].seconds - fills[0].namesSeconds;
+            std::printf("  %.2f, %.2f   names %.2f s (without: %.2f, %.2f)   direct %lld MiB, tick "
+                        "gap %lld ms, load %s\n",
+                        ratioDirect, ratioBuffered, fills[0].namesSeconds,
+                        fills[0].rate(writing) / fills[1].mibPerSecond(),
+                        fills[0].rate(writing) / fills[2].mibPerSecond(),
+                        fills[0].directBytes >> 20, static_cast<long long>(gap),
                         loadAverage().constData());
             std::fflush(stdout);
             for (int tool = 0; tool < 3; ++tool)

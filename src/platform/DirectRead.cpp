@@ -138,13 +138,16 @@ bool DirectReader::holds(off_t at, off_t length, char byte) const
     const off_t start = (m_base + at) / kAlign * kAlign;
     const off_t end = (m_base + at + length + kAlign - 1) / kAlign * kAlign;
     const off_t count = (end - start + kCheckPiece - 1) / kCheckPiece;
+    // A small file's read back takes no more memory than its blocks (many small files are
+    // read back one after the other).
+    const off_t bufferBytes = std::min(kCheckPiece, end - start);
     return m_runner->blocking([&] {
         std::atomic<off_t> next{0};
         std::atomic<bool> differs{false};
         std::atomic<int> failure{0};
         const auto work = [&] {
             void* raw = nullptr;
-            if (::posix_memalign(&raw, size_t(kAlign), size_t(kCheckPiece)) != 0) {
+            if (::posix_memalign(&raw, size_t(kAlign), size_t(bufferBytes)) != 0) {
                 failure.store(ENOMEM);
                 return;
             }

@@ -139,6 +139,8 @@ std::vector<WipeBatch::Result> WipeBatch::run(const std::function<void(const QBy
     // The same ending as a single wipe: its verdict, then the delete; the deletes are on
     // the disk with the next flush of the volume.
     std::vector<std::optional<WipeOutcome>> outcomes(files.size());
+    // The files of a volume are read back through one opening of its device.
+    DeviceReaders readers;
     m_env.runner.runBlocking([&] {
         for (size_t i = 0; i < files.size(); ++i) {
             File& file = files[i];
@@ -152,6 +154,7 @@ std::vector<WipeBatch::Result> WipeBatch::run(const std::function<void(const QBy
             if (file.failure)
                 continue;
             try {
+                file.target.readBackThrough(readers);
                 outcomes[i] = file.target.conclude();
             } catch (const Error& error) {
                 file.failure = error;

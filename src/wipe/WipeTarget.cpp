@@ -508,9 +508,15 @@ Verdict WipeTarget::verify()
     // blocks are the old ones.
     const bool encrypted = std::any_of(m_before->begin(), m_before->end(),
                                        [](const fs::Extent& e) { return e.encrypted(); });
-    std::optional<fs::DirectReader> device;
-    if (m_kind.writes == WriteKind::InPlace && !encrypted)
-        device = fs::DirectReader::forVolume(m_dataDevice, m_env.runner);
+    std::optional<fs::DirectReader> ownDevice;
+    const fs::DirectReader* device = nullptr;
+    if (m_kind.writes == WriteKind::InPlace && !encrypted) {
+        if (m_readers) {
+            device = m_readers->forVolume(m_dataDevice, m_env.runner);
+        } else if ((ownDevice = fs::DirectReader::forVolume(m_dataDevice, m_env.runner))) {
+            device = &*ownDevice;
+        }
+    }
     std::optional<fs::DirectReader> file;
     if (!device)
         file = fs::DirectReader::forFile(m_folder, m_name, m_id.device, m_id.inode, m_env.runner);
@@ -547,6 +553,14 @@ Verdict WipeTarget::verify()
     }
     return below ? *below
                  : verifiedVerdict(QStringLiteral("the file's own blocks, past the cache"));
+}
+
+const fs::DirectReader* DeviceReaders::forVolume(dev_t device, BlockingRunner& runner)
+{
+    auto found = m_readers.find(device);
+    if (found == m_readers.end())
+        found = m_readers.emplace(device, fs::DirectReader::forVolume(device, runner)).first;
+    return found->second ? &*found->second : nullptr;
 }
 
 // --- WipePass ----------------------------------------------------------------------

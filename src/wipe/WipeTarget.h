@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/BlockingRunner.h"
+#include "platform/DirectRead.h"
 #include "platform/Files.h"
 #include "platform/StopChannel.h"
 #include "settings/Settings.h"
@@ -11,6 +12,8 @@
 #include <cstddef>
 #include <functional>
 #include <limits>
+#include <map>
+#include <optional>
 
 namespace ov {
 
@@ -45,6 +48,21 @@ struct [[nodiscard]] WipeOutcome
     nlink_t otherNames = 0;
     // Whether the old bytes are gone from the device.
     Verdict verdict;
+};
+
+// The volumes' devices opened for reading back, each once for many files (a batch):
+// finding and opening a device costs more than reading back a small file.
+class DeviceReaders
+{
+public:
+    // The reader of the device that holds the volume `device`, opened the first time it
+    // is asked for; nothing when it cannot be read (asked once).
+    const fs::DirectReader* forVolume(dev_t device, BlockingRunner& runner);
+    // How many devices were looked for.
+    size_t looked() const { return m_readers.size(); }
+
+private:
+    std::map<dev_t, std::optional<fs::DirectReader>> m_readers;
 };
 
 // One file named for destruction, held from the first look to the delete. Its folder is
@@ -117,6 +135,9 @@ public:
     // What decides whether an overwrite reaches the old bytes, as far as known so far.
     const Reach& reach() const { return m_reach; }
 
+    // The read back takes the volume's device from `readers`, which outlive the wipe.
+    void readBackThrough(DeviceReaders& readers) { m_readers = &readers; }
+
 private:
     friend class WipePass;
     static WipeTarget prepareHere(const QByteArray& named, const Rules& rules, const WipeEnv& env);
@@ -175,6 +196,7 @@ private:
     bool m_mapped = false; // the extents before the first write were read
     std::optional<std::vector<fs::Extent>> m_before;
     WrittenBytes m_written;
+    DeviceReaders* m_readers = nullptr; // shared by a batch; else the device is opened here
 };
 
 // One pass over a held file: opened again through the held folder (the same file or a
