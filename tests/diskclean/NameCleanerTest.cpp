@@ -7,9 +7,6 @@
 #include "support/LoopMount.h"
 #include "support/Tmpfs.h"
 
-#include <QFileInfo>
-
-#include <memory>
 #include <optional>
 #include <sys/stat.h>
 
@@ -212,36 +209,6 @@ TEST(DiskNames, ASecondRunIsRefusedNamingTheFirst)
     // Once the first ends, the volume is free again.
     first.reset();
     EXPECT_NO_THROW(ov::fillplace::RunLock::take(mount->mountPoint()));
-}
-
-// A filler the run cannot delete takes the volume's space: named with its size.
-TEST(DiskNames, AFillerThatCannotBeDeletedIsNamedWithItsSize)
-{
-    QString why;
-    auto mount = ov::test::LoopMount::create("ext4", 64 << 20, &why);
-    if (!mount)
-        GTEST_SKIP() << why.toStdString();
-    RealRun real(mount->mountPoint());
-    // Once the filler is under way, no name in the top folder may change any more.
-    std::unique_ptr<ov::test::Immutable> frozen;
-    real.loop.onYield = [&] {
-        if (!frozen && real.run.cleanedBytes() > 0)
-            frozen = std::make_unique<ov::test::Immutable>(mount->mountPoint());
-    };
-    real.run.run();
-    ASSERT_TRUE(frozen && frozen->ok()) << "chattr +i is needed";
-    EXPECT_EQ(real.run.lastOutcome(), Outcome::Failed);
-    const QByteArray filler = real.tempFile();
-    ASSERT_TRUE(exists(filler));
-    const qint64 size = QFileInfo(QFile::decodeName(filler)).size();
-    ASSERT_EQ(real.view.reports.size(), 1);
-    const QString& report = real.view.reports[0];
-    EXPECT_TRUE(report.contains(QString::fromUtf8(filler)) &&
-                report.contains("the filler could not be deleted and takes " +
-                                ov::CDriveInfo::FormatSize(size, true) + " of the volume"))
-        << report.toStdString();
-    frozen.reset();
-    ::unlink(filler.constData());
 }
 
 // An ordinary user fills from the folder it names when the volume's top folder is root's,
