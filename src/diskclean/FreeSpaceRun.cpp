@@ -343,7 +343,23 @@ void FreeSpaceRun::flushAndRemove(TempFile& temp, const std::function<void(const
     try {
         // Only the file this run wrote goes: another one put in its place stays.
         if (stillOurs(temp)) {
-            m_root->remove(temp.name);
+            try {
+                m_root->remove(temp.name);
+            } catch (const Error& error) {
+                // What stays takes the volume's free space: named with its size.
+                std::int64_t size = temp.size;
+                try {
+                    if (temp.file)
+                        size = temp.file->info().size;
+                } catch (const Error&) {
+                }
+                keep(Error(error.code(),
+                           error.message() +
+                               QStringLiteral("; the filler could not be deleted and takes %1 "
+                                              "of the volume: delete it")
+                                   .arg(CDriveInfo::FormatSize(size, true)),
+                           pathOf(temp)));
+            }
         } else if (temp.file ? temp.file->info().links > 0
                              : m_root->lookAt(temp.name).has_value()) {
             keep(Error(EEXIST,
@@ -552,7 +568,8 @@ void FreeSpaceRun::run()
         // One run at a time in a folder: a second one would share the filler and count it
         // as its own.
         if (m_root)
-            m_lock.emplace(fillplace::RunLock::take(m_folderPath));
+            m_lock.emplace(
+                m_runner.blocking([&] { return fillplace::RunLock::take(m_folderPath); }));
         m_countAvailable = m_info.reservedSpace() > 0;
         m_names.emplace(m_runner, m_stop);
         m_names->onProgress = [this](int percent) {

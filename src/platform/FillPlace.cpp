@@ -1,16 +1,22 @@
 #include "platform/FillPlace.h"
 
 #include "platform/Error.h"
+#include "platform/Files.h"
 #include "platform/Paths.h"
+
+#include <QList>
+#include <QString>
 
 #include <algorithm>
 
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -25,6 +31,71 @@ bool sameDevice(const QByteArray& a, const QByteArray& b)
     struct stat first, second;
     return ::stat(a.constData(), &first) == 0 && ::stat(b.constData(), &second) == 0 &&
            first.st_dev == second.st_dev;
+}
+
+// The topmost folder above `folder` (itself included) on the same file system: what
+// every run on that volume finds, whichever folder it fills from.
+QByteArray topFolderOf(const QByteArray& folder)
+{
+    char resolved[PATH_MAX];
+    if (!::realpath(folder.constData(), resolved))
+        return {};
+    QByteArray top(resolved);
+    struct stat here;
+    if (::stat(top.constData(), &here) != 0)
+        return {};
+    while (top != "/") {
+        const qsizetype slash = top.lastIndexOf('/');
+        const QByteArray parent = slash <= 0 ? QByteArray("/") : top.left(slash);
+        struct stat above;
+        if (::stat(parent.constData(), &above) != 0 || above.st_dev != here.st_dev)
+            break;
+        top = parent;
+    }
+    return top;
+}
+
+// Who holds the whole-file lock on the folder, from the kernel's table of locks (readable
+// by every user): "process N, program".
+QString lockHolder(const struct stat& folder)
+{
+    QByteArray table;
+    try {
+        table = fs::readFile("/proc/locks");
+    } catch (const Error&) {
+        return {};
+    }
+    for (const QByteArray& line : table.split('\n')) {
+        // "1: FLOCK  ADVISORY  WRITE 1234 08:01:2 0 EOF"; a waiter's line has "->".
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 6 || fields[1] != "FLOCK" || fields[2] == "->")
+            continue;
+        const QList<QByteArray> where = fields[5].split(':');
+        bool ok[3] = {};
+        if (where.size() != 3 || where[0].toUInt(&ok[0], 16) != ::major(folder.st_dev) ||
+            where[1].toUInt(&ok[1], 16) != ::minor(folder.st_dev) ||
+            where[2].toULongLong(&ok[2]) != folder.st_ino || !ok[0] || !ok[1] || !ok[2])
+            continue;
+        QString who = QStringLiteral("process ") + QString::fromLatin1(fields[4]);
+        QByteArray program;
+        try {
+            program = fs::readFile("/proc/" + fields[4] + "/comm").trimmed();
+        } catch (const Error&) {
+        }
+        if (!program.isEmpty())
+            who += QStringLiteral(", ") + QString::fromLocal8Bit(program);
+        return who;
+    }
+    return {};
+}
+
+Error runningAlready(const QString& who, const QByteArray& folder)
+{
+    return Error(EBUSY,
+                 QStringLiteral("Another free-space run is filling this volume (") +
+                     (who.isEmpty() ? QStringLiteral("another user's") : who) +
+                     QStringLiteral("); wait for it to end, or stop it"),
+                 folder);
 }
 
 } // namespace
@@ -75,6 +146,22 @@ QByteArray writableFolderOn(const QByteArray& mountPoint)
 
 RunLock RunLock::take(const QByteArray& folder)
 {
+    // One run per volume, from whatever folder: a lock on the volume's top folder, which
+    // any user may open to read and lock.
+    const QByteArray top = topFolderOf(folder);
+    fs::Descriptor volume;
+    if (!top.isEmpty())
+        volume =
+            fs::Descriptor(::open(top.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NOCTTY));
+    if (volume.valid()) {
+        if (::flock(volume.get(), LOCK_EX | LOCK_NB) == 0)
+            return RunLock(std::move(volume), {});
+        struct stat held;
+        if (errno == EWOULDBLOCK && ::fstat(volume.get(), &held) == 0)
+            throw runningAlready(lockHolder(held), folder);
+        // A file system that cannot lock a folder (a network share): the folder's own
+        // lock file.
+    }
     const QByteArray path = joinPath(folder, kName);
     for (;;) {
         // Readable by all, so that another user's run finds it held too.
@@ -95,12 +182,7 @@ RunLock RunLock::take(const QByteArray& folder)
             char text[256] = {};
             const ssize_t n = ::fgetxattr(fd.get(), kWho, text, sizeof text - 1);
             const QByteArray who = n > 0 ? QByteArray(text, int(n)) : QByteArray();
-            throw Error(EBUSY,
-                        QStringLiteral("Another free-space run is filling this volume (") +
-                            (who.isEmpty() ? QStringLiteral("another user's")
-                                           : QString::fromLocal8Bit(who)) +
-                            QStringLiteral("); wait for it to end, or stop it"),
-                        folder);
+            throw runningAlready(QString::fromLocal8Bit(who), folder);
         }
         // A lock file the run before removed after this one opened it is no lock: again.
         struct stat now;
@@ -120,8 +202,9 @@ RunLock RunLock::take(const QByteArray& folder)
 
 RunLock::~RunLock()
 {
-    // Removed while still held, so a run waiting on this file tries afresh.
-    if (m_fd.valid())
+    // Removed while still held, so a run waiting on this file tries afresh (a lock on the
+    // volume's top folder has no file of its own).
+    if (m_fd.valid() && !m_path.isEmpty())
         ::unlink(m_path.constData());
 }
 

@@ -20,8 +20,10 @@ std::vector<QByteArray> oneFolderPerVolume(const std::vector<QByteArray>& paths)
 // Whether the folder lies on the file system mounted at mountPoint.
 bool onVolume(const QByteArray& folder, const QByteArray& mountPoint);
 
-// Held by a run for its whole length: a second run with the same folder is refused,
-// named by the first run's process and folder. Released when it goes.
+// Held by a run for its whole length: a second run on the same volume, from whatever
+// folder, is refused, named by the first run's process and program. Released when it
+// goes. Where the volume's top folder cannot be locked, a lock file in the folder
+// refuses a second run with the same folder.
 class RunLock
 {
 public:

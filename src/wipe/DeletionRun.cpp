@@ -47,6 +47,12 @@ Error stopped()
 
 } // namespace
 
+QString namesMayRemainNotice()
+{
+    return QStringLiteral("The names of the destroyed files may remain in the file system's "
+                          "journal; the Disk Cleaner's free-space run removes them.");
+}
+
 QString otherNamesNotice(const QByteArray& path, unsigned long long otherNames)
 {
     return displayPath(path) + QStringLiteral(": ") + QString::number(otherNames) +
@@ -81,6 +87,8 @@ public:
     {
         if (!waitingAtLevel(level))
             runBatch();
+        if (level == WipeLevel::Least && m_run.m_policy.batchLeast)
+            deleteWaiting();
         m_index = index;
         m_level = level;
         m_levelText = levelText;
@@ -97,7 +105,12 @@ public:
         }
         if (batched())
             return toBatch(path, [&] { m_batch.add(path); });
-        destroy(path, [&] { return wipeAtLevel(path, m_level, m_env); });
+        // A blank entry at the medium level touches nothing: nothing to delete later.
+        if (path.trimmed().isEmpty())
+            return destroy(path, [&](bool) { return wipeAtLevel(path, m_level, m_env); });
+        destroy(path, [&](bool logged) {
+            return deferDelete(WipeTarget::prepare(path, deferredRules(), m_env), path, logged);
+        });
     }
 
     void file(const fs::Folder& folder, const QByteArray& name, const fs::EntryInfo&) override
@@ -111,7 +124,11 @@ public:
         }
         if (batched())
             return toBatch(path, [&] { m_batch.add(folder, name); });
-        destroy(path, [&] { return wipeInFolder(folder, name, m_level, m_env); });
+        destroy(path, [&](bool logged) {
+            return deferDelete(
+                WipeTarget::prepareIn(folder.duplicate(), name, deferredRules(), m_env), path,
+                logged);
+        });
     }
 
     void special(const fs::Folder& folder, const QByteArray& name,
@@ -161,13 +178,77 @@ public:
         m_view.entryFailed(error);
     }
 
-    // What still waits for the batch is destroyed now.
-    void finish() { runBatch(); }
+    // What still waits for the batch is destroyed now, and what waits for its delete
+    // deleted.
+    void finish()
+    {
+        runBatch();
+        deleteWaiting();
+    }
+
+    // The files overwritten whose delete waits: deleted, each folder flushed once, and
+    // only then reported destroyed (a power cut before the flush may bring a name back).
+    void deleteWaiting()
+    {
+        if (m_toDelete.empty())
+            return;
+        std::vector<ToDelete> files = std::move(m_toDelete);
+        m_toDelete.clear();
+        m_bytesToDelete = 0;
+        m_run.m_runner.runBlocking([&] {
+            for (ToDelete& file : files) {
+                try {
+                    file.target.remove();
+                } catch (const Error& error) {
+                    file.failure = error;
+                    // A file that stays keeps the mode it had.
+                    file.target.restoreMode();
+                }
+            }
+            std::vector<std::pair<fs::Identity, std::optional<Error>>> flushed;
+            for (ToDelete& file : files) {
+                if (file.failure)
+                    continue;
+                const fs::Folder& folder = file.target.folder();
+                auto done = std::find_if(flushed.begin(), flushed.end(), [&](const auto& f) {
+                    return f.first == folder.identity();
+                });
+                if (done == flushed.end()) {
+                    std::optional<Error> failure;
+                    try {
+                        folder.sync();
+                    } catch (const Error& error) {
+                        failure = error;
+                    }
+                    done = flushed.insert(flushed.end(), {folder.identity(), failure});
+                }
+                if (done->second)
+                    file.failure = Error(done->second->code(),
+                                         QStringLiteral("Deleted, but its folder could not be "
+                                                        "flushed to the disk (") +
+                                             done->second->message() +
+                                             QStringLiteral("): after a power cut its name may "
+                                                            "come back"),
+                                         file.path);
+            }
+        });
+        for (ToDelete& file : files) {
+            if (!file.failure) {
+                report(file.path, file.index, file.logged, file.outcome);
+                continue;
+            }
+            logSurvival(file.path, file.logged, file.failure->message());
+            m_failedPaths.push_back(file.path);
+            failed(*file.failure);
+        }
+    }
 
     // After a stop: the files waiting for the batch were not touched, and their steps
     // not taken.
     void dropWaiting()
     {
+        // Overwritten whole already: these are dealt with as the run would have.
+        deleteWaiting();
         for (const Waiting& w : m_waiting) {
             if (w.step)
                 continue;
@@ -184,6 +265,7 @@ public:
     long long dealtCount() const { return m_tally.destroyed + m_tally.notReached; }
     const QStringList& notReached() const { return m_notReached; }
     const QStringList& otherNames() const { return m_otherNames; }
+    bool namesMayRemain() const { return m_namesMayRemain; }
 
 private:
     // A file of the batch (no step), or a step to take once the files before it are done.
@@ -194,6 +276,36 @@ private:
         bool logged = false;
         std::function<void()> step;
     };
+
+    // A file overwritten whole, whose delete waits for the others' (deleteWaiting).
+    struct ToDelete
+    {
+        WipeTarget target;
+        QByteArray path;
+        size_t index = 0;
+        bool logged = false;
+        WipeOutcome outcome;
+        std::optional<Error> failure;
+    };
+
+    WipeTarget::Rules deferredRules() const
+    {
+        WipeTarget::Rules rules = this->rules();
+        rules.deferDelete = true;
+        return rules;
+    }
+
+    // Overwrites the file at the level; its delete waits for those of the files after it,
+    // so that the deletes of a run reach the folder's block on the disk in one flush.
+    std::optional<WipeOutcome> deferDelete(WipeTarget target, const QByteArray& path, bool logged)
+    {
+        const WipeOutcome outcome = wipePrepared(target, m_level);
+        m_bytesToDelete += target.initialLength();
+        m_toDelete.push_back({std::move(target), path, m_index, logged, outcome, {}});
+        if (m_toDelete.size() >= kMostToDelete || m_bytesToDelete >= kMostBytesToDelete)
+            deleteWaiting();
+        return std::nullopt;
+    }
 
     bool batched() const { return m_run.m_policy.batchLeast && m_level == WipeLevel::Least; }
     bool waitingAtLevel(WipeLevel level) const
@@ -251,6 +363,8 @@ private:
     // folder meanwhile).
     template <class Step> void step(const fs::Folder& folder, const QByteArray& path, Step&& act)
     {
+        // A folder emptied needs its files gone first; in order, everything else too.
+        deleteWaiting();
         if (m_waiting.empty())
             return act(folder);
         auto held = std::make_shared<fs::Folder>(folder.duplicate());
@@ -324,7 +438,8 @@ private:
         bool logged = false;
         try {
             logged = logLine(path);
-            report(path, m_index, logged, wipe());
+            if (const std::optional<WipeOutcome> outcome = wipe(logged))
+                report(path, m_index, logged, *outcome);
         } catch (const Error& error) {
             logSurvival(path, logged, error.message());
             if (error.code() == ECANCELED) {
@@ -350,12 +465,17 @@ private:
         }
         if (outcome.otherNames > 0)
             m_otherNames << otherNamesNotice(path, outcome.otherNames);
+        m_namesMayRemain |= outcome.namesMayRemain;
         m_dealt[index] = true;
         m_view.fileDealtWith(path, outcome);
     }
 
     // Each waiting step holds a folder open: a bound on descriptors.
     static constexpr size_t kMostWaiting = 400;
+    // Each file whose delete waits holds three (its folder, itself, its contents); and the
+    // files of a long run are reported now and then.
+    static constexpr size_t kMostToDelete = 100;
+    static constexpr off_t kMostBytesToDelete = off_t(256) << 20;
 
     DeletionRun& m_run;
     DeletionView& m_view;
@@ -363,10 +483,13 @@ private:
     WipeEnv m_env;
     WipeBatch m_batch;
     std::vector<Waiting> m_waiting;
+    std::vector<ToDelete> m_toDelete;
+    off_t m_bytesToDelete = 0;
     std::vector<QByteArray> m_failedPaths;
     std::vector<bool> m_dealt;
     std::optional<Error> m_failure;
     QStringList m_notReached, m_otherNames;
+    bool m_namesMayRemain = false;
     size_t m_index = 0;
     WipeLevel m_level = WipeLevel::Medium;
     QString m_levelText;
@@ -407,6 +530,8 @@ DeletionRun::Outcome DeletionRun::run(std::vector<QByteArray> entries, EntryWalk
         lines << QStringLiteral("Deleted, but the old data is still on the device:")
               << sink.notReached();
     lines << sink.otherNames();
+    if (sink.namesMayRemain())
+        lines << namesMayRemainNotice();
     if (!lines.isEmpty())
         m_view.reportNotices(lines);
     return outcome;

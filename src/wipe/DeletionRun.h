@@ -173,6 +173,9 @@ private:
     Tally m_tally;
 };
 
+// The notice after a run whose files lay on a file system that keeps copies of deleted
+// names.
+QString namesMayRemainNotice();
 // The notice for a destroyed file that other names still point at.
 QString otherNamesNotice(const QByteArray& path, unsigned long long otherNames);
 

@@ -424,9 +424,10 @@ void WipeTarget::remove()
     // some file systems (FUSE's ".fuse_hidden"), which would keep the delete's private
     // folder from going: only the held entry, which opens nothing, stays.
     m_env.runner.runBlocking([this] { m_held.reset(); });
+    const bool flushHere = !m_rules.volumeFlush && !m_rules.deferDelete;
     if (m_rules.scramble && m_name != kScrambledName) {
         ScrambleName(*this);
-        if (!m_rules.volumeFlush)
+        if (flushHere)
             m_folder.sync();
     }
     removePrivately();
@@ -434,7 +435,7 @@ void WipeTarget::remove()
     // long (a discard for each of them): not on the interface thread.
     m_env.runner.runBlocking([this] { m_entry.close(); });
     // The file is gone for good only once its folder says so on the disk.
-    if (!m_rules.volumeFlush)
+    if (flushHere)
         m_folder.sync();
 }
 
@@ -474,9 +475,15 @@ WipeOutcome WipeTarget::concludeHere()
     Verdict verdict = verify();
     if (verdict.destroyed())
         verdict.caveat = m_caveat;
-    if (m_rules.deleteAfter)
+    if (m_rules.deleteAfter && !m_rules.deferDelete)
         remove();
-    return WipeOutcome{true, otherNames(), std::move(verdict)};
+    // Overwritten: while the delete waits, another program may open it without waiting
+    // on this one's lease.
+    if (m_rules.deferDelete)
+        m_held.reset();
+    const bool namesKept = m_kind.name == "ext3" || m_kind.name == "ext4" || m_kind.name == "xfs" ||
+                           m_kind.name == "btrfs";
+    return WipeOutcome{true, otherNames(), std::move(verdict), namesKept};
 }
 
 Verdict WipeTarget::verify()

@@ -48,6 +48,9 @@ struct [[nodiscard]] WipeOutcome
     nlink_t otherNames = 0;
     // Whether the old bytes are gone from the device.
     Verdict verdict;
+    // The file system keeps copies of deleted names (its journal, log or metadata), which
+    // the Disk Cleaner's free-space run writes over.
+    bool namesMayRemain = false;
 };
 
 // The volumes' devices opened for reading back, each once for many files (a batch):
@@ -81,6 +84,10 @@ public:
         // A batch flushes the whole volume once after each pass and after the deletes
         // (WipeBatch): the passes and the folder are then not flushed one by one here.
         bool volumeFlush = false;
+        // conclude() leaves the delete to the caller (remove()), who flushes each folder
+        // once after the deletes of many files: every flush of a folder commits it to the
+        // journal again, with the names still to go.
+        bool deferDelete = false;
         off_t maxLength = std::numeric_limits<off_t>::max(); // room for the method's rounding
     };
 
@@ -119,7 +126,8 @@ public:
     void restoreMode() noexcept;
 
     // Renames (when the rules say so) and deletes the file, flushing the folder after
-    // each, so that the file is gone for good when this returns.
+    // each, so that the file is gone for good when this returns; unless the rules leave
+    // the flushes to the caller (volumeFlush, deferDelete).
     void remove();
     // The end of every wipe once its last pass is flushed: a file that changed meanwhile
     // is a failure; otherwise the verdict, then (when the rules say so) the delete. One

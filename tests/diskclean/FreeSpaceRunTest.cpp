@@ -418,7 +418,9 @@ TEST_F(DiskRunFake, FailingWriteOnceAndUndeletableFileAsStep80)
     EXPECT_EQ(view.reportSteps, std::vector<int>({80}));
     ASSERT_EQ(view.reports.size(), 1);
     EXPECT_TRUE(view.reports[0].contains(QString::fromUtf8(tempFile())));
-    expectFailedStatus("Operation not permitted");
+    // What stays is named with its size.
+    expectFailedStatus("Operation not permitted; the filler could not be deleted and takes " +
+                       ov::CDriveInfo::FormatSize(left, true) + " of the volume: delete it");
     EXPECT_GT(left, 0);
     EXPECT_EQ(run->cleanedBytes(), left);
     EXPECT_FALSE(run->isRunning());

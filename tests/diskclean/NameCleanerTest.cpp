@@ -7,6 +7,7 @@
 #include "support/LoopMount.h"
 #include "support/Tmpfs.h"
 
+#include <optional>
 #include <sys/stat.h>
 
 using ov::FreeSpaceRun;
@@ -184,23 +185,30 @@ TEST(DiskNames, AVolumeInMemoryIsNotFilled)
         << real.view.unreached[0].toStdString();
 }
 
-// Two runs on one folder would share one filler and each count it as its own.
+// Two runs on one volume would fill the same free space and each count it as its own,
+// whichever folders they fill from.
 TEST(DiskNames, ASecondRunIsRefusedNamingTheFirst)
 {
     QString why;
     auto mount = ov::test::LoopMount::create("ext4", 64 << 20, &why);
     if (!mount)
         GTEST_SKIP() << why.toStdString();
-    const ov::fillplace::RunLock first = ov::fillplace::RunLock::take(mount->mountPoint());
+    const QByteArray elsewhere = mount->mountPoint() + "/elsewhere";
+    ASSERT_EQ(::mkdir(elsewhere.constData(), 0755), 0);
+    const QByteArray program = ov::test::readFile("/proc/self/comm").trimmed();
+    std::optional<ov::fillplace::RunLock> first(ov::fillplace::RunLock::take(elsewhere));
     RealRun real(mount->mountPoint());
     real.run.run();
     EXPECT_EQ(real.run.lastOutcome(), Outcome::Failed);
     ASSERT_EQ(real.view.reports.size(), 1);
     EXPECT_TRUE(real.view.reports[0].contains("Another free-space run is filling this volume "
                                               "(process " +
-                                              QString::number(::getpid()) + ")"))
+                                              QString::number(::getpid()) + ", " + program + ")"))
         << real.view.reports[0].toStdString();
     EXPECT_FALSE(exists(real.tempFile()));
+    // Once the first ends, the volume is free again.
+    first.reset();
+    EXPECT_NO_THROW(ov::fillplace::RunLock::take(mount->mountPoint()));
 }
 
 // An ordinary user fills from the folder it names when the volume's top folder is root's,

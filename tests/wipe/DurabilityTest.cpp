@@ -6,11 +6,13 @@
 #include "support/FuseMount.h"
 #include "support/RecordingRunner.h"
 #include "support/TempDir.h"
+#include "wipe/DeletionRun.h"
 #include "wipe/WipeMethods.h"
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace ov {
@@ -64,6 +66,53 @@ TEST_P(PowerCut, ADestroyedFileIsGoneForGoodAtTheMomentItIsCounted)
         EXPECT_FALSE(names.contains(QStringLiteral("ovlxx.ovl")));
         EXPECT_EQ(test::countOccurrences(image, marker), 0);
         QFile::remove(QString::fromUtf8(image));
+    }
+}
+
+// A run's deletes reach the disk with one flush of each folder after them: a file of the
+// run is counted only once that flush is over.
+TEST_P(PowerCut, EveryFileOfARunIsGoneForGoodWhenItIsCounted)
+{
+    const QString fsType = QString::fromLatin1(GetParam());
+    QString why;
+    auto disk = test::PowerCutDisk::create(
+        fsType, fsType == QLatin1String("xfs") ? 320 << 20 : 48 << 20, &why);
+    if (!disk)
+        GTEST_SKIP() << why.toStdString();
+    const QByteArray folder = disk->mountPoint() + "/run";
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+    std::vector<QByteArray> paths;
+    for (const char* name : {"first", "second", "third"}) {
+        paths.push_back(folder + "/" + name);
+        test::writeFile(paths.back(), markerFor(name).repeated(3000));
+    }
+    disk->settle();
+
+    // At each file's count the power goes: the names that come back after the reboot.
+    struct View : DeletionView
+    {
+        void fileDealtWith(const QByteArray& path, const WipeOutcome&) override
+        {
+            const QByteArray image = disk->snapshot(QStringLiteral("counted"));
+            counted.push_back(path.mid(path.lastIndexOf('/') + 1));
+            namesBack.push_back(disk->namesAfterReboot(image, QStringLiteral("run")));
+            QFile::remove(QString::fromUtf8(image));
+        }
+        test::PowerCutDisk* disk = nullptr;
+        QStringList counted;
+        std::vector<QStringList> namesBack;
+    } view;
+    view.disk = disk.get();
+    test::RecordingRunner runner;
+    Settings settings;
+    settings.SecurityLevel = QStringLiteral("2");
+    DeletionRun run(view, settings, nullptr, runner, {});
+    EXPECT_EQ(run.run(paths), DeletionRun::Outcome::Done);
+    ASSERT_EQ(size_t(view.counted.size()), paths.size());
+    for (qsizetype i = 0; i < view.counted.size(); ++i) {
+        for (const QString& name : view.counted.mid(0, i + 1))
+            EXPECT_FALSE(view.namesBack[size_t(i)].contains(name))
+                << name.toStdString() << " back after a cut at " << i;
     }
 }
 

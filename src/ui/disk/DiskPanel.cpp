@@ -340,8 +340,10 @@ void DiskPanel::ShowDriveInfo()
                                 ? QStringLiteral("True")
                                 : QStringLiteral("False"));
             // A run that never ended left its filler: named, with the advice to run again.
-            const QStringList leftovers =
-                FreeSpaceRun::leftoverNotices({}, MountTable::stripRoot(objDriveInfo->Drive()));
+            // Reading the folder may wait on the disk: not on the interface thread.
+            const QByteArray mountPoint = MountTable::stripRoot(objDriveInfo->Drive());
+            const QStringList leftovers = m_context.runner.blocking(
+                [&] { return FreeSpaceRun::leftoverNotices({}, mountPoint); });
             lblNotice->setWordWrap(!leftovers.isEmpty());
             lblNotice->setText(leftovers.join(QLatin1Char('\n')));
         } else {
