@@ -1,5 +1,5 @@
 #!/bin/bash
-# What the Orca screen reader says at the end of a deletion run in the window: starts
+# What the Orca screen reader says at the end of a run in the window: starts
 # an X server, a session bus with the accessibility bus, speech-dispatcher whose one
 # voice writes each utterance to a file instead of a sound card, Orca, and the window
 # with one file of a temporary folder on its command line; brings the File Cleaner
@@ -9,6 +9,7 @@
 #
 #   scripts/orca-speech.sh [build folder]      (default: build)
 #   FAIL=1 scripts/orca-speech.sh [build]      (the file is immutable: a run that fails)
+#   DISK=1 scripts/orca-speech.sh [build]      (a free-space run on an 8 MiB volume, as root)
 #   KEEP=1 ...                                 (keeps the logs)
 set -euo pipefail
 
@@ -34,6 +35,7 @@ display=":$((90 + RANDOM % 9))"
 Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null || true; chattr -i "$work/secret file.bin" 2>/dev/null || true
+      umount "$work/small" 2>/dev/null || true
       [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 export DISPLAY="$display" HOME="$work" XDG_CONFIG_HOME="$work/config" \
     XDG_RUNTIME_DIR="$work/run"
@@ -59,6 +61,17 @@ AddVoice "en" "MALE1" "written"
 CONF
 
 head -c 65536 /dev/urandom >"$work/secret file.bin"
+start="$work"
+if [ -n "${DISK:-}" ]; then
+    # The Disk Cleaner starts on the volume of the folder the window starts in.
+    start="$work/small"
+    mkdir "$start"
+    # A small ext2 volume of its own (a tmpfs is memory and is not filled).
+    truncate -s 8M "$work/small.img"
+    mkfs.ext2 -q "$work/small.img"
+    mount -o loop "$work/small.img" "$start" ||
+        { echo "orca-speech: DISK needs root to mount a loop device" >&2; exit 2; }
+fi
 if [ -n "${FAIL:-}" ]; then
     # Immutable: not even root may write it, so the check before the first byte fails.
     chattr +i "$work/secret file.bin" ||
@@ -68,9 +81,9 @@ fi
 # Everything below runs on one private session bus: the accessibility bus, the speech
 # server, Orca, the window. The window joins the accessibility bus without a desktop's
 # switch.
-dbus-run-session -- bash -s "$work" "$program" <<'SESSION'
+dbus-run-session -- bash -s "$work" "$program" "$start" <<'SESSION'
 set -euo pipefail
-work=$1 program=$2
+work=$1 program=$2 start=$3
 /usr/libexec/at-spi-bus-launcher --launch-immediately >"$work/bus.log" 2>&1 &
 speech-dispatcher --run-single --timeout 0 --config-dir "$work/speechd" --log-dir "$work" \
     >"$work/speechd.out" 2>&1 &
@@ -85,7 +98,7 @@ for _ in $(seq 600); do
 done
 grep -q "Screen reader on" "$work/spoken.txt" 2>/dev/null ||
     { echo "orca-speech: Orca did not start (logs in $work)" >&2; exit 1; }
-cd "$work"
+cd "$start"
 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1 QT_ACCESSIBILITY=1 "$program" "$work/secret file.bin" \
     >"$work/window.log" 2>&1 &
 window=$!
@@ -101,10 +114,14 @@ for _ in $(seq 100); do
 done
 sleep 1
 key() { xdotool key --clearmodifiers "$@"; sleep 0.6; }
-key F10             # File
-key Right           # View, its first item: File Cleaner
-key Return
-key Tab Tab Tab Tab Tab # from the list to the delete button
+if [ -n "${DISK:-}" ]; then
+    key Tab # from the drive list to "Clean Selected Drive"
+else
+    key F10             # File
+    key Right           # View, its first item: File Cleaner
+    key Return
+    key Tab Tab Tab Tab Tab # from the list to the delete button
+fi
 before=$(wc -l <"$work/spoken.txt")
 # Waits until Orca has been silent for two seconds.
 quiet() {
@@ -121,7 +138,7 @@ if [ -n "${FAIL:-}" ]; then
     key Return # closes the error box
     quiet
 fi
-echo "file destroyed: $([ -e "$work/secret file.bin" ] && echo no || echo yes)"
+[ -n "${DISK:-}" ] || echo "file destroyed: $([ -e "$work/secret file.bin" ] && echo no || echo yes)"
 echo "--- what Orca spoke after Space (speech-dispatcher's utterances; logs in $work)"
 tail -n +"$((before + 1))" "$work/spoken.txt" | sed 's/^ *//'
 kill "$window" "$orca" "$speechd" 2>/dev/null || true
