@@ -39,7 +39,7 @@ trap 'kill "$xvfb" 2>/dev/null || true; chattr -i "$work/secret file.bin" 2>/dev
       [ -n "${KEEP:-}" ] || rm -rf "$work"' EXIT
 export DISPLAY="$display" HOME="$work" XDG_CONFIG_HOME="$work/config" \
     XDG_RUNTIME_DIR="$work/run"
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 
 # speech-dispatcher's generic module runs a command for every utterance: here it
