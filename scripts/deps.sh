@@ -22,6 +22,8 @@ OV_TEST_PACKAGES=(
     xvfb xauth xdotool x11-utils imagemagick
     # The window tests lay the windows out in each font family a desktop may use.
     fonts-dejavu-core fonts-liberation2 fonts-urw-base35
+    # A desktop style whose menu bar ignores Alt alone, for the keyboard test.
+    adwaita-qt6
     e2fsprogs xfsprogs btrfs-progs dosfstools util-linux
     desktop-file-utils appstream mandoc man-db zsh
     libfuse3-dev fuse3

@@ -125,6 +125,15 @@ frmAbout::frmAbout(AppContext& context) : m_context(context)
 
     Form_Load();
     dialogs::fitWindow(*this);
+    // The web link is as wide as its text, which a desktop font larger than the design's
+    // carries past the box's planned right edge: the box then grows to keep the margin it
+    // planned beside its widest control, so that the link ends clear of the edge.
+    int right = 0;
+    for (const QWidget* child : findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+        right = std::max(right, child->geometry().right() + 1);
+    const int margin = twipsRect(0, 0, 4680 - 4575, 0).width();
+    if (right + margin > width())
+        setFixedWidth(right + margin);
 }
 
 frmAbout* frmAbout::showSingle(AppContext& context)

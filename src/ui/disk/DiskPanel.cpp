@@ -91,6 +91,15 @@ QString labelText(const QString& text)
 
 } // namespace
 
+DriveListBox::DriveListBox(QWidget* parent) : QComboBox(parent)
+{
+    // Qt 6.4 gives a closed drop-down list no text and no selection on the accessibility
+    // bus, so a screen reader that comes to it says only its caption: the chosen entry is
+    // its description as well, which the reader speaks after the caption.
+    connect(this, &QComboBox::currentTextChanged, this,
+            [this](const QString& text) { setAccessibleDescription(text); });
+}
+
 void DriveListBox::showPopup()
 {
     if (beforePopup)

@@ -28,7 +28,7 @@ class DriveListBox : public QComboBox
 {
     Q_OBJECT
 public:
-    using QComboBox::QComboBox;
+    explicit DriveListBox(QWidget* parent);
     std::function<void()> beforePopup;
     void showPopup() override;
 };

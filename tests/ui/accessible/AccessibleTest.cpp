@@ -5,6 +5,7 @@
 #include "ui/dialogs/frmAbout.h"
 #include "ui/dialogs/frmOptions.h"
 #include "ui/dialogs/frmViewLog.h"
+#include "ui/disk/DiskPanel.h"
 #include "ui/file/PendingList.h"
 #include "ui/main/frmMain.h"
 
@@ -201,6 +202,20 @@ private slots:
         const auto labels = accessible(&main, "Drive1")->relations(QAccessible::Label);
         QVERIFY(!labels.isEmpty());
         QCOMPARE(labels.first().first->text(QAccessible::Name), QStringLiteral("Drive:"));
+        // A closed drop-down list has no text of its own on the bus: the chosen drive is
+        // its description, heard after the caption, from the start and after each change.
+        auto* drives = main.findChild<QComboBox*>(QStringLiteral("Drive1"));
+        QVERIFY(!drives->currentText().isEmpty());
+        QCOMPARE(accessible(&main, "Drive1")->text(QAccessible::Description),
+                 drives->currentText());
+        world.volumes.add(world.dir.file("other") + "/", 1 << 20, 5000);
+        main.diskPanel().refreshDriveList();
+        QCOMPARE(drives->count(), 2);
+        for (int index : {1, 0}) {
+            drives->setCurrentIndex(index);
+            QCOMPARE(accessible(&main, "Drive1")->text(QAccessible::Description),
+                     drives->itemText(index));
+        }
         QCOMPARE(accessible(&main, "picGrad")->role(), QAccessible::ProgressBar);
 
         frmOptions options(world.context);

@@ -43,6 +43,36 @@ QString describe(const QWidget* widget)
         .arg(widget->height());
 }
 
+// Where a one-line label's text lies across its parent, by its alignment.
+std::pair<int, int> textSpan(const QLabel* label)
+{
+    const QFontMetrics metrics(label->font());
+    const int width = metrics.horizontalAdvance(label->text().trimmed());
+    const QRect area = label->contentsRect().translated(label->pos());
+    const Qt::Alignment align =
+        QStyle::visualAlignment(label->layoutDirection(), label->alignment());
+    int left = area.left();
+    if (align & Qt::AlignRight)
+        left = area.right() + 1 - width;
+    else if (align & Qt::AlignHCenter)
+        left = area.left() + (area.width() - width) / 2;
+    return {left, left + width};
+}
+
+// Two texts on one line run together when less than a space lies between them (a
+// counter right after its caption reads as one word).
+bool runTogether(const QLabel* a, const QLabel* b)
+{
+    if (a->wordWrap() || b->wordWrap() || a->text().isEmpty() || b->text().isEmpty() ||
+        a->y() >= b->y() + b->height() || b->y() >= a->y() + a->height())
+        return false;
+    const auto [aLeft, aRight] = textSpan(a);
+    const auto [bLeft, bRight] = textSpan(b);
+    const int space = std::max(QFontMetrics(a->font()).horizontalAdvance(QLatin1Char(' ')),
+                               QFontMetrics(b->font()).horizontalAdvance(QLatin1Char(' ')));
+    return aLeft < bLeft ? bLeft - aRight < space : aLeft - bRight < space;
+}
+
 // What does not fit in one window, one line per fault.
 QStringList faults(QWidget* window)
 {
@@ -74,6 +104,9 @@ QStringList faults(QWidget* window)
         QWidget* parent = w->parentWidget();
         if (!parent->rect().contains(w->geometry()))
             found << describe(w) + QStringLiteral(" leaves its parent ") + describe(parent);
+        // A text grown wider than planned keeps clear of the window's right edge.
+        if (text && parent == window && w->geometry().right() >= window->width() - 2)
+            found << describe(w) + QStringLiteral(" reaches the window's right edge");
         for (QWidget* other : parent->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
             if (other <= w || other->isWindow() || !other->isVisibleTo(window) ||
                 other->objectName().startsWith(QLatin1String("qt_")) || stackedByDesign(w, other))
@@ -81,6 +114,10 @@ QStringList faults(QWidget* window)
             const QRect shared = w->geometry().intersected(other->geometry());
             if (shared.width() > 2 && shared.height() > 2)
                 found << describe(w) + QStringLiteral(" overlaps ") + describe(other);
+            auto* label = qobject_cast<QLabel*>(w);
+            auto* otherLabel = qobject_cast<QLabel*>(other);
+            if (label && otherLabel && runTogether(label, otherLabel))
+                found << describe(w) + QStringLiteral(" runs into ") + describe(other);
         }
     }
     return found;

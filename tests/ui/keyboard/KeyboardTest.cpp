@@ -183,10 +183,20 @@ private slots:
         QVERIFY(s.untouched());
     }
 
-    // F10 opens the first menu; Alt alone moves into the menu bar, so that the arrows that
-    // follow go to the menu and not to the drive list that has the focus.
+    // F10 opens the first menu; Alt alone shows the access keys and moves into the menu
+    // bar, so that the arrows that follow go to the menu and not to the drive list that has
+    // the focus. Every style of Qt itself does so; the run under Adwaita (its high-contrast
+    // variant, which a low-vision user may choose), which does not, shows that the window
+    // does it whatever the desktop's style.
     void f10AndAltLeadIntoTheMenu()
     {
+        const QByteArray wanted = qgetenv("QT_STYLE_OVERRIDE");
+        if (!wanted.isEmpty() &&
+            QApplication::style()->name().compare(QLatin1String(wanted), Qt::CaseInsensitive)) {
+            if (qEnvironmentVariableIsSet("OV_E2E_REQUIRED"))
+                QFAIL("the style " + wanted + " is not installed");
+            QSKIP("the style " + wanted + " is not installed");
+        }
         Started s;
         s.volumes.add(s.dir.file("other") + "/", 1 << 20, 5000);
         s.window->diskPanel().refreshDriveList();
@@ -202,19 +212,34 @@ private slots:
         QCOMPARE(s.w()->findChild<QMenu*>(QStringLiteral("mnuHelp"))->title(),
                  QStringLiteral("&Help"));
 
-        press(s.w(), Qt::Key_F10);
-        QTRY_COMPARE(QApplication::activePopupWidget(), file);
-        QTest::keyClick(file, Qt::Key_Escape);
-        QTRY_VERIFY(!QApplication::activePopupWidget());
-
-        // Alt pressed and let go alone, then Down: the drive stays what it was.
+        // Alt pressed and let go alone shows the access keys; then Down opens the File menu
+        // and the drive stays what it was.
+        QMenuBar* bar = s.window->menuBar();
         QTest::keyPress(s.w()->windowHandle(), Qt::Key_Alt, Qt::AltModifier);
         QTest::keyRelease(s.w()->windowHandle(), Qt::Key_Alt, Qt::NoModifier);
+        QStyleOptionMenuItem title;
+        title.initFrom(bar);
+        title.text = file->title();
+        QVERIFY(bar->style()->styleHint(QStyle::SH_UnderlineShortcut, &title, bar));
         press(s.w(), Qt::Key_Down);
-        press(s.w(), Qt::Key_Down);
+        QTRY_COMPARE(QApplication::activePopupWidget(), file);
+        press(file, Qt::Key_Down);
         QCOMPARE(drives->currentIndex(), 0);
-        QTest::keyClick(s.w()->windowHandle(), Qt::Key_Escape);
-        QTest::keyClick(s.w()->windowHandle(), Qt::Key_Escape);
+        // Escape closes the menu, a second one leaves the bar: the focus is back on the
+        // drive list, where an arrow now does change the drive.
+        press(file, Qt::Key_Escape);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        press(s.w(), Qt::Key_Escape);
+        QCOMPARE(focusName(s.w()), QStringLiteral("Drive1"));
+        press(s.w(), Qt::Key_Down);
+        QCOMPARE(drives->currentIndex(), 1);
+
+        press(s.w(), Qt::Key_F10);
+        QTRY_COMPARE(QApplication::activePopupWidget(), file);
+        press(file, Qt::Key_Escape);
+        QTRY_VERIFY(!QApplication::activePopupWidget());
+        press(s.w(), Qt::Key_Escape);
+        QCOMPARE(drives->currentIndex(), 1);
         QVERIFY(s.untouched());
     }
 
