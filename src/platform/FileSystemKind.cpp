@@ -20,10 +20,10 @@ constexpr unsigned kKernel = kNotAVolume;
 // The one table of the file system types the program knows. ext2, ext3 and ext4 share one
 // magic number.
 const Known kKnown[] = {
-    {"ext4", EXT4_SUPER_MAGIC, WriteKind::InPlace, kCase | kOwnerReserve},
-    {"ext3", EXT4_SUPER_MAGIC, WriteKind::InPlace, kCase | kOwnerReserve},
+    {"ext4", EXT4_SUPER_MAGIC, WriteKind::InPlace, kCase | kOwnerReserve | kNamesInJournal},
+    {"ext3", EXT4_SUPER_MAGIC, WriteKind::InPlace, kCase | kOwnerReserve | kNamesInJournal},
     {"ext2", EXT4_SUPER_MAGIC, WriteKind::InPlace, kCase | kOwnerReserve},
-    {"xfs", XFS_SUPER_MAGIC, WriteKind::InPlace, kCase},
+    {"xfs", XFS_SUPER_MAGIC, WriteKind::InPlace, kCase | kNamesInJournal},
     {"vfat", MSDOS_SUPER_MAGIC, WriteKind::InPlace, kCasePreservingNames},
     {"msdos", MSDOS_SUPER_MAGIC, WriteKind::InPlace, 0},
     {"exfat", 0x2011BAB0, WriteKind::InPlace, kCasePreservingNames},
@@ -33,7 +33,7 @@ const Known kKnown[] = {
     {"reiserfs", REISERFS_SUPER_MAGIC, WriteKind::InPlace, kCase},
     {"hfsplus", 0x482b, WriteKind::InPlace, 0},
     {"minix", 0, WriteKind::InPlace, kCase},
-    {"btrfs", BTRFS_SUPER_MAGIC, WriteKind::CopyOnWrite, kCase},
+    {"btrfs", BTRFS_SUPER_MAGIC, WriteKind::CopyOnWrite, kCase | kNamesInJournal},
     {"bcachefs", 0xca451a4e, WriteKind::CopyOnWrite, kCase},
     {"zfs", 0x2fc12fc1, WriteKind::CopyOnWrite, kCase},
     {"f2fs", F2FS_SUPER_MAGIC, WriteKind::LogStructured, kCase},

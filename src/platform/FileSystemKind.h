@@ -30,6 +30,9 @@ enum FileSystemTrait : unsigned
     kNetworkShare = 1u << 4,        // a share of another machine
     kOptical = 1u << 5,             // a disc image's file system
     kNotAVolume = 1u << 6,          // the kernel's or a desktop's own: listed as no volume
+    // Deleted names stay in a journal, a log or released metadata, which the free-space
+    // run's names step knows how to overwrite.
+    kNamesInJournal = 1u << 7,
 };
 
 struct FileSystemKind

@@ -481,9 +481,7 @@ WipeOutcome WipeTarget::concludeHere()
     // on this one's lease.
     if (m_rules.deferDelete)
         m_held.reset();
-    const bool namesKept = m_kind.name == "ext3" || m_kind.name == "ext4" || m_kind.name == "xfs" ||
-                           m_kind.name == "btrfs";
-    return WipeOutcome{true, otherNames(), std::move(verdict), namesKept};
+    return WipeOutcome{true, otherNames(), std::move(verdict), m_kind.has(kNamesInJournal)};
 }
 
 Verdict WipeTarget::verify()
