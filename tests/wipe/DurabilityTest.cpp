@@ -38,13 +38,18 @@ QByteArray markerFor(const char* name)
 
 using PowerCut = ::testing::TestWithParam<const char*>;
 
+std::unique_ptr<test::PowerCutDisk> diskOf(const char* type, QString* why)
+{
+    const QString fsType = QString::fromLatin1(type);
+    // mkfs.xfs wants at least 300 MiB.
+    return test::PowerCutDisk::create(fsType, fsType == QLatin1String("xfs") ? 320 << 20 : 48 << 20,
+                                      why);
+}
+
 TEST_P(PowerCut, ADestroyedFileIsGoneForGoodAtTheMomentItIsCounted)
 {
-    const QString fsType = QString::fromLatin1(GetParam());
     QString why;
-    // mkfs.xfs wants at least 300 MiB.
-    auto disk = test::PowerCutDisk::create(
-        fsType, fsType == QLatin1String("xfs") ? 320 << 20 : 48 << 20, &why);
+    auto disk = diskOf(GetParam(), &why);
     if (!disk)
         GTEST_SKIP() << why.toStdString();
     test::RecordingRunner runner;
@@ -73,10 +78,8 @@ TEST_P(PowerCut, ADestroyedFileIsGoneForGoodAtTheMomentItIsCounted)
 // run is counted only once that flush is over.
 TEST_P(PowerCut, EveryFileOfARunIsGoneForGoodWhenItIsCounted)
 {
-    const QString fsType = QString::fromLatin1(GetParam());
     QString why;
-    auto disk = test::PowerCutDisk::create(
-        fsType, fsType == QLatin1String("xfs") ? 320 << 20 : 48 << 20, &why);
+    auto disk = diskOf(GetParam(), &why);
     if (!disk)
         GTEST_SKIP() << why.toStdString();
     const QByteArray folder = disk->mountPoint() + "/run";
