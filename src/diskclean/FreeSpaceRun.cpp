@@ -565,11 +565,11 @@ void FreeSpaceRun::run()
             end(Outcome::Finished);
             return;
         }
-        // One run at a time in a folder: a second one would share the filler and count it
-        // as its own.
+        // One run at a time on a volume: a second one would share the free space (and, in
+        // one folder, the filler) and count it as its own.
         if (m_root)
-            m_lock.emplace(
-                m_runner.blocking([&] { return fillplace::RunLock::take(m_folderPath); }));
+            m_lock.emplace(m_runner.blocking(
+                [&] { return fillplace::RunLock::take(m_folderPath, m_info.locksWholeVolume()); }));
         m_countAvailable = m_info.reservedSpace() > 0;
         m_names.emplace(m_runner, m_stop);
         m_names->onProgress = [this](int percent) {

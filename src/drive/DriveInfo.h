@@ -72,6 +72,8 @@ public:
     std::vector<KeptBack> keptBackSpace() const { return m_platform.keptBack(m_rootPath); }
     // Whether runs on this volume write over what its file system keeps of deleted names.
     bool keepsNames() const { return m_platform.keepsNames(); }
+    // Whether a run's lock covers the whole volume or only the run's folder.
+    bool locksWholeVolume() const { return m_platform.locksWholeVolume(); }
 
     // A byte count as the panel shows it: "912 bytes", "1.50 GB", and with LongDisplay
     // the exact count after it, "1.50 GB (1,610,612,736 bytes)". Fixed "," and "." for

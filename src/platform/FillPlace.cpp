@@ -144,11 +144,11 @@ QByteArray writableFolderOn(const QByteArray& mountPoint)
     return {};
 }
 
-RunLock RunLock::take(const QByteArray& folder)
+RunLock RunLock::take(const QByteArray& folder, bool wholeVolume)
 {
     // One run per volume, from whatever folder: a lock on the volume's top folder, which
     // any user may open to read and lock.
-    const QByteArray top = topFolderOf(folder);
+    const QByteArray top = wholeVolume ? topFolderOf(folder) : QByteArray();
     fs::Descriptor volume;
     if (!top.isEmpty())
         volume =

@@ -28,8 +28,9 @@ class RunLock
 {
 public:
     static constexpr char kName[] = ".ovtempx.lock";
-    // Throws Error (EBUSY) naming the run that holds it.
-    static RunLock take(const QByteArray& folder);
+    // The lock of the volume that holds `folder` (with `wholeVolume`), else of the folder
+    // itself. Throws Error (EBUSY) naming the run that holds it.
+    static RunLock take(const QByteArray& folder, bool wholeVolume);
     RunLock(RunLock&&) noexcept = default;
     RunLock& operator=(RunLock&&) noexcept = default;
     ~RunLock();

@@ -34,6 +34,7 @@ public:
     std::uint64_t reserveOutOfReach(const QByteArray& rootPath) override;
     std::vector<KeptBack> keptBack(const QByteArray& rootPath) override;
     bool keepsNames() const override { return true; }
+    bool locksWholeVolume() const override { return true; }
 
 private:
     struct Space

@@ -117,6 +117,9 @@ public:
     // Whether a run writes over what the file systems keep of deleted names (on real
     // volumes; made-up ones keep none).
     virtual bool keepsNames() const { return false; }
+    // Whether a run's lock covers the whole volume (real volumes). Made-up volumes share
+    // a real one with each other, so theirs covers the run's own folder.
+    virtual bool locksWholeVolume() const { return false; }
 };
 
 } // namespace ov

@@ -196,7 +196,7 @@ TEST(DiskNames, ASecondRunIsRefusedNamingTheFirst)
     const QByteArray elsewhere = mount->mountPoint() + "/elsewhere";
     ASSERT_EQ(::mkdir(elsewhere.constData(), 0755), 0);
     const QByteArray program = ov::test::readFile("/proc/self/comm").trimmed();
-    std::optional<ov::fillplace::RunLock> first(ov::fillplace::RunLock::take(elsewhere));
+    std::optional<ov::fillplace::RunLock> first(ov::fillplace::RunLock::take(elsewhere, true));
     RealRun real(mount->mountPoint());
     real.run.run();
     EXPECT_EQ(real.run.lastOutcome(), Outcome::Failed);
@@ -208,7 +208,7 @@ TEST(DiskNames, ASecondRunIsRefusedNamingTheFirst)
     EXPECT_FALSE(exists(real.tempFile()));
     // Once the first ends, the volume is free again.
     first.reset();
-    EXPECT_NO_THROW(ov::fillplace::RunLock::take(mount->mountPoint()));
+    EXPECT_NO_THROW(ov::fillplace::RunLock::take(mount->mountPoint(), true));
 }
 
 // An ordinary user fills from the folder it names when the volume's top folder is root's,
