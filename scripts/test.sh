@@ -26,10 +26,12 @@ if [ "${1:-}" = "--tsan" ]; then
     # mount), ThreadSanitizer intermittently stops seeing its main thread's mutex locks and
     # reports races on data both threads touch under one mutex: a 30-line program with one
     # QProcess and one mutex does the same. The command-line tests run that code under
-    # ThreadSanitizer in processes that start nothing. Also left out, for time: the four
+    # ThreadSanitizer in processes that start nothing. The window's runner hands calls
+    # back through Qt's event queue, whose locking ThreadSanitizer cannot see (Qt is not
+    # built with it): its own test is left out too. Also left out, for time: the four
     # tests that take five to ten minutes each under ThreadSanitizer (the 4 GiB and 8 GiB
     # files, the watched FUSE run, one forensic fill).
-    ctest_args=(-E '^(DriveMountedVolumes|DiskRunMounted|DiskRunForensic|DiskNames)[./]|^OffThread[.]EveryDiskCall|SparseFilesAreWiped|FilesOverFourGibibytes')
+    ctest_args=(-E '^(DriveMountedVolumes|DiskRunMounted|DiskRunForensic|DiskNames)[./]|^OffThread[.]EveryDiskCall|^QtLoop[.]|SparseFilesAreWiped|FilesOverFourGibibytes')
 elif [ "${1:-}" = "--sanitize" ]; then
     build_dir=build-asan
     cmake_args=(-DCMAKE_BUILD_TYPE=Debug -DOV_SANITIZE=ON -DBUILD_TESTING=ON -DOV_BUILD_BENCH=OFF)

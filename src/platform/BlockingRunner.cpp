@@ -83,11 +83,18 @@ void waitServingEvents(const std::shared_ptr<CallState>& state)
     state->finishedCv.wait(lock, [&] { return state->finished; });
 }
 
+// The failure is taken out of the shared state: the exception then lives and dies on the
+// thread that handles it, whichever thread lets go of the state last.
 void rethrowIfFailed(const std::shared_ptr<CallState>& state)
 {
-    std::lock_guard lock(state->mutex);
-    if (state->failure)
-        std::rethrow_exception(state->failure);
+    std::exception_ptr failure;
+    {
+        std::lock_guard lock(state->mutex);
+        failure = std::move(state->failure);
+        state->failure = nullptr;
+    }
+    if (failure)
+        std::rethrow_exception(failure);
 }
 
 } // namespace
