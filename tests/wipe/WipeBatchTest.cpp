@@ -10,7 +10,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 
 #include <gtest/gtest.h>
 
@@ -197,44 +196,6 @@ TEST_F(BatchOnDisk, EveryPassReachesTheDiskBeforeTheNext)
         EXPECT_EQ(namesAfterAPowerCut(fsType), std::vector<QByteArray>{})
             << fsType << ": the deletes were not on the disk";
     }
-}
-
-// How many descriptors of this process lead to a loop device.
-int loopDevicesOpen()
-{
-    int open = 0;
-    for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System)) {
-        if (fd.symLinkTarget().startsWith(QLatin1String("/dev/loop")))
-            ++open;
-    }
-    return open;
-}
-
-// The volume's device is opened once for the read back of every file of the batch, and
-// stays open from one file's read back to the next.
-TEST_F(BatchOnDisk, OneDeviceOpeningServesTheBatch)
-{
-    if (!mount("ext4"))
-        GTEST_SKIP() << why();
-    int wasOpen = 0, closings = 0;
-    runner.onBlocking = [&] {
-        const int now = loopDevicesOpen();
-        closings += now < wasOpen;
-        wasOpen = now;
-    };
-    const WipeEnv wipeEnv = env();
-    WipeBatch batch(wipeEnv);
-    for (int i = 0; i < kFiles; ++i)
-        batch.add(file(i));
-    for (const WipeBatch::Result& result : batch.run()) {
-        ASSERT_TRUE(result.outcome);
-        ASSERT_EQ(result.outcome->verdict.kind, Verdict::Kind::Verified);
-        EXPECT_TRUE(result.outcome->verdict.explained().contains(QLatin1String("/dev/loop")))
-            << "not read from the device";
-    }
-    runner.onBlocking = {};
-    EXPECT_EQ(closings, 0) << "the device was opened again for another file";
-    EXPECT_EQ(loopDevicesOpen(), 0) << "the device was left open";
 }
 
 // A stop ends the passes after the write in hand; that write is flushed too, and every
