@@ -1,5 +1,6 @@
 #include "platform/Layers.h"
 
+#include "platform/BlockDevices.h"
 #include "platform/Error.h"
 
 #include <cerrno>
@@ -36,15 +37,52 @@ bool allDigits(const char* name)
 
 } // namespace
 
-std::optional<MountRecord> mountOf(const Descriptor& entry, BlockingRunner& runner)
+namespace {
+
+std::optional<int> mountIdOf(const Descriptor& entry, BlockingRunner& runner)
 {
-    const std::optional<int> id = runner.blocking([&]() -> std::optional<int> {
+    return runner.blocking([&]() -> std::optional<int> {
         struct statx sx = {};
         if (::statx(entry.get(), "", AT_EMPTY_PATH | AT_SYMLINK_NOFOLLOW, STATX_MNT_ID, &sx) != 0 ||
             !(sx.stx_mask & STATX_MNT_ID))
             return std::nullopt;
         return int(sx.stx_mnt_id);
     });
+}
+
+} // namespace
+
+std::optional<MountRecord> LayerCache::mountOf(const Descriptor& entry, BlockingRunner& runner)
+{
+    const std::optional<int> id = mountIdOf(entry, runner);
+    if (!id)
+        return std::nullopt;
+    if (!m_table || !m_table->findId(*id)) {
+        m_table = runner.blocking([] { return MountTable::read(); });
+    }
+    if (const MountRecord* record = m_table->findId(*id))
+        return *record;
+    return std::nullopt;
+}
+
+std::optional<LayerCache::Device> LayerCache::deviceOf(const MountRecord& mount)
+{
+    const auto numbers = blockDeviceOf(mount);
+    if (!numbers)
+        return std::nullopt;
+    auto known = m_devices.find(*numbers);
+    if (known == m_devices.end()) {
+        Device device;
+        device.mayKeepOldCopies = BlockDevices::mayKeepOldCopies(numbers->first, numbers->second);
+        device.loop = loopImageOf(numbers->first, numbers->second);
+        known = m_devices.emplace(*numbers, std::move(device)).first;
+    }
+    return known->second;
+}
+
+std::optional<MountRecord> mountOf(const Descriptor& entry, BlockingRunner& runner)
+{
+    const std::optional<int> id = mountIdOf(entry, runner);
     if (!id)
         return std::nullopt;
     const MountTable table = runner.blocking([] { return MountTable::read(); });

@@ -73,6 +73,7 @@ public:
           m_batch(m_env), m_dealt(entries, false)
     {
         const DeletionPolicy& policy = run.m_policy;
+        m_env.layers = &m_layers;
         m_env.readBack = policy.readBack;
         m_env.giveOwnerWrite = policy.readOnly == DeletionPolicy::ReadOnly::MakeWritable;
         m_env.refuseReadOnly = policy.readOnly == DeletionPolicy::ReadOnly::Refuse;
@@ -480,6 +481,7 @@ private:
     DeletionRun& m_run;
     DeletionView& m_view;
     Tally& m_tally;
+    fs::LayerCache m_layers;
     WipeEnv m_env;
     WipeBatch m_batch;
     std::vector<Waiting> m_waiting;

@@ -156,7 +156,10 @@ void WipeTarget::assessLayers()
     const QByteArray path = this->path();
     m_reach = Reach(m_kind);
     m_dataDevice = m_id.device;
-    std::optional<MountRecord> mount = fs::mountOf(m_entry, runner);
+    const auto mountOf = [&](const fs::Descriptor& entry) {
+        return m_env.layers ? m_env.layers->mountOf(entry, runner) : fs::mountOf(entry, runner);
+    };
+    std::optional<MountRecord> mount = mountOf(m_entry);
     if (m_kind.name == "overlay") {
         const std::optional<QByteArray> folder = fs::resolvedPath(m_folder, runner);
         if (!mount || !folder ||
@@ -206,7 +209,7 @@ void WipeTarget::assessLayers()
         m_kind = fs::fileSystemOf(*entry, upperPath, runner);
         m_reach = Reach(m_kind);
         m_dataDevice = fs::entryInfo(*entry, upperPath, runner).id.device;
-        mount = fs::mountOf(*entry, runner);
+        mount = mountOf(*entry);
     }
     if (!mount)
         return;
@@ -214,12 +217,13 @@ void WipeTarget::assessLayers()
     // sysfs and /dev only, but a blocking call all the same.
     std::optional<fs::LoopImage> loop;
     runner.runBlocking([&] {
-        const auto device = fs::blockDeviceOf(*mount);
+        fs::LayerCache own;
+        const auto device = (m_env.layers ? *m_env.layers : own).deviceOf(*mount);
         if (!device)
             return;
-        if (BlockDevices::mayKeepOldCopies(device->first, device->second))
+        if (device->mayKeepOldCopies)
             m_caveat = kFlash;
-        loop = fs::loopImageOf(device->first, device->second);
+        loop = device->loop;
     });
     if (!loop)
         return;
@@ -232,7 +236,7 @@ void WipeTarget::assessLayers()
         const fs::Folder folder = fs::Folder::open(imageFolder, runner);
         const fs::Descriptor entry = folder.openEntry(imageName);
         image.reach = Reach(fs::fileSystemOf(entry, image.path, runner));
-        if (const std::optional<MountRecord> imageMount = fs::mountOf(entry, runner))
+        if (const std::optional<MountRecord> imageMount = mountOf(entry))
             applyMountOptions(image.reach, *imageMount);
         try {
             image.file.emplace(folder.openFile(imageName, fs::File::Access::ReadOnly));

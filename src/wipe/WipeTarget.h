@@ -3,6 +3,7 @@
 #include "platform/BlockingRunner.h"
 #include "platform/DirectRead.h"
 #include "platform/Files.h"
+#include "platform/Layers.h"
 #include "platform/StopChannel.h"
 #include "settings/Settings.h"
 #include "wipe/Verification.h"
@@ -37,6 +38,8 @@ struct WipeEnv
     bool refuseReadOnly = false;
     // Told the size of every write as it is made (progress by bytes); may be empty.
     std::function<void(std::size_t)> onWritten = {};
+    // The mounts and devices a run has already looked at; without it each file looks anew.
+    fs::LayerCache* layers = nullptr;
 };
 
 // What the user must know about a file once a wipe has dealt with it.
