@@ -542,8 +542,13 @@ Folder Folder::makePrivateFolder(const QByteArray& stem, QByteArray* name) const
 void Folder::moveInto(const QByteArray& name, const Folder& to) const
 {
     m_runner->runBlocking([&] {
-        // Nobody else may make an entry in the private folder: nothing there to replace.
-        if (::renameat(m_fd.get(), name.constData(), to.m_fd.get(), name.constData()) != 0)
+        // Nobody else may make an entry in the private folder; and what a delete left
+        // there is never replaced, where the file system can refuse to.
+        if (::renameat2(m_fd.get(), name.constData(), to.m_fd.get(), name.constData(),
+                        RENAME_NOREPLACE) == 0)
+            return;
+        if ((errno != EINVAL && errno != ENOSYS) ||
+            ::renameat(m_fd.get(), name.constData(), to.m_fd.get(), name.constData()) != 0)
             throwErrno(pathOf(name));
     });
 }

@@ -197,15 +197,17 @@ public:
         m_toDelete.clear();
         m_bytesToDelete = 0;
         m_run.m_runner.runBlocking([&] {
+            DeleteBoxes boxes;
             for (ToDelete& file : files) {
                 try {
-                    file.target.remove();
+                    file.target.remove(&boxes);
                 } catch (const Error& error) {
                     file.failure = error;
                     // A file that stays keeps the mode it had.
                     file.target.restoreMode();
                 }
             }
+            boxes.clear();
             std::vector<std::pair<fs::Identity, std::optional<Error>>> flushed;
             for (ToDelete& file : files) {
                 if (file.failure)

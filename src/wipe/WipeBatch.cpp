@@ -142,6 +142,7 @@ std::vector<WipeBatch::Result> WipeBatch::run(const std::function<void(const QBy
     // The files of a volume are read back through one opening of its device.
     DeviceReaders readers;
     m_env.runner.runBlocking([&] {
+        DeleteBoxes boxes;
         for (size_t i = 0; i < files.size(); ++i) {
             File& file = files[i];
             if (stopped && !file.failure)
@@ -155,11 +156,12 @@ std::vector<WipeBatch::Result> WipeBatch::run(const std::function<void(const QBy
                 continue;
             try {
                 file.target.readBackThrough(readers);
-                outcomes[i] = file.target.conclude();
+                outcomes[i] = file.target.conclude(&boxes);
             } catch (const Error& error) {
                 file.failure = error;
             }
         }
+        boxes.clear();
         if (!stopped)
             flushVolumes(files);
     });

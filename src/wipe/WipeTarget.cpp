@@ -348,24 +348,48 @@ void WipeTarget::mapImage()
     }
 }
 
-void WipeTarget::removePrivately()
+const fs::Folder& DeleteBoxes::in(const fs::Folder& folder)
 {
-    requireSameFile(m_name);
-    QByteArray boxName;
-    std::optional<fs::Folder> held(m_folder.makePrivateFolder(".ombrevault-", &boxName));
-    const fs::Folder& box = *held;
-    auto dropBox = [&] {
+    for (const Box& box : m_boxes) {
+        if (!box.spoiled && box.parent.identity() == folder.identity())
+            return box.folder;
+    }
+    QByteArray name;
+    fs::Folder made = folder.makePrivateFolder(".ombrevault-", &name);
+    m_boxes.push_back({folder.duplicate(), std::move(made), name});
+    return m_boxes.back().folder;
+}
+
+void DeleteBoxes::spoil(const fs::Folder& folder)
+{
+    for (Box& box : m_boxes) {
+        if (box.parent.identity() == folder.identity())
+            box.spoiled = true;
+    }
+}
+
+void DeleteBoxes::clear() noexcept
+{
+    for (const Box& box : m_boxes) {
+        if (box.spoiled)
+            continue;
         try {
-            const std::optional<fs::EntryInfo> there = m_folder.lookAt(boxName);
-            if (there && there->id == box.identity())
-                m_folder.removeFolder(boxName);
+            const std::optional<fs::EntryInfo> there = box.parent.lookAt(box.name);
+            if (there && there->id == box.folder.identity())
+                box.parent.removeFolder(box.name);
         } catch (const Error&) {
         }
-    };
+    }
+    m_boxes.clear();
+}
+
+void WipeTarget::removePrivately(DeleteBoxes& boxes)
+{
+    requireSameFile(m_name);
+    const fs::Folder& box = boxes.in(m_folder);
     try {
         m_folder.moveInto(m_name, box);
     } catch (const Error&) {
-        dropBox();
         throw replaced();
     }
     // Only this user may change names in the private folder: what arrived there stays
@@ -375,19 +399,16 @@ void WipeTarget::removePrivately()
         try {
             m_folder.moveBackFrom(box, m_name);
         } catch (const Error&) {
+            boxes.spoil(m_folder);
             throw Error(EAGAIN,
                         kReplaced + QStringLiteral("; the file that took its name was put "
                                                    "aside in %1")
                                         .arg(displayPath(box.pathOf(m_name))),
                         path());
         }
-        dropBox();
         throw replaced();
     }
     box.remove(m_name);
-    dropBox();
-    // The folder removed is freed when let go of: not on the interface thread either.
-    m_env.runner.runBlocking([&] { held.reset(); });
 }
 
 Error WipeTarget::replaced() const
@@ -422,7 +443,7 @@ void WipeTarget::restoreMode() noexcept
     }
 }
 
-void WipeTarget::remove()
+void WipeTarget::remove(DeleteBoxes* shared)
 {
     // The writes are over. A file deleted while open stays behind under a hidden name on
     // some file systems (FUSE's ".fuse_hidden"), which would keep the delete's private
@@ -434,7 +455,19 @@ void WipeTarget::remove()
         if (flushHere)
             m_folder.sync();
     }
-    removePrivately();
+    if (shared) {
+        removePrivately(*shared);
+    } else {
+        // The folder removed is freed when let go of: not on the interface thread either.
+        DeleteBoxes own;
+        try {
+            removePrivately(own);
+        } catch (const Error&) {
+            m_env.runner.runBlocking([&] { own.clear(); });
+            throw;
+        }
+        m_env.runner.runBlocking([&] { own.clear(); });
+    }
     // Letting go of the last reference to a deleted file frees its blocks, which can take
     // long (a discard for each of them): not on the interface thread.
     m_env.runner.runBlocking([this] { m_entry.close(); });
@@ -461,12 +494,12 @@ void WipeTarget::renameTo(const QByteArray& name)
     m_name = name;
 }
 
-WipeOutcome WipeTarget::conclude()
+WipeOutcome WipeTarget::conclude(DeleteBoxes* boxes)
 {
-    return m_env.runner.blocking([this] { return concludeHere(); });
+    return m_env.runner.blocking([&] { return concludeHere(boxes); });
 }
 
-WipeOutcome WipeTarget::concludeHere()
+WipeOutcome WipeTarget::concludeHere(DeleteBoxes* boxes)
 {
     // The appended or cut data is not known to be gone.
     if (m_changed)
@@ -480,7 +513,7 @@ WipeOutcome WipeTarget::concludeHere()
     if (verdict.destroyed())
         verdict.caveat = m_caveat;
     if (m_rules.deleteAfter && !m_rules.deferDelete)
-        remove();
+        remove(boxes);
     // Overwritten: while the delete waits, another program may open it without waiting
     // on this one's lease.
     if (m_rules.deferDelete)

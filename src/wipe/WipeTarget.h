@@ -15,6 +15,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <vector>
 
 namespace ov {
 
@@ -40,6 +41,35 @@ struct WipeEnv
     std::function<void(std::size_t)> onWritten = {};
     // The mounts and devices a run has already looked at; without it each file looks anew.
     fs::LayerCache* layers = nullptr;
+};
+
+// The private folders that deletes go through (WipeTarget::remove): one in each folder,
+// made at its first delete and shared by the deletes after, one file at a time; removed
+// by clear(). A folder left holding what is not ours is never used again nor removed.
+class DeleteBoxes
+{
+public:
+    DeleteBoxes() = default;
+    DeleteBoxes(const DeleteBoxes&) = delete;
+    DeleteBoxes& operator=(const DeleteBoxes&) = delete;
+    ~DeleteBoxes() { clear(); }
+
+    // The private folder in `folder`, made when it has none yet.
+    const fs::Folder& in(const fs::Folder& folder);
+    // What `folder`'s private folder holds is not ours: it stays as it is.
+    void spoil(const fs::Folder& folder);
+    // Removes each private folder still ours. Blocking: call it on the worker.
+    void clear() noexcept;
+
+private:
+    struct Box
+    {
+        fs::Folder parent;
+        fs::Folder folder;
+        QByteArray name;
+        bool spoiled = false;
+    };
+    std::vector<Box> m_boxes;
 };
 
 // What the user must know about a file once a wipe has dealt with it.
@@ -131,11 +161,13 @@ public:
     // Renames (when the rules say so) and deletes the file, flushing the folder after
     // each, so that the file is gone for good when this returns; unless the rules leave
     // the flushes to the caller (volumeFlush, deferDelete).
-    void remove();
+    // The deletes of many files share the private folders of `boxes`, which the caller
+    // clears; without it the file's delete has one of its own.
+    void remove(DeleteBoxes* boxes = nullptr);
     // The end of every wipe once its last pass is flushed: a file that changed meanwhile
     // is a failure; otherwise the verdict, then (when the rules say so) the delete. One
-    // hand-off to the worker.
-    WipeOutcome conclude();
+    // hand-off to the worker. The delete goes through `boxes` when given (see remove()).
+    WipeOutcome conclude(DeleteBoxes* boxes = nullptr);
 
     // Throws "The file was replaced ..." unless the name still is the file held.
     void requireSameFile(const QByteArray& name) const;
@@ -154,7 +186,7 @@ private:
     static WipeTarget prepareHere(const QByteArray& named, const Rules& rules, const WipeEnv& env);
     static WipeTarget prepareInHere(fs::Folder folder, const QByteArray& name, const Rules& rules,
                                     const WipeEnv& env);
-    WipeOutcome concludeHere();
+    WipeOutcome concludeHere(DeleteBoxes* boxes);
     WipeTarget(fs::Folder folder, QByteArray name, QByteArray folderPath, const Rules& rules,
                const WipeEnv& env);
     Error replaced() const;
@@ -171,9 +203,9 @@ private:
     std::optional<Verdict> judgeImage();
     // Where the file's old places lie in a loop device's image, before the first write.
     void mapImage();
-    // Deletes the file from a private folder made beside it: a name swapped in between
-    // cannot send the delete to another file.
-    void removePrivately();
+    // Deletes the file from a private folder beside it: a name swapped in between cannot
+    // send the delete to another file.
+    void removePrivately(DeleteBoxes& boxes);
 
     fs::Folder m_folder;
     QByteArray m_name;
