@@ -165,7 +165,7 @@ QByteArray makeFile(const QByteArray& path, qint64 size)
     for (char& c : buffer)
         c = char((x = x * 1103515245u + 12345u) >> 24);
     for (qint64 done = 0; done < size; done += qint64(buffer.size()))
-        if (::write(fd, buffer.data(), buffer.size()) < 0)
+        if (::write(fd, buffer.data(), size_t(std::min<qint64>(size - done, buffer.size()))) < 0)
             break;
     ::fsync(fd);
     ::close(fd);
