@@ -75,22 +75,14 @@ TEST_P(PowerCut, ADestroyedFileIsGoneForGoodAtTheMomentItIsCounted)
 }
 
 // A run's deletes reach the disk with one flush of each folder after them: a file of the
-// run is counted only once that flush is over.
+// run is counted only once that flush is over, and the private folder the deletes went
+// through is gone with it. Both ways: a least-level batch and the deletes that wait.
 TEST_P(PowerCut, EveryFileOfARunIsGoneForGoodWhenItIsCounted)
 {
     QString why;
     auto disk = diskOf(GetParam(), &why);
     if (!disk)
         GTEST_SKIP() << why.toStdString();
-    const QByteArray folder = disk->mountPoint() + "/run";
-    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
-    std::vector<QByteArray> paths;
-    for (const char* name : {"first", "second", "third"}) {
-        paths.push_back(folder + "/" + name);
-        test::writeFile(paths.back(), markerFor(name).repeated(3000));
-    }
-    disk->settle();
-
     // At each file's count the power goes: the names that come back after the reboot.
     struct View : DeletionView
     {
@@ -98,24 +90,40 @@ TEST_P(PowerCut, EveryFileOfARunIsGoneForGoodWhenItIsCounted)
         {
             const QByteArray image = disk->snapshot(QStringLiteral("counted"));
             counted.push_back(path.mid(path.lastIndexOf('/') + 1));
-            namesBack.push_back(disk->namesAfterReboot(image, QStringLiteral("run")));
+            namesBack.push_back(disk->namesAfterReboot(image, QString::fromUtf8(folder)));
             QFile::remove(QString::fromUtf8(image));
         }
         test::PowerCutDisk* disk = nullptr;
+        QByteArray folder;
         QStringList counted;
         std::vector<QStringList> namesBack;
-    } view;
-    view.disk = disk.get();
-    test::RecordingRunner runner;
-    Settings settings;
-    settings.SecurityLevel = QStringLiteral("2");
-    DeletionRun run(view, settings, nullptr, runner, {});
-    EXPECT_EQ(run.run(paths), DeletionRun::Outcome::Done);
-    ASSERT_EQ(size_t(view.counted.size()), paths.size());
-    for (qsizetype i = 0; i < view.counted.size(); ++i) {
-        for (const QString& name : view.counted.mid(0, i + 1))
-            EXPECT_FALSE(view.namesBack[size_t(i)].contains(name))
-                << name.toStdString() << " back after a cut at " << i;
+    };
+    for (const char* level : {"1", "2"}) {
+        View view;
+        view.disk = disk.get();
+        view.folder = QByteArray("run") + level;
+        const QByteArray folder = disk->mountPoint() + "/" + view.folder;
+        ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+        std::vector<QByteArray> paths;
+        for (const char* name : {"first", "second", "third"}) {
+            paths.push_back(folder + "/" + name);
+            test::writeFile(paths.back(), markerFor(name).repeated(3000));
+        }
+        disk->settle();
+        test::RecordingRunner runner;
+        Settings settings;
+        settings.SecurityLevel = QLatin1String(level);
+        DeletionRun run(view, settings, nullptr, runner, {});
+        EXPECT_EQ(run.run(paths), DeletionRun::Outcome::Done);
+        ASSERT_EQ(size_t(view.counted.size()), paths.size()) << level;
+        for (qsizetype i = 0; i < view.counted.size(); ++i) {
+            const QStringList& back = view.namesBack[size_t(i)];
+            for (const QString& name : view.counted.mid(0, i + 1))
+                EXPECT_FALSE(back.contains(name))
+                    << name.toStdString() << " back after a cut at " << i << ", level " << level;
+            EXPECT_TRUE(back.filter(QStringLiteral(".ombrevault-")).isEmpty())
+                << back.join(' ').toStdString() << ", level " << level;
+        }
     }
 }
 
