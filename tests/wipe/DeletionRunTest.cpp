@@ -391,30 +391,6 @@ TEST_F(DeletionRunTest, WhatSurvivesIsToldAndLogged)
         << text.constData();
 }
 
-// A run keeps what it learned of each volume: a file is still judged by its own volume's
-// mount, not by the one before it.
-TEST_F(DeletionRunTest, EachFileIsJudgedByItsOwnVolume)
-{
-    QString why;
-    auto ordered = test::LoopMount::create(QStringLiteral("ext4"), 32 << 20, &why);
-    auto journalled = ordered ? test::LoopMount::create(QStringLiteral("ext4"), 32 << 20, &why,
-                                                        QStringLiteral("data=journal"))
-                              : nullptr;
-    if (!journalled)
-        GTEST_SKIP() << why.toStdString();
-    view.items = {ordered->mountPoint() + "/a", journalled->mountPoint() + "/b",
-                  ordered->mountPoint() + "/c"};
-    for (const QByteArray& path : view.items)
-        writeFile(path, QByteArray(64 << 10, 'j'));
-    settings.SecurityLevel = "1";
-    EXPECT_EQ(press(), DeletionRun::Outcome::Done);
-    ASSERT_EQ(view.notices.size(), 1u);
-    ASSERT_EQ(view.notices[0].size(), 2) << view.notices[0].join('\n').toStdString();
-    EXPECT_TRUE(
-        view.notices[0][1].startsWith(QString::fromUtf8(view.items[1]) + ": not reached (journal)"))
-        << view.notices[0][1].toStdString();
-}
-
 // Each file's delete flushed on its own commits the folder's block to the journal again,
 // with the names still to go: a run of several files leaves each name no more often than
 // a batch flushed once does, at every level and scrambled or not.

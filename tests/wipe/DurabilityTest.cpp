@@ -90,23 +90,21 @@ TEST_P(PowerCut, EveryFileOfARunIsGoneForGoodWhenItIsCounted)
         {
             const QByteArray image = disk->snapshot(QStringLiteral("counted"));
             counted.push_back(path.mid(path.lastIndexOf('/') + 1));
-            namesBack.push_back(disk->namesAfterReboot(image, QString::fromUtf8(folder)));
+            namesBack.push_back(disk->namesAfterReboot(image, QStringLiteral("run")));
             QFile::remove(QString::fromUtf8(image));
         }
         test::PowerCutDisk* disk = nullptr;
-        QByteArray folder;
         QStringList counted;
         std::vector<QStringList> namesBack;
     };
+    const QByteArray folder = disk->mountPoint() + "/run";
+    ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
     for (const char* level : {"1", "2"}) {
         View view;
         view.disk = disk.get();
-        view.folder = QByteArray("run") + level;
-        const QByteArray folder = disk->mountPoint() + "/" + view.folder;
-        ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
         std::vector<QByteArray> paths;
         for (const char* name : {"first", "second", "third"}) {
-            paths.push_back(folder + "/" + name);
+            paths.push_back(folder + "/" + name + level);
             test::writeFile(paths.back(), markerFor(name).repeated(3000));
         }
         disk->settle();

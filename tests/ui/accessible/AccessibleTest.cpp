@@ -210,12 +210,8 @@ private slots:
                  drives->currentText());
         world.volumes.add(world.dir.file("other") + "/", 1 << 20, 5000);
         main.diskPanel().refreshDriveList();
-        QCOMPARE(drives->count(), 2);
-        for (int index : {1, 0}) {
-            drives->setCurrentIndex(index);
-            QCOMPARE(accessible(&main, "Drive1")->text(QAccessible::Description),
-                     drives->itemText(index));
-        }
+        drives->setCurrentIndex(1);
+        QCOMPARE(accessible(&main, "Drive1")->text(QAccessible::Description), drives->itemText(1));
         QCOMPARE(accessible(&main, "picGrad")->role(), QAccessible::ProgressBar);
 
         frmOptions options(world.context);
