@@ -475,8 +475,9 @@ private:
 
     // Each waiting step holds a folder open: a bound on descriptors.
     static constexpr size_t kMostWaiting = 400;
-    // Each file whose delete waits holds three (its folder, itself, its contents); and the
-    // files of a long run are reported now and then.
+    // Each file whose delete waits holds two descriptors (its folder and its entry; the
+    // contents are let go once overwritten); and the files of a long run are reported now
+    // and then.
     static constexpr size_t kMostToDelete = 100;
     static constexpr off_t kMostBytesToDelete = off_t(256) << 20;
 
