@@ -563,6 +563,10 @@ TEST_F(Verify, AFileOpenElsewhereIsRefusedAndOneOpenedDuringTheRunStopsIt)
         ASSERT_TRUE(holder.started());
         while (!holder.out.contains("open"))
             ASSERT_TRUE(holder.pump(1000));
+        // The shell says "open" before it becomes sleep, which the refusal names.
+        const QByteArray comm = "/proc/" + QByteArray::number(holder.pid()) + "/comm";
+        while (test::exists(comm) && test::readFile(comm) != "sleep\n")
+            ::usleep(1000);
         try {
             (void)wipe(path, WipeLevel::Least);
             ADD_FAILURE() << "wiped while open elsewhere";
