@@ -131,7 +131,7 @@ QByteArray DirectReader::read(off_t at, size_t length) const
     });
 }
 
-bool DirectReader::holds(off_t at, off_t length, char byte) const
+bool DirectReader::holdsHere(off_t at, off_t length, char byte) const
 {
     if (length <= 0)
         return true;
@@ -141,56 +141,62 @@ bool DirectReader::holds(off_t at, off_t length, char byte) const
     // A small file's read back takes no more memory than its blocks (many small files are
     // read back one after the other).
     const off_t bufferBytes = std::min(kCheckPiece, end - start);
-    return m_runner->blocking([&] {
-        std::atomic<off_t> next{0};
-        std::atomic<bool> differs{false};
-        std::atomic<int> failure{0};
-        const auto work = [&] {
-            void* raw = nullptr;
-            if (::posix_memalign(&raw, size_t(kAlign), size_t(bufferBytes)) != 0) {
-                failure.store(ENOMEM);
-                return;
-            }
-            const std::unique_ptr<char, FreeMemory> buffer(static_cast<char*>(raw));
-            for (off_t index; !differs.load() && !failure.load() && (index = next++) < count;) {
-                const off_t from = start + index * kCheckPiece;
-                const size_t span = size_t(std::min(kCheckPiece, end - from));
-                size_t done = 0;
-                while (done < span) {
-                    const ssize_t n =
-                        ::pread(m_fd.get(), buffer.get() + done, span - done, from + off_t(done));
-                    if (n < 0 && errno == EINTR)
-                        continue;
-                    if (n < 0) {
-                        failure.store(errno);
-                        return;
-                    }
-                    if (n == 0)
-                        break;
-                    done += size_t(n);
-                }
-                // The part of the piece inside the stretch, all of it there and all `byte`.
-                const off_t first = std::max(from, m_base + at);
-                const off_t last = std::min(from + off_t(span), m_base + at + length);
-                const char* bytes = buffer.get() + (first - from);
-                const size_t size = size_t(last - first);
-                if (off_t(done) < last - from || bytes[0] != byte ||
-                    std::memcmp(bytes, bytes + 1, size - 1) != 0) {
-                    differs.store(true);
+    std::atomic<off_t> next{0};
+    std::atomic<bool> differs{false};
+    std::atomic<int> failure{0};
+    const auto work = [&] {
+        void* raw = nullptr;
+        if (::posix_memalign(&raw, size_t(kAlign), size_t(bufferBytes)) != 0) {
+            failure.store(ENOMEM);
+            return;
+        }
+        const std::unique_ptr<char, FreeMemory> buffer(static_cast<char*>(raw));
+        for (off_t index; !differs.load() && !failure.load() && (index = next++) < count;) {
+            const off_t from = start + index * kCheckPiece;
+            const size_t span = size_t(std::min(kCheckPiece, end - from));
+            // The part of the piece inside the stretch, all of it there and all `byte`.
+            const off_t first = std::max(from, m_base + at);
+            const off_t last = std::min(from + off_t(span), m_base + at + length);
+            size_t done = 0;
+            while (done < span) {
+                const ssize_t n =
+                    ::pread(m_fd.get(), buffer.get() + done, span - done, from + off_t(done));
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0) {
+                    failure.store(errno);
                     return;
                 }
+                if (n == 0)
+                    break;
+                done += size_t(n);
+                // Short at the end of a file: the rest of the aligned span is not needed.
+                if (off_t(done) >= last - from)
+                    break;
             }
-        };
-        {
-            std::vector<std::jthread> helpers;
-            for (int i = 1; i < std::min<off_t>(kChecksInFlight, count); ++i)
-                helpers.emplace_back(work);
-            work();
+            const char* bytes = buffer.get() + (first - from);
+            const size_t size = size_t(last - first);
+            if (off_t(done) < last - from || bytes[0] != byte ||
+                std::memcmp(bytes, bytes + 1, size - 1) != 0) {
+                differs.store(true);
+                return;
+            }
         }
-        if (failure.load() && !differs.load())
-            throwError(failure.load(), m_path);
-        return !differs.load();
-    });
+    };
+    {
+        std::vector<std::jthread> helpers;
+        for (int i = 1; i < std::min<off_t>(kChecksInFlight, count); ++i)
+            helpers.emplace_back(work);
+        work();
+    }
+    if (failure.load() && !differs.load())
+        throwError(failure.load(), m_path);
+    return !differs.load();
+}
+
+bool DirectReader::holds(off_t at, off_t length, char byte) const
+{
+    return m_runner->blocking([&] { return holdsHere(at, length, byte); });
 }
 
 } // namespace ov::fs

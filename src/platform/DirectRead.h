@@ -35,6 +35,9 @@ public:
     // Whether the `length` bytes from `at` are all `byte` (and are there to read): large
     // aligned reads, several in flight, stopping at the first other byte.
     bool holds(off_t at, off_t length, char byte) const;
+    // The same, blocking the calling thread: for a unit already handed off, or a thread of
+    // its own that reads back beside others.
+    bool holdsHere(off_t at, off_t length, char byte) const;
     const QByteArray& path() const { return m_path; }
 
 private:

@@ -328,6 +328,13 @@ File File::duplicate() const
 File::Lease File::aloneNow() const
 {
     return m_runner->blocking([&] {
+        // Taking a lease makes this process the one signalled on its break, by default
+        // with SIGIO, which ends it. Another program's open between the two calls below
+        // breaks it: the signal is made SIGURG, ignored unless a handler asks for it.
+        if (!m_breaksQuiet) {
+            ::fcntl(m_fd.get(), F_SETSIG, SIGURG);
+            m_breaksQuiet = true;
+        }
         if (::fcntl(m_fd.get(), F_SETLEASE, F_WRLCK) != 0) {
             if (errno == EAGAIN || errno == EBUSY)
                 return Lease::Busy;
@@ -335,9 +342,6 @@ File::Lease File::aloneNow() const
                 return Lease::NotAllowed;
             return Lease::NotSupported;
         }
-        // Taking it made this process the one sent SIGIO on a break (whose default action
-        // ends it): no owner, and gone again before anyone could break it anyway.
-        ::fcntl(m_fd.get(), F_SETOWN, 0);
         ::fcntl(m_fd.get(), F_SETLEASE, F_UNLCK);
         return Lease::Taken;
     });

@@ -114,6 +114,7 @@ private:
         : m_fd(std::move(fd)), m_path(std::move(path)), m_runner(&runner)
     {}
     Descriptor m_fd;
+    mutable bool m_breaksQuiet = false; // a lease's break sends SIGURG, not SIGIO
     QByteArray m_path;
     BlockingRunner* m_runner = nullptr;
 };

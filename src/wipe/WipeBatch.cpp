@@ -3,9 +3,13 @@
 #include "platform/Error.h"
 #include "wipe/WipeMethods.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <limits>
 #include <set>
+#include <system_error>
+#include <thread>
 
 namespace ov {
 
@@ -18,6 +22,26 @@ constexpr off_t kMostBytes = off_t(64) << 20;
 bool touchedAtAll(const WipeTarget& target)
 {
     return !target.written().within(0, std::numeric_limits<off_t>::max()).empty();
+}
+
+// A small file's read back is one wait on the disk: several files' waits overlap.
+constexpr size_t kReadBacksInFlight = 8;
+
+void readBackTogether(const std::vector<WipeTarget*>& targets)
+{
+    std::atomic<size_t> next{0};
+    const auto work = [&] {
+        for (size_t i; (i = next++) < targets.size();)
+            targets[i]->readBackHere(false);
+    };
+    std::vector<std::jthread> helpers;
+    try {
+        for (size_t i = 1; i < std::min(kReadBacksInFlight, targets.size()); ++i)
+            helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // No more threads to be had: the ones there are read the rest.
+    }
+    work();
 }
 
 } // namespace
@@ -142,9 +166,8 @@ std::vector<WipeBatch::Result> WipeBatch::run(const std::function<void(const QBy
     // The files of a volume are read back through one opening of its device.
     DeviceReaders readers;
     m_env.runner.runBlocking([&] {
-        DeleteBoxes boxes;
-        for (size_t i = 0; i < files.size(); ++i) {
-            File& file = files[i];
+        std::vector<WipeTarget*> reading;
+        for (File& file : files) {
             if (stopped && !file.failure)
                 file.failure = Error(ECANCELED,
                                      touchedAtAll(file.target)
@@ -156,7 +179,20 @@ std::vector<WipeBatch::Result> WipeBatch::run(const std::function<void(const QBy
                 continue;
             try {
                 file.target.readBackThrough(readers);
-                outcomes[i] = file.target.conclude(&boxes);
+                file.target.beginConclusion();
+                reading.push_back(&file.target);
+            } catch (const Error& error) {
+                file.failure = error;
+            }
+        }
+        readBackTogether(reading);
+        DeleteBoxes boxes;
+        for (size_t i = 0; i < files.size(); ++i) {
+            File& file = files[i];
+            if (file.failure)
+                continue;
+            try {
+                outcomes[i] = file.target.endConclusion(&boxes);
             } catch (const Error& error) {
                 file.failure = error;
             }

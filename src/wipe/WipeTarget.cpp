@@ -501,6 +501,13 @@ WipeOutcome WipeTarget::conclude(DeleteBoxes* boxes)
 
 WipeOutcome WipeTarget::concludeHere(DeleteBoxes* boxes)
 {
+    beginConclusion();
+    readBackHere(true);
+    return endConclusion(boxes);
+}
+
+void WipeTarget::beginConclusion()
+{
     // The appended or cut data is not known to be gone.
     if (m_changed)
         throw Error(EAGAIN, QStringLiteral("The file changed while it was being destroyed"),
@@ -509,7 +516,12 @@ WipeOutcome WipeTarget::concludeHere(DeleteBoxes* boxes)
     // A name made meanwhile points at the overwritten contents too: told.
     if (m_held)
         m_links = std::max(m_links, m_held->info().links);
-    Verdict verdict = verify();
+    m_pending.emplace(planVerdict());
+}
+
+WipeOutcome WipeTarget::endConclusion(DeleteBoxes* boxes)
+{
+    Verdict verdict = pendingVerdict();
     if (verdict.destroyed())
         verdict.caveat = m_caveat;
     if (m_rules.deleteAfter && !m_rules.deferDelete)
@@ -521,8 +533,9 @@ WipeOutcome WipeTarget::concludeHere(DeleteBoxes* boxes)
     return WipeOutcome{true, otherNames(), std::move(verdict), m_kind.has(kNamesInJournal)};
 }
 
-Verdict WipeTarget::verify()
+WipeTarget::PendingVerdict WipeTarget::planVerdict()
 {
+    PendingVerdict plan;
     const off_t length = m_initialLength;
     std::optional<std::vector<fs::Extent>> after;
     if (m_mapped && m_before) {
@@ -535,66 +548,94 @@ Verdict WipeTarget::verify()
             after = fs::extentsOf(file, 0, length, m_env.runner);
         }
     }
-    if (auto verdict = judgeByExtents(m_reach, m_before, after, length))
-        return *verdict;
+    if ((plan.known = judgeByExtents(m_reach, m_before, after, length)))
+        return plan;
     // A layer below that cannot be proved decides; one whose unknown lies beyond this
     // machine (a server, memory) is told once the device agrees.
-    const std::optional<Verdict> below = judgeImage();
-    if (below && !below->destroyed())
-        return *below;
-    if (!m_env.readBack)
-        return below ? *below : readBackLeftOutVerdict();
+    plan.below = judgeImage();
+    if (plan.below && !plan.below->destroyed()) {
+        plan.known = plan.below;
+        return plan;
+    }
+    if (!m_env.readBack) {
+        plan.known = plan.below ? *plan.below : readBackLeftOutVerdict();
+        return plan;
+    }
 
     // One read of the old places: from the device itself where this user may read it
     // (the file system's own offsets, not encrypted), else the file past its cache, whose
     // blocks are the old ones.
     const bool encrypted = std::any_of(m_before->begin(), m_before->end(),
                                        [](const fs::Extent& e) { return e.encrypted(); });
-    std::optional<fs::DirectReader> ownDevice;
-    const fs::DirectReader* device = nullptr;
     if (m_kind.writes == WriteKind::InPlace && !encrypted) {
-        if (m_readers) {
-            device = m_readers->forVolume(m_dataDevice, m_env.runner);
-        } else if ((ownDevice = fs::DirectReader::forVolume(m_dataDevice, m_env.runner))) {
-            device = &*ownDevice;
-        }
+        if (m_readers)
+            plan.shared = m_readers->forVolume(m_dataDevice, m_env.runner);
+        else
+            plan.own = fs::DirectReader::forVolume(m_dataDevice, m_env.runner);
     }
-    std::optional<fs::DirectReader> file;
-    if (!device)
-        file = fs::DirectReader::forFile(m_folder, m_name, m_id.device, m_id.inode, m_env.runner);
-    if (!device && !file)
-        return notReadBackVerdict(
-            QStringLiteral("neither the volume's device nor the file can be read past the cache"));
-
-    constexpr off_t kPiece = 64 << 20;
-    // The bytes of one stretch in the reader's terms (device: shifted by `shift`) must
-    // all be the byte the wipe left there.
-    auto holds = [&](const fs::DirectReader& reader, const WrittenBytes::Stretch& s, off_t shift) {
-        for (off_t at = s.from; at < s.to; at += kPiece) {
-            if (!reader.holds(at + shift, std::min(kPiece, s.to - at), s.byte))
-                return false;
-            m_env.runner.yield();
-        }
-        return true;
-    };
-    if (device) {
+    if (plan.shared || plan.own) {
+        // The bytes of each stretch, at the device's offsets, must all be the byte the
+        // wipe left there.
         for (const fs::Extent& e : *m_before) {
             if (e.unwritten())
                 continue;
             for (const auto& s :
-                 m_written.within(e.logical, std::min(e.logical + e.length, length))) {
-                if (!holds(*device, s, e.physical - e.logical))
-                    return mismatchVerdict(displayPath(device->path()));
-            }
+                 m_written.within(e.logical, std::min(e.logical + e.length, length)))
+                plan.checks.push_back({s.from + e.physical - e.logical, s.to - s.from, s.byte});
         }
-        return below ? *below : verifiedVerdict(displayPath(device->path()));
+        plan.where = displayPath(plan.reader().path());
+        return plan;
     }
-    for (const auto& s : m_written.within(0, length)) {
-        if (!holds(*file, s, 0))
-            return mismatchVerdict(QStringLiteral("the file's own blocks"));
+    plan.own = fs::DirectReader::forFile(m_folder, m_name, m_id.device, m_id.inode, m_env.runner);
+    if (!plan.own) {
+        plan.known = notReadBackVerdict(
+            QStringLiteral("neither the volume's device nor the file can be read past the cache"));
+        return plan;
     }
-    return below ? *below
-                 : verifiedVerdict(QStringLiteral("the file's own blocks, past the cache"));
+    for (const auto& s : m_written.within(0, length))
+        plan.checks.push_back({s.from, s.to - s.from, s.byte});
+    return plan;
+}
+
+void WipeTarget::readBackHere(bool yielding) noexcept
+{
+    if (!m_pending || m_pending->known)
+        return;
+    PendingVerdict& plan = *m_pending;
+    constexpr off_t kPiece = 64 << 20;
+    try {
+        plan.held = true;
+        for (const PendingVerdict::Check& check : plan.checks) {
+            for (off_t at = 0; at < check.length && *plan.held; at += kPiece) {
+                plan.held = plan.reader().holdsHere(
+                    check.at + at, std::min(kPiece, check.length - at), check.byte);
+                if (yielding)
+                    m_env.runner.yield();
+            }
+            if (!*plan.held)
+                break;
+        }
+    } catch (const Error& error) {
+        plan.failure = error;
+    }
+}
+
+Verdict WipeTarget::pendingVerdict()
+{
+    PendingVerdict plan = std::move(*m_pending);
+    m_pending.reset();
+    if (plan.known)
+        return *plan.known;
+    if (plan.failure)
+        throw *plan.failure;
+    if (!*plan.held)
+        return mismatchVerdict(plan.where.isEmpty() ? QStringLiteral("the file's own blocks")
+                                                    : plan.where);
+    if (plan.below)
+        return *plan.below;
+    return verifiedVerdict(plan.where.isEmpty()
+                               ? QStringLiteral("the file's own blocks, past the cache")
+                               : plan.where);
 }
 
 const fs::DirectReader* DeviceReaders::forVolume(dev_t device, BlockingRunner& runner)
@@ -613,9 +654,11 @@ WipePass::WipePass(WipeTarget& target, fs::File::Access access) : m_target(targe
         // Opened once, leased, for every pass: each pass finds the file under its name
         // still, and writes through the one description the lease is on.
         target.requireSameFile(target.m_name);
-        if (!target.m_held)
+        if (!target.m_held) {
             target.holdOpen(access);
-        m_file.emplace(target.m_held->duplicate());
+            m_leaseFresh = true;
+        }
+        m_file = &*target.m_held;
     } catch (const Error& error) {
         if (error.code() == EBUSY || error.message() == kReplaced)
             throw;
@@ -627,10 +670,6 @@ WipePass::WipePass(WipeTarget& target, fs::File::Access access) : m_target(targe
         throw;
     }
     const fs::EntryInfo info = m_file->info();
-    if (info.id != target.m_id) {
-        m_file.reset();
-        throw target.replaced();
-    }
     m_startLength = info.size;
     m_end = info.size;
     if (info.size != target.m_expectedLength)
@@ -651,6 +690,11 @@ void WipePass::checkStop() const
                     m_target.path());
 }
 
+namespace {
+// A file in more pieces than this has its holes looked up again on each pass.
+constexpr size_t kMostKnownStretches = 64;
+} // namespace
+
 void WipePass::fill(char byte, off_t from, off_t to)
 {
     if (to <= from)
@@ -667,12 +711,30 @@ void WipePass::fill(char byte, off_t from, off_t to)
             m_target.m_env.runner.yield();
         }
     };
-    for (off_t at = from; at < dataLimit;) {
-        const auto data = m_file->nextData(at, dataLimit);
-        if (!data)
-            break;
-        writeRange(data->first, data->second);
-        at = data->second;
+    // A whole file's stretches of data, as the last pass found them: with the lease held
+    // throughout, nobody else has had the file open to make or fill a hole since.
+    std::optional<std::vector<std::pair<off_t, off_t>>>& known = m_target.m_dataMap;
+    const bool whole = from == 0 && dataLimit == m_startLength;
+    if (whole && known && m_target.m_leased && !m_target.m_changed &&
+        m_target.m_dataMapLength == m_startLength) {
+        for (const auto& [begin, end] : *known)
+            writeRange(begin, end);
+    } else {
+        std::vector<std::pair<off_t, off_t>> found;
+        for (off_t at = from; at < dataLimit;) {
+            const auto data = m_file->nextData(at, dataLimit);
+            if (!data)
+                break;
+            writeRange(data->first, data->second);
+            if (found.size() <= kMostKnownStretches)
+                found.push_back(*data);
+            at = data->second;
+        }
+        known.reset();
+        if (whole && found.size() <= kMostKnownStretches) {
+            known = std::move(found);
+            m_target.m_dataMapLength = m_startLength;
+        }
     }
     writeRange(std::max(from, m_startLength), to);
 }
@@ -680,15 +742,21 @@ void WipePass::fill(char byte, off_t from, off_t to)
 void WipePass::write(const char* data, size_t length, off_t at)
 {
     checkStop();
-    m_target.requireAlone();
-    // The path no longer leads to the held folder: whatever happens there, the wipe
-    // writes nothing more.
-    if (!m_target.m_folder.stillAt(m_target.m_folderPath))
-        throw m_target.replaced();
-    // Cut short or grown by someone else since the last write: what was cut off, or
-    // whatever the file held meanwhile, cannot be called destroyed.
-    if (m_file->size() != m_end)
-        m_target.m_changed = true;
+    // The pass's first write follows the opening's own checks (name, path, length, and
+    // the lease when it was taken there) with nothing in between: they are not repeated.
+    if (!m_leaseFresh)
+        m_target.requireAlone();
+    if (!m_lookFresh) {
+        // The path no longer leads to the held folder: whatever happens there, the wipe
+        // writes nothing more.
+        if (!m_target.m_folder.stillAt(m_target.m_folderPath))
+            throw m_target.replaced();
+        // Cut short or grown by someone else since the last write: what was cut off, or
+        // whatever the file held meanwhile, cannot be called destroyed.
+        if (m_file->size() != m_end)
+            m_target.m_changed = true;
+    }
+    m_leaseFresh = m_lookFresh = false;
     m_file->writeAt(data, length, at);
     m_end = std::max(m_end, at + off_t(length));
     // Every write of a wipe repeats one byte.
@@ -707,8 +775,7 @@ void WipePass::finish()
     if (length != m_end)
         m_target.m_changed = true;
     m_target.m_expectedLength = length;
-    m_file->close();
-    m_file.reset();
+    m_file = nullptr;
 }
 
 void WipePass::abandon() noexcept
@@ -720,11 +787,7 @@ void WipePass::abandon() noexcept
             m_file->sync();
     } catch (const Error&) {
     }
-    try {
-        m_file->close();
-    } catch (const Error&) {
-    }
-    m_file.reset();
+    m_file = nullptr;
 }
 
 } // namespace ov

@@ -2,6 +2,7 @@
 
 #include "platform/BlockingRunner.h"
 #include "platform/DirectRead.h"
+#include "platform/Error.h"
 #include "platform/Files.h"
 #include "platform/Layers.h"
 #include "platform/StopChannel.h"
@@ -15,6 +16,7 @@
 #include <limits>
 #include <map>
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace ov {
@@ -148,10 +150,6 @@ public:
     // Whether the file's length changed under the wipe, other than by the wipe itself.
     bool changed() const { return m_changed; }
 
-    // What the overwriting achieved, once the last pass is flushed: the file's extents now
-    // against those before the first write, and a read back of the old blocks (from the
-    // volume's device where this user may read it, else past the file's cache).
-    Verdict verify();
     const WrittenBytes& written() const { return m_written; }
 
     // Gives the owner write permission; restoreMode() puts the old mode back.
@@ -168,6 +166,14 @@ public:
     // is a failure; otherwise the verdict, then (when the rules say so) the delete. One
     // hand-off to the worker. The delete goes through `boxes` when given (see remove()).
     WipeOutcome conclude(DeleteBoxes* boxes = nullptr);
+    // conclude() in three steps, for a batch whose read backs wait on the disk together.
+    // Blocking, in a unit: the checks, the extents now against those before the first
+    // write, and what must be read back (from the volume's device where this user may read
+    // it, else past the file's cache). readBackHere() reads it, on any thread, touching
+    // nothing shared but the reader; endConclusion() gives the verdict and deletes.
+    void beginConclusion();
+    void readBackHere(bool yielding) noexcept;
+    WipeOutcome endConclusion(DeleteBoxes* boxes);
 
     // Throws "The file was replaced ..." unless the name still is the file held.
     void requireSameFile(const QByteArray& name) const;
@@ -187,6 +193,27 @@ private:
     static WipeTarget prepareInHere(fs::Folder folder, const QByteArray& name, const Rules& rules,
                                     const WipeEnv& env);
     WipeOutcome concludeHere(DeleteBoxes* boxes);
+    // A verdict up to its read back.
+    struct PendingVerdict
+    {
+        struct Check
+        {
+            off_t at = 0; // in the reader's terms
+            off_t length = 0;
+            char byte = 0;
+        };
+        std::optional<Verdict> known;             // decided without reading
+        std::optional<Verdict> below;             // what a layer below says once the read agrees
+        std::optional<fs::DirectReader> own;      // opened for this file alone
+        const fs::DirectReader* shared = nullptr; // a batch's reader of the device
+        const fs::DirectReader& reader() const { return own ? *own : *shared; }
+        QString where; // the device read, or empty for the file
+        std::vector<Check> checks;
+        std::optional<bool> held; // what the read back found
+        std::optional<Error> failure;
+    };
+    PendingVerdict planVerdict();
+    Verdict pendingVerdict();
     WipeTarget(fs::Folder folder, QByteArray name, QByteArray folderPath, const Rules& rules,
                const WipeEnv& env);
     Error replaced() const;
@@ -237,14 +264,18 @@ private:
     };
     std::optional<Image> m_image;
     bool m_mapped = false; // the extents before the first write were read
+    // The stretches of data the last pass wrote over the whole file, and its length then.
+    std::optional<std::vector<std::pair<off_t, off_t>>> m_dataMap;
+    off_t m_dataMapLength = 0;
     std::optional<std::vector<fs::Extent>> m_before;
     WrittenBytes m_written;
     DeviceReaders* m_readers = nullptr; // shared by a batch; else the device is opened here
+    std::optional<PendingVerdict> m_pending;
 };
 
-// One pass over a held file: opened again through the held folder (the same file or a
-// failure), written, flushed and closed. After a failure in the middle, what was
-// written is flushed before the failure goes on.
+// One pass over a held file: found again under its name in the held folder, written
+// through the description held for every pass, and flushed. After a failure in the
+// middle, what was written is flushed before the failure goes on.
 class WipePass
 {
 public:
@@ -262,7 +293,7 @@ public:
     // Writes the bytes as they are.
     void write(const char* data, size_t length, off_t at);
 
-    // Flushes the pass to the disk and closes the file.
+    // Flushes the pass to the disk.
     void finish();
     // The ending after a failure: flushes what was written, quietly.
     void abandon() noexcept;
@@ -288,7 +319,9 @@ private:
     void checkStop() const;
 
     WipeTarget& m_target;
-    std::optional<fs::File> m_file;
+    fs::File* m_file = nullptr; // the target's held file
+    bool m_lookFresh = true;    // the opening's checks are the latest
+    bool m_leaseFresh = false;  // the lease was taken by the opening
     off_t m_startLength = 0;
     off_t m_end = 0; // the largest end written, or the starting length
 };

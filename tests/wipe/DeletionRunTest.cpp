@@ -357,7 +357,7 @@ TEST_F(DeletionRunTest, WhatSurvivesIsToldAndLogged)
     writeFile(moved, QByteArray(256 << 10, 'm'));
     const auto files = listFiles({"plain", "missing"});
     view.items = {files[0], moved, files[1]};
-    loop.onYield = [&] { // the last file goes once the run is under way
+    loop.onBlocking = [&] { // the last file goes once the run is under way
         if (!test::exists(moved) && test::exists(files[1]))
             ::unlink(files[1].constData());
     };
