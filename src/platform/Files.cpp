@@ -89,12 +89,10 @@ int accessFlags(File::Access access)
 }
 
 // After an O_NONBLOCK open of what is now known to be a regular file, ordinary
-// blocking writes again.
-void clearNonBlocking(int fd)
+// blocking writes again: of the flags F_SETFL sets, only O_APPEND was asked for.
+void clearNonBlocking(int fd, int openFlags)
 {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    ::fcntl(fd, F_SETFL, openFlags & O_APPEND);
 }
 
 Error notOwned(const QByteArray& path)
@@ -405,7 +403,11 @@ Folder Folder::duplicate() const
     Descriptor fd(::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0));
     if (!fd.valid())
         throwErrno(m_path);
-    return Folder(std::move(fd), m_path, m_id, *m_runner);
+    Folder copy(std::move(fd), m_path, m_id, *m_runner);
+    if (!m_facts)
+        m_facts = std::make_shared<std::optional<Facts>>();
+    copy.m_facts = m_facts;
+    return copy;
 }
 
 std::optional<Folder> Folder::openParent(const QByteArray& path, Identity expected) const
@@ -492,9 +494,12 @@ File Folder::openChecked(const QByteArray& name, int flags, bool appendOwned) co
         struct stat st;
         if (::fstat(fd.get(), &st) != 0)
             throwErrno(path);
-        check(fromStat(st), true);
-        clearNonBlocking(fd.get());
-        return File(std::move(fd), path, *m_runner);
+        const EntryInfo opened = fromStat(st);
+        check(opened, true);
+        clearNonBlocking(fd.get(), flags);
+        File file(std::move(fd), path, *m_runner);
+        file.m_opened = opened;
+        return file;
     });
 }
 
@@ -651,29 +656,43 @@ void Folder::syncVolume() const
 
 void Folder::requireNamesChangeable(const EntryInfo& file, const QByteArray& filePath) const
 {
-    m_runner->runBlocking([&] {
-        const int fd = m_fd.get();
-        struct statvfs volume;
-        if (::fstatvfs(fd, &volume) == 0 && (volume.f_flag & ST_RDONLY))
-            throwError(EROFS, filePath);
-        auto cannot = [&](int code, const char* why) {
-            throw Error(code, QLatin1String(why) + QStringLiteral(", so it could not be deleted"),
-                        filePath);
-        };
-        if (::faccessat(fd, ".", W_OK | X_OK, AT_EACCESS) != 0) {
-            if (errno == EPERM)
-                cannot(EPERM, "Its folder is immutable or append-only");
-            cannot(errno, "Its folder may not be written by this user");
-        }
-        struct stat folder;
-        const uid_t user = ::geteuid();
-        if (::fstat(fd, &folder) == 0 && (folder.st_mode & S_ISVTX) && user != 0 &&
-            file.owner != user && folder.st_uid != user)
-            cannot(EPERM, "Its folder is sticky and the file belongs to another user");
-        int flags = 0;
-        if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)))
-            cannot(EPERM, "Its folder is immutable or append-only");
-    });
+    std::optional<Facts> looked;
+    std::optional<Facts>& known = m_facts ? *m_facts : looked;
+    if (!known) {
+        known = m_runner->blocking([&] {
+            const int fd = m_fd.get();
+            Facts facts;
+            struct statvfs volume;
+            facts.readOnlyVolume = ::fstatvfs(fd, &volume) == 0 && (volume.f_flag & ST_RDONLY);
+            if (::faccessat(fd, ".", W_OK | X_OK, AT_EACCESS) != 0)
+                facts.access = errno;
+            struct stat folder;
+            if (::fstat(fd, &folder) == 0) {
+                facts.sticky = folder.st_mode & S_ISVTX;
+                facts.owner = folder.st_uid;
+            }
+            facts.user = ::geteuid();
+            int flags = 0;
+            facts.frozen = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                           (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL));
+            return facts;
+        });
+    }
+    const Facts& facts = *known;
+    if (facts.readOnlyVolume)
+        throwError(EROFS, filePath);
+    auto cannot = [&](int code, const char* why) {
+        throw Error(code, QLatin1String(why) + QStringLiteral(", so it could not be deleted"),
+                    filePath);
+    };
+    if (facts.access == EPERM)
+        cannot(EPERM, "Its folder is immutable or append-only");
+    if (facts.access)
+        cannot(facts.access, "Its folder may not be written by this user");
+    if (facts.sticky && facts.user != 0 && file.owner != facts.user && facts.owner != facts.user)
+        cannot(EPERM, "Its folder is sticky and the file belongs to another user");
+    if (facts.frozen)
+        cannot(EPERM, "Its folder is immutable or append-only");
 }
 
 std::vector<QByteArray> Folder::names() const

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 
+#include <memory>
 #include <optional>
 #include <sys/types.h>
 #include <utility>
@@ -74,6 +75,8 @@ public:
     int fd() const { return m_fd.get(); }
     EntryInfo info() const;
     off_t size() const;
+    // What the file was when it was opened (Folder::openFile), checked then.
+    const std::optional<EntryInfo>& openedAs() const { return m_opened; }
 
     // The next stretch of data in [from, to), holes skipped; nothing when only holes are
     // left. A file system that cannot tell holes gives the whole range.
@@ -114,6 +117,7 @@ private:
         : m_fd(std::move(fd)), m_path(std::move(path)), m_runner(&runner)
     {}
     Descriptor m_fd;
+    std::optional<EntryInfo> m_opened;
     mutable bool m_breaksQuiet = false; // a lease's break sends SIGURG, not SIGIO
     QByteArray m_path;
     BlockingRunner* m_runner = nullptr;
@@ -178,7 +182,9 @@ public:
     void syncVolume() const;
     // Throws a clear Error (naming filePath) when this user could not rename or remove the
     // file in this folder: a read-only volume, no write permission on the folder, a
-    // sticky folder and another user's file, an immutable or append-only folder.
+    // sticky folder and another user's file, an immutable or append-only folder. The
+    // duplicates of one opening (a folder's files taken one after the other) share one
+    // look at the folder.
     void requireNamesChangeable(const EntryInfo& file, const QByteArray& filePath) const;
     // The names in the folder, "." and ".." left out.
     std::vector<QByteArray> names() const;
@@ -192,6 +198,17 @@ private:
     QByteArray m_path;
     Identity m_id;
     BlockingRunner* m_runner = nullptr;
+    // What decides whether names may be changed here, looked at once.
+    struct Facts
+    {
+        bool readOnlyVolume = false;
+        int access = 0; // errno of the write permission check, or 0
+        bool sticky = false;
+        uid_t owner = 0;
+        uid_t user = 0;
+        bool frozen = false; // immutable or append-only
+    };
+    mutable std::shared_ptr<std::optional<Facts>> m_facts; // shared with duplicates
 };
 
 // Facts of an entry held by a descriptor (Folder::openEntry); `path` names it in errors.

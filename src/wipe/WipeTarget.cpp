@@ -263,7 +263,7 @@ void WipeTarget::holdOpen(fs::File::Access access)
             throw;
         file.emplace(m_folder.openFile(m_name, access));
     }
-    if (file->info().id != m_id)
+    if (file->openedAs()->id != m_id)
         throw replaced();
     const fs::File::Lease lease = file->aloneNow();
     if (lease != fs::File::Lease::Taken) {
@@ -653,8 +653,12 @@ WipePass::WipePass(WipeTarget& target, fs::File::Access access) : m_target(targe
     try {
         // Opened once, leased, for every pass: each pass finds the file under its name
         // still, and writes through the one description the lease is on.
-        target.requireSameFile(target.m_name);
-        if (!target.m_held) {
+        // The first opening finds the file under its name itself.
+        if (target.m_held) {
+            target.requireSameFile(target.m_name);
+        } else {
+            if (!target.m_folder.stillAt(target.m_folderPath))
+                throw target.replaced();
             target.holdOpen(access);
             m_leaseFresh = true;
         }
@@ -669,7 +673,8 @@ WipePass::WipePass(WipeTarget& target, fs::File::Access access) : m_target(targe
             throw target.replaced();
         throw;
     }
-    const fs::EntryInfo info = m_file->info();
+    // Just opened, flags and lease looked at since: its length is the one found then.
+    const fs::EntryInfo info = m_leaseFresh ? *m_file->openedAs() : m_file->info();
     m_startLength = info.size;
     m_end = info.size;
     if (info.size != target.m_expectedLength)
