@@ -95,6 +95,7 @@ int main(int argc, char** argv)
         return usageError(nullptr, what + (" " + quotedWord(word)));
     }
     ov::fs::ignoreFileSizeLimitSignal();
+    ov::fs::raiseDescriptorLimit();
     const std::vector<QByteArray> words(argv + 2, argv + argc);
     if (command->run == wipeCommand)
         return wipeCommand(words);

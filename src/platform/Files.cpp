@@ -7,8 +7,10 @@
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
+#include <limits>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/statvfs.h>
@@ -800,6 +802,26 @@ bool existsFollowingLinks(const QByteArray& path)
 void ignoreFileSizeLimitSignal()
 {
     std::signal(SIGXFSZ, SIG_IGN);
+}
+
+std::size_t raiseDescriptorLimit()
+{
+    struct rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return 0;
+    if (limit.rlim_cur < limit.rlim_max) {
+        limit.rlim_cur = limit.rlim_max;
+        ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    return descriptorLimit();
+}
+
+std::size_t descriptorLimit()
+{
+    struct rlimit limit = {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::numeric_limits<std::size_t>::max();
+    return std::size_t(limit.rlim_cur);
 }
 
 } // namespace ov::fs

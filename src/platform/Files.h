@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <sys/types.h>
@@ -231,5 +232,10 @@ bool existsFollowingLinks(const QByteArray& path);
 // A file-size limit (ulimit -f) must make a write fail with EFBIG, which is reported,
 // instead of killing the process half-way with its files left behind.
 void ignoreFileSizeLimitSignal();
+// How many descriptors this process may hold open at once.
+std::size_t descriptorLimit();
+// Raises that limit as far as the system lets this process (nothing here waits with
+// select(), which breaks past 1,024), so that a batch may hold many small files.
+std::size_t raiseDescriptorLimit();
 
 } // namespace ov::fs

@@ -20,6 +20,7 @@
 int main(int argc, char** argv)
 {
     ov::fs::ignoreFileSizeLimitSignal();
+    ov::fs::raiseDescriptorLimit();
     // The argument text as given, before QApplication takes out the options it knows.
     const ov::CommandLine commandLine = ov::commandLineText(argc, argv);
 

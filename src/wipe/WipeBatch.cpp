@@ -1,6 +1,7 @@
 #include "wipe/WipeBatch.h"
 
 #include "platform/Error.h"
+#include "platform/Files.h"
 #include "wipe/WipeMethods.h"
 
 #include <algorithm>
@@ -15,8 +16,14 @@ namespace ov {
 
 namespace {
 
-// Each file holds two descriptors (its folder and itself) until the batch is over.
-constexpr size_t kMostFiles = 200;
+// Each file holds three descriptors (its folder, its entry and itself) until the batch is
+// over; a volume flush serves every file of the batch, so the more the better, where the
+// descriptors are to be had.
+size_t mostFiles()
+{
+    static const size_t most = fs::descriptorLimit() >= 8192 ? 1000 : 200;
+    return most;
+}
 constexpr off_t kMostBytes = off_t(64) << 20;
 
 bool touchedAtAll(const WipeTarget& target)
@@ -76,7 +83,7 @@ void WipeBatch::clear()
 
 bool WipeBatch::full() const
 {
-    return m_files.size() >= kMostFiles || m_bytes >= kMostBytes;
+    return m_files.size() >= mostFiles() || m_bytes >= kMostBytes;
 }
 
 bool WipeBatch::holdsBelow(const QByteArray& folderPath) const

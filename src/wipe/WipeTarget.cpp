@@ -683,6 +683,7 @@ WipePass::WipePass(WipeTarget& target, fs::File::Access access) : m_target(targe
     if (!target.m_mapped) {
         target.m_before = fs::extentsOf(*m_file, 0, target.m_initialLength, target.m_env.runner);
         target.m_mapped = true;
+        m_mappedNow = target.m_before.has_value();
         target.mapImage();
     }
 }
@@ -698,6 +699,17 @@ void WipePass::checkStop() const
 namespace {
 // A file in more pieces than this has its holes looked up again on each pass.
 constexpr size_t kMostKnownStretches = 64;
+
+bool withoutHoles(const std::vector<fs::Extent>& extents, off_t length)
+{
+    off_t end = 0;
+    for (const fs::Extent& e : extents) {
+        if (e.logical != end || e.unwritten() || e.length <= 0)
+            return false;
+        end += e.length;
+    }
+    return end >= length;
+}
 } // namespace
 
 void WipePass::fill(char byte, off_t from, off_t to)
@@ -720,6 +732,12 @@ void WipePass::fill(char byte, off_t from, off_t to)
     // throughout, nobody else has had the file open to make or fill a hole since.
     std::optional<std::vector<std::pair<off_t, off_t>>>& known = m_target.m_dataMap;
     const bool whole = from == 0 && dataLimit == m_startLength;
+    // Extents just mapped with no gap and nothing unwritten: the whole file is data.
+    if (whole && !known && m_mappedNow && m_startLength == m_target.m_initialLength &&
+        withoutHoles(*m_target.m_before, m_startLength)) {
+        known = std::vector<std::pair<off_t, off_t>>{{0, m_startLength}};
+        m_target.m_dataMapLength = m_startLength;
+    }
     if (whole && known && m_target.m_leased && !m_target.m_changed &&
         m_target.m_dataMapLength == m_startLength) {
         for (const auto& [begin, end] : *known)

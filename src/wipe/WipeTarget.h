@@ -322,6 +322,7 @@ private:
     fs::File* m_file = nullptr; // the target's held file
     bool m_lookFresh = true;    // the opening's checks are the latest
     bool m_leaseFresh = false;  // the lease was taken by the opening
+    bool m_mappedNow = false;   // the target's extents were mapped by the opening
     off_t m_startLength = 0;
     off_t m_end = 0; // the largest end written, or the starting length
 };

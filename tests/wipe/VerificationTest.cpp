@@ -487,21 +487,31 @@ TEST_F(Verify, Ext4JournalledAndInlineDataAreNotVerified)
 }
 
 // A level that fills a sparse file's holes gives it new places: not taken for moved data.
-TEST_F(Verify, ASparseFileIsVerifiedAtTheMediumLevel)
+// The least level writes only where the file holds data, pass after pass.
+TEST_F(Verify, ASparseFileIsVerifiedAndOnlyItsDataWritten)
 {
     for (const char* type : {"ext4", "xfs"}) {
         Volume volume(QString::fromLatin1(type), QString(type) == "xfs" ? 320 << 20 : 64 << 20);
         if (!volume.ok())
             GTEST_SKIP() << volume.why();
         const QByteArray path = volume.file("sparse");
-        QFile file(QString::fromUtf8(path));
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        ASSERT_TRUE(file.seek(1 << 20));
-        file.write(volume.marker("sparse").repeated(8192));
-        file.close();
-        EXPECT_GT(volume.left("sparse"), 0);
-        expect(wipe(path, WipeLevel::Medium), Kind::Verified, "", type);
-        EXPECT_EQ(volume.left("sparse"), 0) << type;
+        const QByteArray data = volume.marker("sparse").repeated(8192);
+        for (WipeLevel level : {WipeLevel::Least, WipeLevel::Medium}) {
+            QFile file(QString::fromUtf8(path));
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            ASSERT_TRUE(file.seek(1 << 20));
+            file.write(data);
+            file.close();
+            EXPECT_GT(volume.left("sparse"), 0);
+            qint64 written = 0;
+            WipeEnv env{runner, settings, stop, {}};
+            env.onWritten = [&](std::size_t bytes) { written += qint64(bytes); };
+            expect(wipeAtLevel(path, level, env).verdict, Kind::Verified, "", type);
+            EXPECT_EQ(volume.left("sparse"), 0) << type;
+            if (level == WipeLevel::Least) {
+                EXPECT_EQ(written, 3 * data.size()) << type << ": a hole was written";
+            }
+        }
     }
 }
 
