@@ -2,15 +2,12 @@
 
 #include "platform/Error.h"
 #include "platform/Files.h"
+#include "platform/Together.h"
 #include "wipe/WipeMethods.h"
 
-#include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <limits>
 #include <set>
-#include <system_error>
-#include <thread>
 
 namespace ov {
 
@@ -31,25 +28,10 @@ bool touchedAtAll(const WipeTarget& target)
     return !target.written().within(0, std::numeric_limits<off_t>::max()).empty();
 }
 
-// A small file's read back is one wait on the disk: several files' waits overlap.
-constexpr size_t kReadBacksInFlight = 8;
-
-void readBackTogether(const std::vector<WipeTarget*>& targets)
-{
-    std::atomic<size_t> next{0};
-    const auto work = [&] {
-        for (size_t i; (i = next++) < targets.size();)
-            targets[i]->readBackHere(false);
-    };
-    std::vector<std::jthread> helpers;
-    try {
-        for (size_t i = 1; i < std::min(kReadBacksInFlight, targets.size()); ++i)
-            helpers.emplace_back(work);
-    } catch (const std::system_error&) {
-        // No more threads to be had: the ones there are read the rest.
-    }
-    work();
-}
+// A small file's read back, and the last close of a deleted one (which frees its blocks,
+// with a discard each on some volumes), are each one wait on the disk: several files'
+// waits overlap.
+constexpr size_t kWaitsTogether = 8;
 
 } // namespace
 
@@ -192,7 +174,8 @@ std::vector<WipeBatch::Result> WipeBatch::run(const std::function<void(const QBy
                 file.failure = error;
             }
         }
-        readBackTogether(reading);
+        together(reading.size(), kWaitsTogether,
+                 [&](size_t i) { reading[i]->readBackHere(false); });
         DeleteBoxes boxes;
         for (size_t i = 0; i < files.size(); ++i) {
             File& file = files[i];
@@ -204,6 +187,14 @@ std::vector<WipeBatch::Result> WipeBatch::run(const std::function<void(const QBy
                 file.failure = error;
             }
         }
+        std::vector<fs::Descriptor> deleted;
+        for (size_t i = 0; i < files.size(); ++i) {
+            if (outcomes[i])
+                deleted.push_back(files[i].target.releaseEntry());
+        }
+        m_env.runner.runBlocking([&] {
+            together(deleted.size(), kWaitsTogether, [&](size_t i) { deleted[i].close(); });
+        });
         boxes.clear();
         if (!stopped)
             flushVolumes(files);

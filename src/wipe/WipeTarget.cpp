@@ -469,8 +469,10 @@ void WipeTarget::remove(DeleteBoxes* shared)
         m_env.runner.runBlocking([&] { own.clear(); });
     }
     // Letting go of the last reference to a deleted file frees its blocks, which can take
-    // long (a discard for each of them): not on the interface thread.
-    m_env.runner.runBlocking([this] { m_entry.close(); });
+    // long (a discard for each of them): not on the interface thread. A batch lets go of
+    // its files together (releaseEntry()).
+    if (!m_rules.volumeFlush)
+        m_env.runner.runBlocking([this] { m_entry.close(); });
     // The file is gone for good only once its folder says so on the disk.
     if (flushHere)
         m_folder.sync();

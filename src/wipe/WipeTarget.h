@@ -162,6 +162,9 @@ public:
     // The deletes of many files share the private folders of `boxes`, which the caller
     // clears; without it the file's delete has one of its own.
     void remove(DeleteBoxes* boxes = nullptr);
+    // The file's entry, which a batch's delete (volumeFlush) leaves held: the caller lets
+    // go of it before the volume is flushed.
+    fs::Descriptor releaseEntry() { return std::move(m_entry); }
     // The end of every wipe once its last pass is flushed: a file that changed meanwhile
     // is a failure; otherwise the verdict, then (when the rules say so) the delete. One
     // hand-off to the worker. The delete goes through `boxes` when given (see remove()).
