@@ -65,6 +65,15 @@ std::optional<MountRecord> LayerCache::mountOf(const Descriptor& entry, Blocking
     return std::nullopt;
 }
 
+FileSystemKind LayerCache::kindOf(const Descriptor& entry, dev_t device, const QByteArray& path,
+                                  BlockingRunner& runner)
+{
+    auto known = m_kinds.find(device);
+    if (known == m_kinds.end())
+        known = m_kinds.emplace(device, fileSystemOf(entry, path, runner)).first;
+    return known->second;
+}
+
 std::optional<LayerCache::Device> LayerCache::deviceOf(const MountRecord& mount)
 {
     const auto numbers = blockDeviceOf(mount);

@@ -44,6 +44,9 @@ class LayerCache
 {
 public:
     std::optional<MountRecord> mountOf(const Descriptor& entry, BlockingRunner& runner);
+    // fileSystemOf(), asked once for each file system (`device`, as st_dev gives it).
+    FileSystemKind kindOf(const Descriptor& entry, dev_t device, const QByteArray& path,
+                          BlockingRunner& runner);
 
     struct Device
     {
@@ -57,6 +60,7 @@ public:
 private:
     std::optional<MountTable> m_table;
     std::map<std::pair<unsigned, unsigned>, Device> m_devices;
+    std::map<dev_t, FileSystemKind> m_kinds;
 };
 
 // The other processes that have the file open, as "program (process N)": only those

@@ -113,7 +113,9 @@ WipeTarget WipeTarget::prepareInHere(fs::Folder folder, const QByteArray& name, 
     const fs::EntryInfo info = fs::entryInfo(target.m_entry, path, env.runner);
     if (info.id != look->id || !info.isRegular())
         throw Error(EAGAIN, kReplaced, path);
-    target.m_kind = fs::fileSystemOf(target.m_entry, path, env.runner);
+    target.m_kind = env.layers
+                        ? env.layers->kindOf(target.m_entry, info.id.device, path, env.runner)
+                        : fs::fileSystemOf(target.m_entry, path, env.runner);
     if (target.m_kind.writes == WriteKind::KernelInterface)
         throw Error(EINVAL,
                     QStringLiteral("Is a file of the kernel's %1 file system, not stored data; "
