@@ -4,6 +4,7 @@
 #include "platform/FileSystemKind.h"
 #include "platform/Files.h"
 #include "platform/Paths.h"
+#include "platform/Together.h"
 #include "support/LoopMount.h"
 #include "support/TempDir.h"
 
@@ -16,7 +17,9 @@
 
 #include <atomic>
 #include <fcntl.h>
+#include <limits>
 #include <optional>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <thread>
@@ -294,6 +297,45 @@ TEST_F(Files, NamesThatCannotBeChangedAreFoundBeforehand)
 }
 
 // The kinds of the file systems this machine has mounted, as the kernel reports them.
+// A batch holds three descriptors a file: the limit goes as high as the system lets it.
+TEST(DescriptorLimit, IsRaisedAsFarAsAllowed)
+{
+    struct rlimit before = {};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    if (before.rlim_max <= 256)
+        GTEST_SKIP() << "the hard limit is too low to lower the soft one below it";
+    struct rlimit lowered = before;
+    lowered.rlim_cur = 256;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    EXPECT_EQ(fs::descriptorLimit(), 256u);
+    const std::size_t raised = fs::raiseDescriptorLimit();
+    EXPECT_EQ(raised, before.rlim_max == RLIM_INFINITY ? std::numeric_limits<std::size_t>::max()
+                                                       : std::size_t(before.rlim_max));
+    EXPECT_EQ(fs::descriptorLimit(), raised);
+    ::setrlimit(RLIMIT_NOFILE, &before);
+}
+
+// Every index is worked on exactly once, on no more threads than asked, and all of it is
+// over when together() returns.
+TEST(Together, EachIndexOnceAndAllDoneOnReturn)
+{
+    for (std::size_t count : {0, 1, 3, 500}) {
+        std::vector<std::atomic<int>> seen(count);
+        std::atomic<int> running{0}, most{0};
+        together(count, 4, [&](std::size_t i) {
+            const int now = ++running;
+            for (int was = most.load(); now > was && !most.compare_exchange_weak(was, now);) {
+            }
+            ++seen[i];
+            --running;
+        });
+        for (std::size_t i = 0; i < count; ++i)
+            ASSERT_EQ(seen[i].load(), 1) << i << " of " << count;
+        EXPECT_LE(most.load(), 4);
+        EXPECT_EQ(running.load(), 0);
+    }
+}
+
 TEST(FileSystemKinds, KnownByNameAndByMagicAlike)
 {
     const std::pair<const char*, WriteKind> mounted[] = {{"/dev/shm", WriteKind::MemoryOnly},
