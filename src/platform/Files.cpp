@@ -315,16 +315,6 @@ void File::sync()
     });
 }
 
-File File::duplicate() const
-{
-    return m_runner->blocking([&] {
-        Descriptor fd(::fcntl(m_fd.get(), F_DUPFD_CLOEXEC, 0));
-        if (!fd.valid())
-            throwErrno(m_path);
-        return File(std::move(fd), m_path, *m_runner);
-    });
-}
-
 File::Lease File::aloneNow() const
 {
     return m_runner->blocking([&] {
@@ -807,9 +797,7 @@ void ignoreFileSizeLimitSignal()
 std::size_t raiseDescriptorLimit()
 {
     struct rlimit limit = {};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0)
-        return 0;
-    if (limit.rlim_cur < limit.rlim_max) {
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
         limit.rlim_cur = limit.rlim_max;
         ::setrlimit(RLIMIT_NOFILE, &limit);
     }

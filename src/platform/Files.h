@@ -96,10 +96,6 @@ public:
     // Closes and reports a failure of close() itself (a deferred write error).
     void close();
 
-    // The same open file a second time (dup): its lease, if any, is shared, and opening
-    // no new description breaks none.
-    File duplicate() const;
-
     enum class Lease
     {
         Taken,        // no one else had the file open
