@@ -267,11 +267,16 @@ bool NameCleaner::fillMetadata(names::Scratch& scratch, const fs::Folder& folder
     constexpr int kBatch = 512;
     const std::int64_t freeAtStart = std::max<std::int64_t>(start->total - start->used, 0);
     const std::int64_t most = 2 * freeAtStart / kFileBytes + 4 * kBatch;
+    std::int64_t freeNow = freeAtStart;
     for (std::int64_t written = 0;;) {
         bool full = false;
         bool complete = true;
+        // Each round fills about half of what is free and is then flushed (the metadata
+        // counts its use at the commit): few flushes while much is free, small rounds near
+        // the end, where the volume's reserve ends it.
+        const int round = int(std::clamp<std::int64_t>(freeNow / kFileBytes / 2, kBatch, 16384));
         m_runner.runBlocking([&] {
-            for (int i = 0; i < kBatch && !full; ++i) {
+            for (int i = 0; i < round && !full; ++i) {
                 if (stop()) {
                     complete = false;
                     return;
@@ -283,7 +288,7 @@ bool NameCleaner::fillMetadata(names::Scratch& scratch, const fs::Folder& folder
         });
         if (!complete)
             return false;
-        written += kBatch;
+        written += round;
         const std::optional<names::MetadataSpace> now = space();
         if (full || !now || now->total > start->total || written > most) {
             const std::int64_t reached = now ? std::min(now->used, start->total) - start->used : 0;
@@ -294,6 +299,7 @@ bool NameCleaner::fillMetadata(names::Scratch& scratch, const fs::Folder& folder
                            QStringLiteral(").");
             return true;
         }
+        freeNow = std::max<std::int64_t>(now->total - now->used, 0);
         progress(double(now->used - start->used) / double(std::max<std::int64_t>(freeAtStart, 1)));
         m_runner.yield();
     }
