@@ -23,13 +23,18 @@ Error stuck(const QByteArray& path, const char* what)
 }
 
 // Too few entries to move a journal or log in reasonable rounds: no room on the volume.
-void requireEntries(const names::Scratch& scratch)
+void requireEntries(int count, const QByteArray& path)
 {
-    if (scratch.count() < 16)
+    if (count < 16)
         throw Error(ENOSPC,
                     QStringLiteral("No room for the entries that write over the names of deleted "
                                    "files; they may remain"),
-                    scratch.path());
+                    path);
+}
+
+void requireEntries(const names::Scratch& scratch)
+{
+    requireEntries(scratch.count(), scratch.path());
 }
 
 // Bytes no compression shrinks: the metadata has to be filled by what it holds.
@@ -200,9 +205,13 @@ bool NameCleaner::wrapLog(names::Scratch& scratch, const QByteArray& device,
     const std::int64_t logBytes =
         geometry ? geometry->logBlocks * geometry->blockBytes : std::int64_t(64) << 20;
     const std::int64_t logSectors = std::max<std::int64_t>(logBytes / 512, 1);
-    // Each new time stamp puts the inode's core in the log once per flush, about 256
-    // bytes: enough inodes for an eighth of the log a round.
-    const int files = int(std::clamp<std::int64_t>(logBytes / 2048, 4096, 65536));
+    const std::int64_t blockBytes = geometry ? geometry->blockBytes : 4096;
+    // A new value of an attribute puts its file's whole attribute block in the log once per
+    // flush, where a new time stamp puts only the inode's core (a sixteenth as much). A
+    // value of 3/8 of a block stays in that block beside the one it replaces. Enough files
+    // for a quarter of the log a round.
+    const int valueBytes = int(std::clamp<std::int64_t>(blockBytes * 3 / 8, 256, 4096));
+    const int files = int(std::clamp<std::int64_t>(logBytes / 4 / blockBytes, 256, 16384));
     bool created = false;
     m_runner.runBlocking([&] {
         created = scratch.createEmpty(files, stop);
@@ -236,14 +245,19 @@ bool NameCleaner::wrapLog(names::Scratch& scratch, const QByteArray& device,
         if (idle > kIdleRoundsAllowed)
             throw stuck(scratch.path(), "log");
         before = moved;
-        bool complete = false;
+        int set = 0;
         m_runner.runBlocking([&] {
-            complete = scratch.touch(all, 1000000000 + round, stop);
-            if (complete)
+            set = scratch.setAttribute(all, throwAwayBytes(valueBytes, std::uint64_t(round)), stop);
+            if (set >= 0)
                 scratch.syncVolume();
         });
-        if (!complete)
+        if (set < 0)
             return false;
+        // The volume had no room for the attributes of the rest: fewer files from now on.
+        if (set < int(all.size())) {
+            all.resize(size_t(set));
+            requireEntries(int(all.size()), scratch.path());
+        }
         m_runner.yield();
     }
 }

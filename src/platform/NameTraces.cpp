@@ -284,6 +284,31 @@ bool Scratch::touch(const std::vector<int>& numbers, std::int64_t stamp,
     return true;
 }
 
+int Scratch::setAttribute(const std::vector<int>& numbers, const QByteArray& value,
+                          const std::function<bool()>& stop)
+{
+    int done = 0;
+    for (int number : numbers) {
+        if ((done & 255) == 255 && stop())
+            return -1;
+        const QByteArray name = entryName(number);
+        // Our own entries in our own folder, and never through a link.
+        fs::Descriptor fd(retried([&] {
+            return ::openat(m_folder->fd(), name.constData(),
+                            O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        }));
+        if (!fd.valid())
+            throwErrno(m_folder->pathOf(name));
+        if (::fsetxattr(fd.get(), "user.ov", value.constData(), size_t(value.size()), 0) != 0) {
+            if (errno == ENOSPC || errno == EDQUOT)
+                return done;
+            throwErrno(m_folder->pathOf(name));
+        }
+        ++done;
+    }
+    return done;
+}
+
 bool Scratch::addAttribute(const QByteArray& value)
 {
     if (!m_carrier.valid()) {

@@ -81,6 +81,10 @@ public:
     // New time stamps (`stamp` seconds) on the entries named; false when stopped.
     bool touch(const std::vector<int>& numbers, std::int64_t stamp,
                const std::function<bool()>& stop);
+    // The attribute "user.ov" set to `value` on each entry named, in order, up to the
+    // first the volume has no room for: how many were set, or -1 when `stop` answered true.
+    int setAttribute(const std::vector<int>& numbers, const QByteArray& value,
+                     const std::function<bool()>& stop);
     // One more extended attribute holding `value` on an entry of its own (made at the
     // first call); false when the volume has no room for it. Needs no data space.
     bool addAttribute(const QByteArray& value);

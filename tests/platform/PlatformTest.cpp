@@ -3,6 +3,7 @@
 #include "platform/Error.h"
 #include "platform/FileSystemKind.h"
 #include "platform/Files.h"
+#include "platform/NameTraces.h"
 #include "platform/Paths.h"
 #include "platform/Together.h"
 #include "support/LoopMount.h"
@@ -10,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <gmock/gmock.h>
@@ -22,6 +24,7 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
+#include <sys/xattr.h>
 #include <thread>
 #include <unistd.h>
 
@@ -166,6 +169,36 @@ TEST_F(Files, AHeldFolderIsTheOneOpenedAndNothingGoesThroughALink)
     fs::setMode(entry, 0600, "renamed", loop);
     EXPECT_EQ(modeOf("a.old/renamed"), 0600u);
     EXPECT_THAT(folder.names(), UnorderedElementsAre("renamed", "other", "link"));
+}
+
+// The scratch entries' attribute goes on them and never through a link planted in their
+// place; the failure names the entry.
+TEST_F(Files, ScratchAttributesGoOnlyOnItsOwnEntries)
+{
+    writeFile(dir.file("outside"), "user's");
+    const fs::Folder folder = fs::Folder::open(dir.path(), loop);
+    names::Scratch scratch = names::Scratch::open(folder, ".scratch", loop);
+    ASSERT_TRUE(scratch.createEmpty(3, [] { return false; }));
+    const auto value = [&](const QByteArray& path) {
+        char bytes[16] = {};
+        const ssize_t n = ::lgetxattr(path.constData(), "user.ov", bytes, sizeof bytes);
+        return n < 0 ? QByteArray() : QByteArray(bytes, int(n));
+    };
+    EXPECT_EQ(scratch.setAttribute({0, 1, 2}, "first", [] { return false; }), 3);
+    EXPECT_EQ(value(dir.file(".scratch/000002")), "first");
+    ASSERT_EQ(::unlink(dir.file(".scratch/000001").constData()), 0);
+    ASSERT_EQ(::symlink(dir.file("outside").constData(), dir.file(".scratch/000001").constData()),
+              0);
+    EXPECT_THAT(
+        [&] {
+            scratch.setAttribute({0, 1, 2}, "second", [] { return false; });
+        },
+        Throws<Error>(Property(&Error::path, dir.file(".scratch/000001"))));
+    EXPECT_EQ(value(dir.file(".scratch/000000")), "second");
+    EXPECT_EQ(value(dir.file("outside")), QByteArray());
+    scratch.removeAll();
+    EXPECT_FALSE(QFileInfo::exists(QFile::decodeName(dir.file(".scratch"))));
+    EXPECT_EQ(readFile(dir.file("outside")), "user's");
 }
 
 // Paths longer than the system takes (300 folders of 200-byte names: 60 KB) are
