@@ -327,7 +327,8 @@ private:
     bool m_leaseFresh = false;  // the lease was taken by the opening
     bool m_mappedNow = false;   // the target's extents were mapped by the opening
     off_t m_startLength = 0;
-    off_t m_end = 0; // the largest end written, or the starting length
+    off_t m_end = 0;         // the largest end written, or the starting length
+    off_t m_writtenBack = 0; // where the disk was last asked to start writing up to
 };
 
 // Why a read-only file is refused (the rules say so).
@@ -335,5 +336,7 @@ QString readOnlyRefusal();
 
 // The size of the pieces every pass is written in.
 inline constexpr size_t kWriteChunk = 1u << 20;
+// A long pass asks the disk to start writing after each this much.
+inline constexpr off_t kWritebackStep = off_t(8) << 20;
 
 } // namespace ov
