@@ -276,11 +276,13 @@ bool NameCleaner::fillMetadata(names::Scratch& scratch, const fs::Folder& folder
         return true;
     }
     // Extended attributes live inside the metadata blocks and need no data space, so they
-    // fill the free room there also on a volume full of filler.
-    constexpr int kFileBytes = 3000;
-    constexpr int kBatch = 512;
+    // fill the free room there also on a volume full of filler. Three quarters of a block
+    // each, the most that leaves room for the item's own header (a larger one is refused):
+    // the fewer attributes, the fewer reservations the file system weighs as it fills up.
+    const int attributeBytes = int(std::clamp<std::int64_t>(start->nodeBytes * 3 / 4, 1024, 49152));
+    constexpr int kBatch = 128;
     const std::int64_t freeAtStart = std::max<std::int64_t>(start->total - start->used, 0);
-    const std::int64_t most = 2 * freeAtStart / kFileBytes + 4 * kBatch;
+    const std::int64_t most = 2 * freeAtStart / attributeBytes + 4 * kBatch;
     std::int64_t freeNow = freeAtStart;
     for (std::int64_t written = 0;;) {
         bool full = false;
@@ -288,15 +290,16 @@ bool NameCleaner::fillMetadata(names::Scratch& scratch, const fs::Folder& folder
         // Each round fills about half of what is free and is then flushed (the metadata
         // counts its use at the commit): few flushes while much is free, small rounds near
         // the end, where the volume's reserve ends it.
-        const int round = int(std::clamp<std::int64_t>(freeNow / kFileBytes / 2, kBatch, 16384));
+        const int round =
+            int(std::clamp<std::int64_t>(freeNow / attributeBytes / 2, kBatch, 16384));
         m_runner.runBlocking([&] {
             for (int i = 0; i < round && !full; ++i) {
                 if (stop()) {
                     complete = false;
                     return;
                 }
-                full =
-                    !scratch.addAttribute(throwAwayBytes(kFileBytes, std::uint64_t(written + i)));
+                full = !scratch.addAttribute(
+                    throwAwayBytes(attributeBytes, std::uint64_t(written + i)));
             }
             scratch.syncVolume();
         });

@@ -193,6 +193,9 @@ std::optional<MetadataSpace> btrfsMetadata(const fs::Folder& folder)
             found = true;
         }
     }
+    btrfs_ioctl_fs_info_args facts{};
+    if (::ioctl(folder.fd(), BTRFS_IOC_FS_INFO, &facts) == 0 && facts.nodesize > 0)
+        space.nodeBytes = std::int64_t(facts.nodesize);
     return found ? std::optional<MetadataSpace>(space) : std::nullopt;
 }
 

@@ -58,6 +58,7 @@ struct MetadataSpace
 {
     std::int64_t total = 0;
     std::int64_t used = 0;
+    std::int64_t nodeBytes = 16384; // the size of one block of the metadata's trees
 };
 std::optional<MetadataSpace> btrfsMetadata(const fs::Folder& folder);
 
