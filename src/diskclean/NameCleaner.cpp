@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <numeric>
 
 namespace ov {
 
@@ -121,10 +122,51 @@ bool NameCleaner::run(const QByteArray& folderPath, Stage stage)
     return finished;
 }
 
+std::optional<std::vector<int>> NameCleaner::makeEntries(names::Scratch& scratch, int count)
+{
+    bool created = false;
+    m_runner.runBlocking([&] {
+        created = scratch.createEmpty(count, [&] { return m_stop.now(); });
+        if (created) {
+            requireEntries(scratch);
+            scratch.syncVolume();
+        }
+    });
+    if (!created)
+        return std::nullopt;
+    std::vector<int> entries(size_t(scratch.count()));
+    std::iota(entries.begin(), entries.end(), 0);
+    return entries;
+}
+
+bool NameCleaner::rewriteAttributes(names::Scratch& scratch, std::vector<int>& entries,
+                                    std::int64_t blockBytes, std::int64_t round)
+{
+    // A new value of an attribute kept in a block of its own puts that whole block in the
+    // journal or log, where a new time stamp puts a sixteenth of one. A value of 3/8 of a
+    // block is kept that way, in the block beside the one it replaces.
+    const int valueBytes = int(std::clamp<std::int64_t>(blockBytes * 3 / 8, 256, 24576));
+    int set = 0;
+    m_runner.runBlocking([&] {
+        set = scratch.setAttribute(entries, throwAwayBytes(valueBytes, std::uint64_t(round)),
+                                   [&] { return m_stop.now(); });
+        if (set >= 0)
+            scratch.syncVolume();
+    });
+    if (set < 0)
+        return false;
+    // The volume had no room for the attributes of the rest: fewer entries from now on.
+    if (set < int(entries.size())) {
+        entries.resize(size_t(set));
+        requireEntries(set, scratch.path());
+    }
+    m_runner.yield();
+    return true;
+}
+
 bool NameCleaner::wrapJournal(names::Scratch& scratch, const QByteArray& device,
                               std::int64_t blockBytes)
 {
-    const auto stop = [&] { return m_stop.now(); };
     const auto stats = [&] {
         const std::optional<names::JournalStats> now =
             m_runner.blocking([&] { return names::journalStats(device); });
@@ -135,28 +177,10 @@ bool NameCleaner::wrapJournal(names::Scratch& scratch, const QByteArray& device,
     const names::JournalStats start = stats();
     // The journal's length: a transaction may take up to a third of it.
     const std::int64_t journalBlocks = 3 * start.transactionLimit + 3;
-    // One new time stamp dirties the inode's whole table block; with inodes of 256 bytes
-    // sixteen share one. A round touches one inode per block, as many blocks as a
-    // sixteenth of the journal (within reason): few rounds, few files.
-    const int blocksPerRound = int(std::clamp<std::int64_t>(journalBlocks / 16, 256, 4096));
-    const int files = 16 * blocksPerRound;
-    std::vector<int> touched;
-    bool created = false;
-    m_runner.runBlocking([&] {
-        created = scratch.createEmpty(files, stop);
-        if (!created)
-            return;
-        requireEntries(scratch);
-        std::uint64_t lastBlock = ~std::uint64_t(0);
-        for (int number = 0; number < scratch.count(); ++number) {
-            const std::uint64_t block = (scratch.inodeOf(number) - 1) / 16;
-            if (block != lastBlock)
-                touched.push_back(number);
-            lastBlock = block;
-        }
-        scratch.syncVolume();
-    });
-    if (!created)
+    // A round writes a quarter of the journal: few rounds, few files.
+    std::optional<std::vector<int>> entries =
+        makeEntries(scratch, int(std::clamp<std::int64_t>(journalBlocks / 4, 256, 8192)));
+    if (!entries)
         return false;
     // What is written since the start is at least what the counters say now, each
     // average cut short, less the most they could have said at the start.
@@ -177,22 +201,14 @@ bool NameCleaner::wrapJournal(names::Scratch& scratch, const QByteArray& device,
         if (idle > kIdleRoundsAllowed)
             throw stuck(scratch.path(), "journal");
         before = logged;
-        bool complete = false;
-        m_runner.runBlocking([&] {
-            complete = scratch.touch(touched, 1000000000 + round, stop);
-            if (complete)
-                scratch.syncVolume();
-        });
-        if (!complete)
+        if (!rewriteAttributes(scratch, *entries, blockBytes, round))
             return false;
-        m_runner.yield();
     }
 }
 
 bool NameCleaner::wrapLog(names::Scratch& scratch, const QByteArray& device,
                           const fs::Folder& folder)
 {
-    const auto stop = [&] { return m_stop.now(); };
     const auto head = [&] {
         const std::optional<names::LogPosition> now =
             m_runner.blocking([&] { return names::xfsLogHead(device); });
@@ -206,25 +222,11 @@ bool NameCleaner::wrapLog(names::Scratch& scratch, const QByteArray& device,
         geometry ? geometry->logBlocks * geometry->blockBytes : std::int64_t(64) << 20;
     const std::int64_t logSectors = std::max<std::int64_t>(logBytes / 512, 1);
     const std::int64_t blockBytes = geometry ? geometry->blockBytes : 4096;
-    // A new value of an attribute puts its file's whole attribute block in the log once per
-    // flush, where a new time stamp puts only the inode's core (a sixteenth as much). A
-    // value of 3/8 of a block stays in that block beside the one it replaces. Enough files
-    // for a quarter of the log a round.
-    const int valueBytes = int(std::clamp<std::int64_t>(blockBytes * 3 / 8, 256, 4096));
-    const int files = int(std::clamp<std::int64_t>(logBytes / 4 / blockBytes, 256, 16384));
-    bool created = false;
-    m_runner.runBlocking([&] {
-        created = scratch.createEmpty(files, stop);
-        if (created) {
-            requireEntries(scratch);
-            scratch.syncVolume();
-        }
-    });
-    if (!created)
+    // A round writes a quarter of the log.
+    std::optional<std::vector<int>> entries =
+        makeEntries(scratch, int(std::clamp<std::int64_t>(logBytes / 4 / blockBytes, 256, 16384)));
+    if (!entries)
         return false;
-    std::vector<int> all;
-    for (int number = 0; number < scratch.count(); ++number)
-        all.push_back(number);
     // Once the head is past where it began, one cycle on, every sector of the log was
     // written since; a few sectors more for the record in hand.
     const names::LogPosition start = head();
@@ -245,20 +247,8 @@ bool NameCleaner::wrapLog(names::Scratch& scratch, const QByteArray& device,
         if (idle > kIdleRoundsAllowed)
             throw stuck(scratch.path(), "log");
         before = moved;
-        int set = 0;
-        m_runner.runBlocking([&] {
-            set = scratch.setAttribute(all, throwAwayBytes(valueBytes, std::uint64_t(round)), stop);
-            if (set >= 0)
-                scratch.syncVolume();
-        });
-        if (set < 0)
+        if (!rewriteAttributes(scratch, *entries, blockBytes, round))
             return false;
-        // The volume had no room for the attributes of the rest: fewer files from now on.
-        if (set < int(all.size())) {
-            all.resize(size_t(set));
-            requireEntries(int(all.size()), scratch.path());
-        }
-        m_runner.yield();
     }
 }
 

@@ -8,6 +8,8 @@
 #include <QStringList>
 
 #include <functional>
+#include <optional>
+#include <vector>
 
 namespace ov {
 
@@ -56,6 +58,11 @@ private:
     bool wrapJournal(names::Scratch& scratch, const QByteArray& device, std::int64_t blockBytes);
     bool wrapLog(names::Scratch& scratch, const QByteArray& device, const fs::Folder& folder);
     bool fillMetadata(names::Scratch& scratch, const fs::Folder& folder);
+    // The scratch's `count` entries, flushed; nothing when stopped.
+    std::optional<std::vector<int>> makeEntries(names::Scratch& scratch, int count);
+    // One round: a new value of the entries' attribute, flushed; false when stopped.
+    bool rewriteAttributes(names::Scratch& scratch, std::vector<int>& entries,
+                           std::int64_t blockBytes, std::int64_t round);
     void progress(double fraction);
 
     BlockingRunner& m_runner;

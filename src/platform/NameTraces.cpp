@@ -5,6 +5,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/btrfs.h>
@@ -263,37 +264,16 @@ bool Scratch::createEmpty(int total, const std::function<bool()>& stop)
     return true;
 }
 
-std::uint64_t Scratch::inodeOf(int number) const
-{
-    const QByteArray name = entryName(number);
-    struct stat st;
-    if (::fstatat(m_folder->fd(), name.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        throwErrno(m_folder->pathOf(name));
-    return st.st_ino;
-}
-
-bool Scratch::touch(const std::vector<int>& numbers, std::int64_t stamp,
-                    const std::function<bool()>& stop)
-{
-    const struct timespec times[2] = {{stamp, 0}, {stamp, 0}};
-    int done = 0;
-    for (int number : numbers) {
-        if ((++done & 255) == 0 && stop())
-            return false;
-        const QByteArray name = entryName(number);
-        if (::utimensat(m_folder->fd(), name.constData(), times, AT_SYMLINK_NOFOLLOW) != 0)
-            throwErrno(m_folder->pathOf(name));
-    }
-    return true;
-}
-
 int Scratch::setAttribute(const std::vector<int>& numbers, const QByteArray& value,
                           const std::function<bool()>& stop)
 {
+    // Each entry's value its own: no file system shares one block among them.
+    QByteArray own = value;
     int done = 0;
     for (int number : numbers) {
         if ((done & 255) == 255 && stop())
             return -1;
+        std::memcpy(own.data(), &number, std::min(sizeof number, size_t(own.size())));
         const QByteArray name = entryName(number);
         // Our own entries in our own folder, and never through a link.
         fs::Descriptor fd(retried([&] {
@@ -302,7 +282,7 @@ int Scratch::setAttribute(const std::vector<int>& numbers, const QByteArray& val
         }));
         if (!fd.valid())
             throwErrno(m_folder->pathOf(name));
-        if (::fsetxattr(fd.get(), "user.ov", value.constData(), size_t(value.size()), 0) != 0) {
+        if (::fsetxattr(fd.get(), "user.ov", own.constData(), size_t(own.size()), 0) != 0) {
             if (errno == ENOSPC || errno == EDQUOT)
                 return done;
             throwErrno(m_folder->pathOf(name));

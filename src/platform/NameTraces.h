@@ -77,11 +77,6 @@ public:
     // Creates empty files up to `total` entries, fewer when the volume has no room for
     // more (count() tells); false when `stop` answered true first.
     bool createEmpty(int total, const std::function<bool()>& stop);
-    // The inode number of an entry.
-    std::uint64_t inodeOf(int number) const;
-    // New time stamps (`stamp` seconds) on the entries named; false when stopped.
-    bool touch(const std::vector<int>& numbers, std::int64_t stamp,
-               const std::function<bool()>& stop);
     // The attribute "user.ov" set to `value` on each entry named, in order, up to the
     // first the volume has no room for: how many were set, or -1 when `stop` answered true.
     int setAttribute(const std::vector<int>& numbers, const QByteArray& value,

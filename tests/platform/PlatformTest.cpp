@@ -184,17 +184,15 @@ TEST_F(Files, ScratchAttributesGoOnlyOnItsOwnEntries)
         const ssize_t n = ::lgetxattr(path.constData(), "user.ov", bytes, sizeof bytes);
         return n < 0 ? QByteArray() : QByteArray(bytes, int(n));
     };
-    EXPECT_EQ(scratch.setAttribute({0, 1, 2}, "first", [] { return false; }), 3);
-    EXPECT_EQ(value(dir.file(".scratch/000002")), "first");
+    // Each entry's value begins with its own number.
+    EXPECT_EQ(scratch.setAttribute({0, 1, 2}, "....first", [] { return false; }), 3);
+    EXPECT_EQ(value(dir.file(".scratch/000002")), QByteArray("\2\0\0\0first", 9));
     ASSERT_EQ(::unlink(dir.file(".scratch/000001").constData()), 0);
     ASSERT_EQ(::symlink(dir.file("outside").constData(), dir.file(".scratch/000001").constData()),
               0);
-    EXPECT_THAT(
-        [&] {
-            scratch.setAttribute({0, 1, 2}, "second", [] { return false; });
-        },
-        Throws<Error>(Property(&Error::path, dir.file(".scratch/000001"))));
-    EXPECT_EQ(value(dir.file(".scratch/000000")), "second");
+    const auto again = [&] { scratch.setAttribute({0, 1, 2}, "....second", [] { return false; }); };
+    EXPECT_THAT(again, Throws<Error>(Property(&Error::path, dir.file(".scratch/000001"))));
+    EXPECT_EQ(value(dir.file(".scratch/000000")).mid(4), "second");
     EXPECT_EQ(value(dir.file("outside")), QByteArray());
     scratch.removeAll();
     EXPECT_FALSE(QFileInfo::exists(QFile::decodeName(dir.file(".scratch"))));
