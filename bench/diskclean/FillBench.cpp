@@ -137,6 +137,7 @@ struct Fill
     double namesSeconds = 0;  // the run's clearing of names, within `seconds`
     qint64 directBytes = 0;   // the run's, written past the page cache
     qint64 bytes = 0;
+    QString lastText; // the run's: what it showed last
     double rate(double time) const { return time > 0 ? bytes / time / (1 << 20) : 0; }
     double mibPerSecond() const { return rate(seconds); }
     double flushedMibPerSecond() const { return rate(seconds + flushSeconds); }
@@ -205,11 +206,13 @@ public:
     {
         std::fprintf(stderr, "report: %s\n", qPrintable(text));
     }
-    void showUnreached(const QStringList&) override {}
+    void showUnreached(const QStringList& lines) override { m_unreached = lines; }
+    const QStringList& unreached() const { return m_unreached; }
 
 private:
     QByteArray m_designator;
     QString m_lastText;
+    QStringList m_unreached;
     QElapsedTimer m_inNames;
     qint64 m_namesNs = 0;
 };
@@ -265,6 +268,7 @@ Fill fillWithRun(const Volume& volume, qint64* longestGapMs)
     fill.bytes = fillRun.cleanedBytes();
     fill.directBytes = fillRun.fillWriter().directBytes();
     fill.namesSeconds = view.namesSeconds();
+    fill.lastText = view.unreached().value(0, view.lastText());
     *longestGapMs = longest;
     if (longest > 50)
         std::printf("  (gap of %lld ms, %lld ms of it waiting for a processor, at \"%s\")\n",
@@ -332,6 +336,12 @@ int main(int argc, char** argv)
                 dropCaches();
                 fills[tool] = tool == 0 ? fillWithRun(volume, &gap) : fillWithDd(volume, tool == 1);
             }
+            if (fills[0].bytes == 0) {
+                // A volume in memory: nothing deleted survives there, so the run fills nothing.
+                std::printf("%-6d run: nothing to fill (\"%s\"); dd %.2f s and %.2f s\n", round,
+                            qPrintable(fills[0].lastText), fills[1].seconds, fills[2].seconds);
+                continue;
+            }
             const double ratioDirect = fills[0].mibPerSecond() / fills[1].flushedMibPerSecond();
             const double ratioBuffered = fills[0].mibPerSecond() / fills[2].mibPerSecond();
             const double ratioUnflushed = fills[0].mibPerSecond() / fills[1].mibPerSecond();
@@ -361,6 +371,8 @@ int main(int argc, char** argv)
             toUnflushed.push_back(ratioUnflushed);
             worstGap = std::max(worstGap, gap);
         }
+        if (speeds[0].empty())
+            continue;
         std::printf("median: run %.1f MiB/s, direct dd %.1f MiB/s (%.1f with its flush), "
                     "buffered dd %.1f MiB/s; run / (direct dd + flush) %.2f (goal >= 0.90), "
                     "run / buffered dd %.2f (goal >= 1.00), run / direct dd unflushed %.2f\n",
