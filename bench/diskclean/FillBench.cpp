@@ -137,7 +137,7 @@ struct Fill
     double namesSeconds = 0;  // the run's clearing of names, within `seconds`
     qint64 directBytes = 0;   // the run's, written past the page cache
     qint64 bytes = 0;
-    QString lastText; // the run's: what it showed last
+    QString lastText; // the run's: its first line on what it could not reach, or its status
     double rate(double time) const { return time > 0 ? bytes / time / (1 << 20) : 0; }
     double mibPerSecond() const { return rate(seconds); }
     double flushedMibPerSecond() const { return rate(seconds + flushSeconds); }

@@ -785,16 +785,16 @@ void WipePass::write(const char* data, size_t length, off_t at)
     }
     m_leaseFresh = m_lookFresh = false;
     m_file->writeAt(data, length, at);
-    m_end = std::max(m_end, at + off_t(length));
+    const off_t end = at + off_t(length);
+    m_end = std::max(m_end, end);
     // The disk writes a long pass while the rest is still being copied into the cache,
     // so the flush that ends the pass waits for the last stretch only.
-    const off_t end = at + off_t(length);
     if (end / kWritebackStep != at / kWritebackStep) {
         m_file->startWriteback(m_writtenBack, end);
         m_writtenBack = end;
     }
     // Every write of a wipe repeats one byte.
-    m_target.m_written.record(at, at + off_t(length), data[0]);
+    m_target.m_written.record(at, end, data[0]);
     if (m_target.m_env.onWritten)
         m_target.m_env.onWritten(length);
 }

@@ -327,7 +327,6 @@ TEST_F(Files, NamesThatCannotBeChangedAreFoundBeforehand)
                                     Property(&Error::path, dir.file("file")))));
 }
 
-// The kinds of the file systems this machine has mounted, as the kernel reports them.
 // A batch holds three descriptors a file: the limit goes as high as the system lets it.
 TEST(DescriptorLimit, IsRaisedAsFarAsAllowed)
 {
@@ -367,6 +366,7 @@ TEST(Together, EachIndexOnceAndAllDoneOnReturn)
     }
 }
 
+// The kinds of the file systems this machine has mounted, as the kernel reports them.
 TEST(FileSystemKinds, KnownByNameAndByMagicAlike)
 {
     const std::pair<const char*, WriteKind> mounted[] = {{"/dev/shm", WriteKind::MemoryOnly},
